@@ -1,0 +1,107 @@
+// CLog: one log. It formats entries into its cache, writes the cache to its file at the
+// write position, and owns its file, its lock and the handle of its thread.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/critical_section.h"
+#include "platform/file.h"
+#include "platform/handles.h"
+
+namespace vantrel {
+
+// writePosition of a log that has not yet opened its file in this run.
+constexpr uint64_t kNotPositioned = 0x00000000FFFFFFFFull;
+
+class CLog {
+public:
+    CLog();
+    // Releases the strings and the file object (a file still open is closed).
+    virtual ~CLog();
+    CLog(const CLog&) = delete;
+    CLog& operator=(const CLog&) = delete;
+
+    // Virtual operations, in the order every log implementation relies on.
+    virtual int32_t Printf(int32_t device, const char* format, va_list args);
+    virtual int32_t DrawBitmap(int32_t device, const char* imageName, void* bitmap,
+                               const char* format, va_list args);
+    virtual int32_t FlushCache(bool bFinal);
+    virtual int32_t Open(uint32_t processId, platform::ThreadHandle threadHandle,
+                         uint32_t threadId, uint32_t mode, const char* folder,
+                         const char* fileName, int32_t cacheSize, int32_t indentSize);
+    virtual int32_t Close();
+    virtual int32_t FuncBegin(int32_t device, const char* funcName);
+    virtual int32_t FuncEnd(int32_t device);
+    virtual int32_t OpenFile();
+    virtual int32_t CloseFile();
+    virtual bool IsFileOpen();
+    virtual int32_t WriteSummary();
+    virtual int32_t GetCacheLength();
+    virtual bool IsCacheFull();
+    virtual bool IsCacheEmpty();
+    virtual int32_t SeekToWritePosition();
+
+    // Read-only views for the service and for tests.
+    const std::string& GetFolder() const { return folder; }
+    const std::string& GetFileName() const { return fileName; }
+    const std::string& GetCache() const { return cache; }
+    uint32_t GetThreadId() const { return threadId; }
+    platform::ThreadHandle GetThreadHandle() const { return threadHandle; }
+    uint32_t GetMode() const { return mode; }
+    uint64_t GetWritePosition() const { return writePosition; }
+    int32_t GetIndentLevel() const { return indentLevel; }
+    bool GetIsOpen() const { return isOpen != 0; }
+
+protected:
+    // Formatting (the helpers expect lock to be held).
+    int32_t GetIndent(int32_t level) const;
+    int32_t AppendText(const char* text, int32_t length, bool bIndent);
+    int32_t AppendImageTag(const char* imageName, const char* text, int32_t length, bool bIndent);
+    // The end-of-append fill check; isImage selects the image-tag variant.
+    int32_t FillCheck(bool isImage);
+
+    // Writes count bytes at the file's current position in pieces of at most 1 MiB;
+    // a file failure passes to the caller as FileError.
+    void WriteRaw(const void* data, uint32_t count);
+
+    // The file writer.
+    int32_t OpenLogFile(const std::string& path);
+    static uint64_t FindEndBlock(platform::File& file);
+    int32_t SetFolder(const char* folderPath);
+    int32_t BuildFileName(const char* name);
+    static int32_t CreateFolderPath(const std::string& folderPath);
+
+    // Bitmap snapshots.
+    static int32_t WriteDib(const void* bitmap, platform::File& file);
+    static uint32_t PaletteSize(const void* bitmap);
+    static uint32_t DibNumColors(const void* bitmap);
+
+    // Fields, in their order in the object.
+    std::string folder;  // ends in the path separator after Open
+    std::string fileName;
+    std::string cache;
+    uint32_t processId = 0;
+    platform::ThreadHandle threadHandle = nullptr;
+    uint32_t threadId = 0;
+    uint32_t mode = 0;
+    int32_t indentLevel = 0;
+    platform::File file;
+    int32_t isOpen = 0;
+    int32_t cacheSize = 0;
+    uint64_t writePosition = kNotPositioned;
+    char prevLastChar = 0;
+    char lastChar = 0;
+    int32_t indentSize = 0;
+    int32_t bitmapCount = 0;
+    std::unique_ptr<platform::CriticalSection> lock;  // created by Open, deleted by Close
+
+    // Set by OpenLogFile whenever the opening left the file in a state the log did not
+    // write itself (first opening, a file created or emptied anew); the service's merge
+    // reads it to fall back to a full rewrite, then clears it.
+    bool fileReset = true;
+};
+
+}  // namespace vantrel

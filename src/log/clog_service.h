@@ -1,0 +1,57 @@
+// CLogService: serves one log file name for the whole process. Each calling thread gets a
+// CLog of its own; the service merges their texts into its file, followed by a summary.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "log/clog.h"
+
+namespace vantrel {
+
+class CLogService : public CLog {
+public:
+    CLogService();
+    ~CLogService() override;  // frees the registry storage only; Close destroys the logs
+
+    int32_t Printf(int32_t device, const char* format, va_list args) override;
+    int32_t DrawBitmap(int32_t device, const char* imageName, void* bitmap, const char* format,
+                       va_list args) override;
+    int32_t FlushCache(bool bFinal) override;  // the merge
+    int32_t Close() override;
+    int32_t FuncBegin(int32_t device, const char* funcName) override;
+    int32_t FuncEnd(int32_t device) override;
+    int32_t WriteSummary() override;
+    bool IsCacheFull() override;
+    bool IsCacheEmpty() override;
+    int32_t SeekToWritePosition() override;
+
+    // Configuration and first opening: checks the name, reads the settings of its log key,
+    // computes the mode (when mode is LogModeFromSettings), opens the log and records the
+    // folder. Nonzero when the service is ready.
+    virtual int32_t Init(const std::string& processKeyName, int32_t instanceNumber,
+                         uint16_t atom, uint32_t processId, platform::ThreadHandle threadHandle,
+                         uint32_t initThreadId, uint32_t mode, const char* folder,
+                         const char* fileName);
+    // Brings the file up to date, leaving it open or closed as it was.
+    virtual void Commit();
+
+    CLog* GetThreadLog();
+    CLog* FindThreadLog(uint32_t threadId, int32_t* index);
+    CLog* CreateThreadLog(platform::ThreadHandle hThread, uint32_t threadId);
+
+    uint16_t GetAtom() const { return atom; }
+    size_t GetThreadLogCount() const { return threadLogs.size(); }
+    CLog* GetThreadLogAt(size_t index) const { return threadLogs[index]; }
+
+    // Test switch: every merge from memory rewrites all thread texts.
+    static void ForceFullRewrite(bool on);
+
+protected:
+    uint16_t atom = 0;
+    std::vector<CLog*> threadLogs;
+    uint64_t mergedLength = 0;
+};
+
+}  // namespace vantrel

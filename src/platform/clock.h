@@ -1,0 +1,34 @@
+// Clocks: local calendar time, the millisecond tick, the processor's time-stamp counter and
+// a high-resolution reference clock.
+#pragma once
+
+#include <cstdint>
+
+namespace vantrel::platform {
+
+// Calendar fields as GetLocalTime fills a SYSTEMTIME (month 1..12, dayOfWeek 0 = Sunday).
+struct SystemTime {
+    int year = 0;
+    int month = 0;
+    int dayOfWeek = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int milliseconds = 0;
+};
+
+SystemTime GetLocalTime();
+
+// Milliseconds since an arbitrary start, wrapping at 2^32 (timeGetTime).
+uint32_t TimeGetTime();
+
+// Reads the time-stamp counter; false where the processor has none or it is disabled for
+// the process (the counter then must not be used).
+bool ReadTimeStampCounter(uint64_t* ticks);
+
+// The reference clock for calibration, in nanoseconds (CLOCK_MONOTONIC_RAW /
+// QueryPerformanceCounter).
+int64_t HighResolutionNanoseconds();
+
+}  // namespace vantrel::platform

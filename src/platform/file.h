@@ -1,0 +1,68 @@
+// The file object of the log writer, the path status and directory calls. Every opening is
+// exclusive: no other opener, in this process or another, may use the file while it is open.
+// Failures on an open file are thrown as FileError; opening reports failure by its result.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace vantrel::platform {
+
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class FileOpenMode {
+    CreateOrEmptyReadWrite,  // created when missing, emptied when present
+    ExistingReadWrite,
+    ExistingWrite,
+    ExistingRead,
+};
+
+enum class PathKind { None, File, Directory };
+
+PathKind GetPathKind(const std::string& path);
+// CreateDirectoryA: one directory; false when it cannot be made (also when it exists).
+bool CreateDirectory(const std::string& path);
+// DeleteFileA: false when it cannot be deleted.
+bool DeleteFile(const std::string& path);
+
+class File {
+public:
+    File() = default;
+    ~File();  // closes an open file, ignoring errors
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // False when the file cannot be opened in that mode or another opener holds it. An
+    // empty-on-open never empties a file held by someone else.
+    bool Open(const std::string& path, FileOpenMode mode);
+    bool IsOpen() const { return handle_ != kNoHandle; }
+    // Closes the handle; a failure is thrown after the handle is released.
+    void Close();
+    // Closes without reporting anything (for abandoning a file after an error).
+    void Abort() noexcept;
+
+    void Seek(uint64_t offset);  // from the beginning
+    void SeekToEnd();
+    uint64_t GetPosition();
+    uint64_t GetLength();
+    // Reads up to count bytes; 0 at the end of the file.
+    uint32_t Read(void* buffer, uint32_t count);
+    // Writes all count bytes at the current position.
+    void Write(const void* data, uint32_t count);
+    // Cuts the file (or extends it) to length bytes.
+    void SetLength(uint64_t length);
+    // The path given to Open, and its name part.
+    const std::string& GetFilePath() const { return path_; }
+    std::string GetFileName() const;
+
+private:
+    static constexpr intptr_t kNoHandle = -1;
+    intptr_t handle_ = kNoHandle;
+    std::string path_;
+};
+
+}  // namespace vantrel::platform

@@ -1,0 +1,53 @@
+// Test seam of the platform layer: tests arm faults here to make a chosen operation fail,
+// and may replace the clocks. Backends ask ShouldFail at the start of each operation. Costs
+// one relaxed atomic load while nothing is armed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/clock.h"
+
+namespace vantrel::platform::testing {
+
+enum class Fault {
+    FileOpen,
+    FileWrite,
+    FileRead,
+    FileSeek,
+    FileLength,
+    FileClose,
+    FileDelete,
+    CreateDirectory,
+    RegistryOpen,
+    RegistryCreate,
+    RegistryQuery,
+    RegistrySet,
+    MutexOpen,
+    MutexCreate,
+    AtomAdd,
+    DuplicateHandle,
+    ModuleFileName,
+    ProcessTimes,
+    TimeStampCounter,  // the processor counter reads as unusable
+    Count
+};
+
+// Lets `skip` calls of the operation pass, then fails the next `count` (count < 0: all).
+void FailAfter(Fault fault, int skip, int count = 1);
+void ClearFaults();
+
+namespace detail {
+extern std::atomic<bool> anyArmed;
+bool ShouldFailSlow(Fault fault);
+}  // namespace detail
+
+inline bool ShouldFail(Fault fault) {
+    return detail::anyArmed.load(std::memory_order_relaxed) && detail::ShouldFailSlow(fault);
+}
+
+// Replaces GetLocalTime's answer while set (nullptr restores the real clock).
+void SetFakeLocalTime(const SystemTime* time);
+bool FakeLocalTime(SystemTime* time);
+
+}  // namespace vantrel::platform::testing
