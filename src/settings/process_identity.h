@@ -17,7 +17,7 @@ std::string makeProcessKeyName(const std::string& exeFolder, const std::string& 
 std::string makeIdentity(uint32_t processId, const platform::SystemTime& creationTime);
 // exeFolder + sep + "vantrel" + sep + exeFileName + sep + proc name.
 std::string makeInstanceFolder(const std::string& exeFolder, const std::string& exeFileName,
-                               int32_t number);
+                               int32_t number, char separator);
 // The instance key below HKEY_CURRENT_USER: root + "\" + processKeyName + "\" + proc name.
 std::string makeInstanceKeyPath(const std::string& processKeyName, int32_t number);
 
@@ -34,8 +34,7 @@ std::string readIdentifier(const std::string& exeFolder, const std::string& exeF
                            int32_t number, std::string* keyName);
 // Writes the identity into the instance key of number. True when written, and also when the
 // key cannot be created (the number is then held by its mutex alone).
-bool writeIdentifier(const std::string& exeFolder, const std::string& exeFileName,
-                     int32_t number, uint32_t processId,
-                     const platform::SystemTime& creationTime);
+bool writeIdentifier(const std::string& exeFolder, const std::string& exeFileName, int32_t number,
+                     uint32_t processId, const platform::SystemTime& creationTime);
 
 }  // namespace vantrel

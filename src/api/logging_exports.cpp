@@ -1,0 +1,113 @@
+// The exported logging functions: each fills in the defaults its name announces and hands
+// the call to the manager. Nothing thrown inside may reach the host.
+#include <cstdarg>
+
+#include "api/library_state.h"
+#include "manager/log_service_mgr.h"
+#include "vantrel/vantrel.h"
+
+namespace {
+
+constexpr char kDefaultFileName[] = "vantrel.log";
+
+template <typename Call>
+int32_t Guarded(Call call) noexcept {
+    try {
+        return call();
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t PrintfV(const char* fname, int32_t device, const char* fmt, va_list list) {
+    return Guarded([&] { return vantrel::LogServiceManager().Printf(fname, device, fmt, list); });
+}
+
+int32_t DrawBitmapV(const char* fname, int32_t device, const char* imageName, void* bitmap,
+                    const char* fmt, va_list list) {
+    return Guarded([&] {
+        return vantrel::LogServiceManager().DrawBitmap(fname, device, imageName, bitmap, fmt, list);
+    });
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t logPrintfMgr_device_fname(const char* fname, int32_t device, const char* fmt, ...) {
+    va_list list;
+    va_start(list, fmt);
+    int32_t result = PrintfV(fname, device, fmt, list);
+    va_end(list);
+    return result;
+}
+
+int32_t logPrintfMgr_deviceDefault_fname(const char* fname, const char* fmt, ...) {
+    va_list list;
+    va_start(list, fmt);
+    int32_t result = PrintfV(fname, 0, fmt, list);
+    va_end(list);
+    return result;
+}
+
+int32_t logPrintfMgr_device_fnameDefault(int32_t device, const char* fmt, ...) {
+    va_list list;
+    va_start(list, fmt);
+    int32_t result = PrintfV(kDefaultFileName, device, fmt, list);
+    va_end(list);
+    return result;
+}
+
+int32_t logPrintfMgr_deviceDefault_fnameDefault(const char* fmt, ...) {
+    va_list list;
+    va_start(list, fmt);
+    int32_t result = PrintfV(kDefaultFileName, 0, fmt, list);
+    va_end(list);
+    return result;
+}
+
+int32_t logDrawBitmapMgr_device_fname(const char* fname, int32_t device, const char* imageName,
+                                      void* bitmap, const char* fmt, ...) {
+    va_list list;
+    va_start(list, fmt);
+    int32_t result = DrawBitmapV(fname, device, imageName, bitmap, fmt, list);
+    va_end(list);
+    return result;
+}
+
+int32_t logDrawBitmapMgr_deviceDefault_fname(const char* fname, const char* imageName, void* bitmap,
+                                             const char* fmt, ...) {
+    va_list list;
+    va_start(list, fmt);
+    int32_t result = DrawBitmapV(fname, 0, imageName, bitmap, fmt, list);
+    va_end(list);
+    return result;
+}
+
+int32_t logDrawBitmapMgr_device_fnameDefault(int32_t device, const char* imageName, void* bitmap,
+                                             const char* fmt, ...) {
+    va_list list;
+    va_start(list, fmt);
+    int32_t result = DrawBitmapV(kDefaultFileName, device, imageName, bitmap, fmt, list);
+    va_end(list);
+    return result;
+}
+
+int32_t logDrawBitmapMgr_deviceDefault_fnameDefault(const char* imageName, void* bitmap,
+                                                    const char* fmt, ...) {
+    va_list list;
+    va_start(list, fmt);
+    int32_t result = DrawBitmapV(kDefaultFileName, 0, imageName, bitmap, fmt, list);
+    va_end(list);
+    return result;
+}
+
+int32_t logFuncBeginMgr_device_fname(const char* fname, int32_t device, const char* funcName) {
+    return Guarded([&] { return vantrel::LogServiceManager().FuncBegin(fname, device, funcName); });
+}
+
+int32_t logFuncEndMgr_device_fname(const char* fname, int32_t device) {
+    return Guarded([&] { return vantrel::LogServiceManager().FuncEnd(fname, device); });
+}
+
+}  // extern "C"

@@ -1,0 +1,103 @@
+#include "manager/log_service_mgr.h"
+
+#include "log/clog_service.h"
+#include "log/log_mode.h"
+#include "platform/atom_table.h"
+#include "platform/named_mutex.h"
+#include "platform/process.h"
+
+namespace vantrel {
+
+CLogServiceMgr::CLogServiceMgr() = default;
+
+CLogServiceMgr::~CLogServiceMgr() = default;
+
+template <typename Operation>
+int32_t CLogServiceMgr::Dispatch(const char* fname, Operation operation) {
+    platform::CriticalSectionGuard guard(lock);
+    if (readyLevel == 1) establishInstance();
+    if (readyLevel < 2 || !fname) return 0;
+    CLogService* service = FindService(fname);
+    if (!service) service = CreateService(fname);
+    if (!service) return 0;
+    return operation(*service);
+}
+
+int32_t CLogServiceMgr::Printf(const char* fname, int32_t device, const char* fmt, va_list list) {
+    if (!fmt) return 0;
+    return Dispatch(fname, [&](CLogService& service) { return service.Printf(device, fmt, list); });
+}
+
+int32_t CLogServiceMgr::DrawBitmap(const char* fname, int32_t device, const char* imageName,
+                                   void* bitmap, const char* fmt, va_list list) {
+    if (!fmt) return 0;
+    return Dispatch(fname, [&](CLogService& service) {
+        return service.DrawBitmap(device, imageName, bitmap, fmt, list);
+    });
+}
+
+int32_t CLogServiceMgr::FuncBegin(const char* fname, int32_t device, const char* funcName) {
+    return Dispatch(fname,
+                    [&](CLogService& service) { return service.FuncBegin(device, funcName); });
+}
+
+int32_t CLogServiceMgr::FuncEnd(const char* fname, int32_t device) {
+    return Dispatch(fname, [&](CLogService& service) { return service.FuncEnd(device); });
+}
+
+CLogService* CLogServiceMgr::FindService(const char* fname) {
+    uint16_t atom = platform::FindAtom(fname);
+    if (atom == 0) return nullptr;
+    for (auto it = services.rbegin(); it != services.rend(); ++it) {
+        if ((*it)->GetAtom() == atom) return *it;
+    }
+    return nullptr;
+}
+
+CLogService* CLogServiceMgr::CreateService(const char* fname) {
+    auto* service = new CLogService();
+    uint16_t atom = platform::AddAtom(fname);
+    if (atom == 0) {
+        delete service;
+        return nullptr;
+    }
+    platform::ThreadHandle thread = nullptr;
+    if (!platform::DuplicateThreadHandle(hInitThread, &thread)) {
+        platform::DeleteAtom(atom);
+        delete service;
+        return nullptr;
+    }
+    if (service->Init(processKeyName, instanceNumber, atom, processId, thread, initThreadId,
+                      LogModeFromSettings, instanceFolder.c_str(), fname)) {
+        services.push_back(service);
+        return service;
+    }
+    platform::DeleteAtom(atom);
+    // A service whose Open failed never took the handle; one that opened owns it and its
+    // destruction releases it.
+    if (!service->GetIsOpen() && service->GetThreadHandle() != thread) {
+        platform::CloseThreadHandle(thread);
+    }
+    delete service;
+    return nullptr;
+}
+
+void CLogServiceMgr::ReleaseInstance() {
+    --readyLevel;
+    platform::CloseNamedMutex(instanceMutex);
+    instanceMutex = nullptr;
+}
+
+void CLogServiceMgr::ReleaseServices() {
+    platform::CloseThreadHandle(hInitThread);
+    hInitThread = nullptr;
+    --readyLevel;
+    while (!services.empty()) {
+        CLogService* service = services.back();
+        service->Close();
+        delete service;
+        services.pop_back();
+    }
+}
+
+}  // namespace vantrel

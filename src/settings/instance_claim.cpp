@@ -1,0 +1,84 @@
+// Establishing the process instance: which executable runs, and which instance number this
+// process holds among the live processes of that executable.
+#include "manager/log_service_mgr.h"
+#include "platform/named_mutex.h"
+#include "platform/process.h"
+#include "platform_config.h"
+#include "settings/process_identity.h"
+
+namespace vantrel {
+
+namespace {
+
+// The search for a free number has no natural end when mutex creation fails for a reason
+// that does not depend on the number; these bounds end it with a failed claim.
+constexpr int32_t kMaxInstanceNumber = 4096;
+constexpr int kMaxConsecutiveCreateFailures = 16;
+
+}  // namespace
+
+bool CLogServiceMgr::establishInstance() {
+    if (readyLevel < 1 || !hExeModule) return false;
+    std::string path;
+    if (!platform::GetModuleFileName(hExeModule, &path) || path.empty()) return false;
+    std::string exeFolder, exeFileName;
+    if (!splitExecutablePath(path, platform::kPathSeparator, platform::kExecutableNeedsExtension,
+                             &exeFolder, &exeFileName)) {
+        return false;
+    }
+    if (!claimInstanceNumber(exeFolder, exeFileName, hProcess, processId)) return false;
+    instanceFolder =
+        makeInstanceFolder(exeFolder, exeFileName, instanceNumber, platform::kPathSeparator);
+    ++readyLevel;
+    return true;
+}
+
+bool CLogServiceMgr::claimInstanceNumber(const std::string& exeFolder,
+                                         const std::string& exeFileName,
+                                         platform::ProcessHandle process, uint32_t pid) {
+    platform::SystemTime creationTime;
+    if (!platform::GetProcessCreationLocalTime(process, &creationTime)) return false;
+    const std::string identity = makeIdentity(pid, creationTime);
+
+    std::string keyName;
+    int32_t number = 1;
+    platform::MutexHandle mutex = nullptr;
+    int createFailures = 0;
+    // At each number the process's own record is tested before the mutex, so a process that
+    // loads the library again takes its old number back.
+    std::string recorded = readIdentifier(exeFolder, exeFileName, number, &keyName);
+    while (recorded != identity) {
+        std::string mutexName = keyName + "/" + makeProcName(number);
+        platform::MutexHandle held = platform::OpenNamedMutex(mutexName);
+        if (held) {
+            platform::CloseNamedMutex(held);  // another process holds this number
+        } else {
+            bool existed = false;
+            platform::MutexHandle fresh = platform::CreateNamedMutex(mutexName, &existed);
+            if (!fresh) {
+                if (++createFailures >= kMaxConsecutiveCreateFailures) return false;
+            } else if (existed) {
+                createFailures = 0;
+                platform::CloseNamedMutex(fresh);  // another process created it first
+            } else {
+                if (!writeIdentifier(exeFolder, exeFileName, number, pid, creationTime)) {
+                    platform::CloseNamedMutex(fresh);
+                    instanceMutex = nullptr;
+                    processKeyName.clear();
+                    instanceNumber = 0;
+                    return false;
+                }
+                mutex = fresh;
+                break;
+            }
+        }
+        if (++number > kMaxInstanceNumber) return false;
+        recorded = readIdentifier(exeFolder, exeFileName, number, &keyName);
+    }
+    instanceMutex = mutex;
+    processKeyName = keyName;
+    instanceNumber = number;
+    return true;
+}
+
+}  // namespace vantrel
