@@ -1,0 +1,212 @@
+// How a log turns calls into entry text: printf entries, function begin and end markers with
+// their indentation, image-tag lines, the line-end rules every piece passes through, and the
+// closing summary block.
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "log/clog.h"
+#include "log/entry_text.h"
+#include "log/html_document.h"
+#include "log/log_mode.h"
+#include "platform/clock.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr int64_t kMaxCacheLength = std::numeric_limits<int32_t>::max();
+
+constexpr char kSummaryRule[] =
+    "////////////////////////////////////////////////////////////////////////";
+
+// Only the final LF of a piece becomes CR LF; a CR that ended the previous piece counts,
+// so a pair split over two appends is not doubled.
+bool NeedsCarriageReturn(const char* text, size_t length, char lastChar) {
+    if (length == 0 || text[length - 1] != '\n') return false;
+    const char before = length >= 2 ? text[length - 2] : lastChar;
+    return before != '\r';
+}
+
+void TrackLineEnd(const char* text, size_t length, char* prevLastChar, char* lastChar) {
+    if (length == 0) return;
+    *prevLastChar = length >= 2 ? text[length - 2] : *lastChar;
+    *lastChar = text[length - 1];
+}
+
+// Counters that are unbounded in both directions wrap instead of overflowing.
+int32_t WrappingAdd(int32_t value, int32_t delta) {
+    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
+}
+
+int64_t Positive(int64_t value) {
+    return value > 0 ? value : 0;
+}
+
+}  // namespace
+
+int32_t CLog::GetIndent(int32_t level) const {
+    // Saturates: an indentation too wide for 32 bits is as wide as the cache can be (and so
+    // refused by the size limit), and one too far below 0 is no indentation.
+    const int64_t width = static_cast<int64_t>(indentSize) * level;
+    if (width > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (width < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(width);
+}
+
+int32_t CLog::AppendText(const char* text, int32_t length, bool bIndent) {
+    const int32_t width = GetIndent(indentLevel);
+    // The text ends at its NUL or after length characters, whichever comes first, so the
+    // line-end tracking never looks past what is appended.
+    const size_t count =
+        (text != nullptr && length > 0) ? strnlen(text, static_cast<size_t>(length)) : 0;
+    const bool addCr = NeedsCarriageReturn(text, count, lastChar);
+
+    // The inserted CR counts too: the cache length must stay a signed 32-bit number.
+    if (static_cast<int64_t>(cache.size()) + Positive(length) + Positive(width) + (addCr ? 1 : 0) >
+        kMaxCacheLength) {
+        return 0;
+    }
+
+    const size_t before = cache.size();
+    try {
+        if (bIndent && width > 0) cache.append(static_cast<size_t>(width), ' ');
+        if (addCr) {
+            cache.append(text, count - 1);
+            cache.append("\r\n", 2);
+        } else if (count > 0) {
+            cache.append(text, count);
+        }
+    } catch (const std::bad_alloc&) {
+        cache.resize(before);
+        return 0;
+    }
+    TrackLineEnd(text, count, &prevLastChar, &lastChar);
+    return FillCheck(false);
+}
+
+int32_t CLog::AppendImageTag(const char* imageName, const char* text, int32_t length,
+                             bool bIndent) {
+    const int32_t width = GetIndent(indentLevel);
+    const char* name = imageName != nullptr ? imageName : "";
+    const size_t count =
+        (text != nullptr && length > 0) ? strnlen(text, static_cast<size_t>(length)) : 0;
+
+    std::string tag;
+    try {
+        std::string caption(text != nullptr ? text : "", count);
+        if (NeedsCarriageReturn(caption.data(), count, lastChar))
+            caption.insert(count - 1, 1, '\r');
+        const int size =
+            std::snprintf(nullptr, 0, kImageTagFormat, "", name, name, caption.c_str());
+        if (size < 0) return 0;
+        tag.resize(static_cast<size_t>(size));
+        std::snprintf(&tag[0], tag.size() + 1, kImageTagFormat, "", name, name, caption.c_str());
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+
+    // The same ceiling as for text: a cache past 2 GiB no longer has a 32-bit length.
+    if (static_cast<int64_t>(cache.size()) + static_cast<int64_t>(tag.size()) + Positive(width) >
+        kMaxCacheLength) {
+        return 0;
+    }
+
+    const size_t before = cache.size();
+    try {
+        if (bIndent && width > 0) cache.append(static_cast<size_t>(width), ' ');
+        cache.append(tag);
+    } catch (const std::bad_alloc&) {
+        cache.resize(before);
+        return 0;
+    }
+    // A tag without caption ends the line state with the tag itself, so that a following
+    // function-begin entry still starts on a fresh line.
+    if (count > 0) {
+        TrackLineEnd(text, count, &prevLastChar, &lastChar);
+    } else {
+        TrackLineEnd(tag.data(), tag.size(), &prevLastChar, &lastChar);
+    }
+    return FillCheck(true);
+}
+
+int32_t CLog::Printf(int32_t /*device*/, const char* format, va_list args) {
+    if (!lock || format == nullptr) return 0;
+    platform::CriticalSectionGuard guard(*lock);
+    EntryText entry;
+    if (!entry.Format((mode & LogModeTimeStamp) != 0, format, args)) return 0;
+    return AppendText(entry.data(), entry.length(), true);
+}
+
+int32_t CLog::FuncBegin(int32_t /*device*/, const char* funcName) {
+    if (!lock) return 0;
+    platform::CriticalSectionGuard guard(*lock);
+
+    char stamp[64] = "";
+    if ((mode & LogModeTimeStamp) != 0) FormatTimeStampSuffix(stamp, sizeof stamp);
+
+    // The caller's own line end would split the line before its suffix.
+    const char* name = funcName != nullptr ? funcName : "";
+    size_t length = std::strlen(name);
+    if (length > 0 && name[length - 1] == '\n') --length;
+    if (length > 0 && name[length - 1] == '\r') --length;
+
+    // Each append runs even after a failure, so the entry keeps its shape where it can.
+    bool ok = true;
+    if (lastChar != '\n') ok = AppendText("\r\n", 2, false) != 0;
+    if (length > static_cast<size_t>(kMaxCacheLength)) {
+        ok = false;
+    } else {
+        ok &= AppendText(name, static_cast<int32_t>(length), true) != 0;
+    }
+
+    char suffix[96];
+    if ((mode & LogModeThreadId) != 0) {
+        std::snprintf(suffix, sizeof suffix, " // tid:0x%08x%s", threadId, stamp);
+    } else {
+        std::snprintf(suffix, sizeof suffix, "%s", stamp);
+    }
+    const size_t suffixLength = std::strlen(suffix);
+    if (suffixLength > 0) ok &= AppendText(suffix, static_cast<int32_t>(suffixLength), false) != 0;
+
+    ok &= AppendText("\r\n", 2, false) != 0;
+    ok &= AppendText("{\r\n", 3, true) != 0;
+    indentLevel = WrappingAdd(indentLevel, 1);
+    return ok ? 1 : 0;
+}
+
+int32_t CLog::FuncEnd(int32_t /*device*/) {
+    if (!lock) return 0;
+    platform::CriticalSectionGuard guard(*lock);
+    // Lowered first, so the brace lines up with its opening one.
+    indentLevel = WrappingAdd(indentLevel, -1);
+    bool ok = true;
+    if (lastChar != '\n') ok = AppendText("\r\n", 2, false) != 0;
+    ok &= AppendText("}\r\n", 3, true) != 0;
+    return ok ? 1 : 0;
+}
+
+int32_t CLog::WriteSummary() {
+    const platform::SystemTime now = platform::GetLocalTime();
+    char block[384];
+    const int length = std::snprintf(block, sizeof block,
+                                     "\r\nProcess ID: 0x%x\r\nThe thread ID is 0x%08x\r\n"
+                                     "Log Time: %04d/%02d/%02d %02d:%02d:%02d:%03d\r\n"
+                                     "%s\r\n\r\n",
+                                     processId, threadId, now.year, now.month, now.day, now.hour,
+                                     now.minute, now.second, now.milliseconds, kSummaryRule);
+    if (length > 0) {
+        const size_t kept = static_cast<size_t>(length) < sizeof block ? static_cast<size_t>(length)
+                                                                       : sizeof block - 1;
+        WriteRaw(block, static_cast<uint32_t>(kept));
+    }
+    if ((mode & LogModeHtml) != 0) {
+        WriteRaw(kHtmlEndBlock, sizeof kHtmlEndBlock - 1);
+        WriteRaw(kHtmlClosingLine, sizeof kHtmlClosingLine - 1);
+    }
+    return 1;
+}
+
+}  // namespace vantrel
