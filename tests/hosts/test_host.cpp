@@ -52,7 +52,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     size_t start = 0;
     while (true) {
         size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        parts.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos) break;
         start = at + 1;
     }
@@ -64,9 +65,12 @@ std::string Unescape(const std::string& text) {
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 1 < text.size()) {
             char next = text[++i];
-            if (next == 'n') out += '\n';
-            else if (next == 'r') out += '\r';
-            else out += next;
+            if (next == 'n')
+                out += '\n';
+            else if (next == 'r')
+                out += '\r';
+            else
+                out += next;
         } else {
             out += text[i];
         }
@@ -74,7 +78,9 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
-const char* NullIfDash(const std::string& text) { return text == "-" ? nullptr : text.c_str(); }
+const char* NullIfDash(const std::string& text) {
+    return text == "-" ? nullptr : text.c_str();
+}
 
 void Load() {
     const char* path = getenv("VANTREL_LIBRARY");
@@ -133,8 +139,8 @@ int RunCommand(const std::string& command) {
     } else if (verb == "print") {
         need(2);
         using Fn = int32_t (*)(const char*, ...);
-        printf("%d\n", Symbol<Fn>("logPrintfMgr_deviceDefault_fnameDefault")(
-                           "%s", Unescape(f[1]).c_str()));
+        printf("%d\n",
+               Symbol<Fn>("logPrintfMgr_deviceDefault_fnameDefault")("%s", Unescape(f[1]).c_str()));
     } else if (verb == "format") {
         need(4);
         using Fn = int32_t (*)(const char*, const char*, ...);
@@ -143,8 +149,8 @@ int RunCommand(const std::string& command) {
     } else if (verb == "begin") {
         need(3);
         using Fn = int32_t (*)(const char*, int32_t, const char*);
-        printf("%d\n", Symbol<Fn>("logFuncBeginMgr_device_fname")(f[1].c_str(), 0,
-                                                                  Unescape(f[2]).c_str()));
+        printf("%d\n",
+               Symbol<Fn>("logFuncBeginMgr_device_fname")(f[1].c_str(), 0, Unescape(f[2]).c_str()));
     } else if (verb == "end") {
         need(2);
         using Fn = int32_t (*)(const char*, int32_t);
@@ -154,9 +160,9 @@ int RunCommand(const std::string& command) {
         std::vector<uint8_t> dib =
             MakeBitmap(atoi(f[3].c_str()), atoi(f[4].c_str()), atoi(f[5].c_str()));
         using Fn = int32_t (*)(const char*, const char*, void*, const char*, ...);
-        printf("%d\n", Symbol<Fn>("logDrawBitmapMgr_deviceDefault_fname")(
-                           f[1].c_str(), NullIfDash(f[2]), dib.data(), "%s",
-                           Unescape(f[6]).c_str()));
+        printf("%d\n",
+               Symbol<Fn>("logDrawBitmapMgr_deviceDefault_fname")(
+                   f[1].c_str(), NullIfDash(f[2]), dib.data(), "%s", Unescape(f[6]).c_str()));
     } else if (verb == "nullbitmap") {
         need(4);
         using Fn = int32_t (*)(const char*, const char*, void*, const char*, ...);
@@ -164,10 +170,14 @@ int RunCommand(const std::string& command) {
                            f[1].c_str(), NullIfDash(f[2]), nullptr, "%s", Unescape(f[3]).c_str()));
     } else if (verb == "noop") {
         using Fn = int32_t (*)(const char*, ...);
-        const char* names[] = {"logPrintfMgr",     "logPrintfMgr_Default",
-                               "logPrintfMgr_level", "logPrintfMgr_level_Default",
-                               "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
-                               "logDrawBitmapMgr_level_Default", "logFuncBeginMgr",
+        const char* names[] = {"logPrintfMgr",
+                               "logPrintfMgr_Default",
+                               "logPrintfMgr_level",
+                               "logPrintfMgr_level_Default",
+                               "logDrawBitmapMgr",
+                               "logDrawBitmapMgr_Default",
+                               "logDrawBitmapMgr_level_Default",
+                               "logFuncBeginMgr",
                                "logFuncEndMgr"};
         int sum = 0;
         for (const char* name : names) sum += Symbol<Fn>(name)("x.log", 1, 2, "y");

@@ -29,7 +29,7 @@ HostRun RunHost(const HostInstall& host, const std::vector<std::string>& command
 // A host left running (for concurrency tests): started with its commands, it is ended by
 // closing its standard input (the "hold" command waits for that).
 class RunningHost {
-public:
+  public:
     RunningHost(const HostInstall& host, const std::vector<std::string>& commands);
     ~RunningHost();
     RunningHost(const RunningHost&) = delete;
@@ -43,7 +43,7 @@ public:
     int pid() const { return pid_; }
     const std::vector<std::string>& lines() const { return lines_; }
 
-private:
+  private:
     int pid_ = -1;
     int stdinFd_ = -1;
     int stdoutFd_ = -1;

@@ -44,7 +44,8 @@ struct ListenerInstaller {
 
 std::string MakeTempDir(const std::string& tag) {
     const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vantrel-" + tag + "-XXXXXX";
+    std::string pattern =
+        std::string(base && *base ? base : "/tmp") + "/vantrel-" + tag + "-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data())) {
