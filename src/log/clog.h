@@ -52,8 +52,12 @@ public:
     platform::ThreadHandle GetThreadHandle() const { return threadHandle; }
     uint32_t GetMode() const { return mode; }
     uint64_t GetWritePosition() const { return writePosition; }
+    // True once the first opening of this run has given writePosition a real offset.
+    bool IsPositioned() const { return positioned; }
     int32_t GetIndentLevel() const { return indentLevel; }
     bool GetIsOpen() const { return isOpen != 0; }
+    // The open part file of a thread log, which the service's merge copies from.
+    platform::File& GetFileObject() { return file; }
 
 protected:
     // Formatting (the helpers expect lock to be held).
@@ -102,6 +106,10 @@ protected:
     // write itself (first opening, a file created or emptied anew); the service's merge
     // reads it to fall back to a full rewrite, then clears it.
     bool fileReset = true;
+
+    // Whether writePosition holds an offset. Kept beside kNotPositioned so that a flush
+    // ending exactly at 0xFFFFFFFF is never taken for "not yet positioned".
+    bool positioned = false;
 };
 
 }  // namespace vantrel

@@ -1,0 +1,201 @@
+// The exclusive file object on POSIX: open(2) plus a non-blocking exclusive flock(2). A log
+// file is never reached through a symbolic link planted at its own path (O_NOFOLLOW), and a
+// file held by another opener is never emptied: the lock comes before the truncation.
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
+
+#include "platform/file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <limits>
+
+#include "platform/test_seam.h"
+#include "platform_config.h"
+
+namespace vantrel::platform {
+
+static_assert(sizeof(off_t) >= 8, "log files need 64-bit offsets");
+
+namespace {
+
+using testing::Fault;
+using testing::ShouldFail;
+
+[[noreturn]] void ThrowFileError(const char* operation, const std::string& path, int error) {
+    std::string message = std::string(operation) + " failed for " + path;
+    if (error != 0) message += ": " + std::string(strerror(error));
+    throw FileError(message);
+}
+
+int OpenFlags(FileOpenMode mode) {
+    // O_NONBLOCK only keeps a FIFO planted at the path from stalling the open; it is cleared
+    // again once the descriptor is known to be a regular file.
+    const int common = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    switch (mode) {
+        case FileOpenMode::CreateOrEmptyReadWrite:
+            return common | O_RDWR | O_CREAT;
+        case FileOpenMode::ExistingReadWrite:
+            return common | O_RDWR;
+        case FileOpenMode::ExistingWrite:
+            return common | O_WRONLY;
+        case FileOpenMode::ExistingRead:
+            return common | O_RDONLY;
+    }
+    return -1;
+}
+
+// Takes the opened descriptor through the checks that make it a usable log file.
+bool PrepareDescriptor(int fd, FileOpenMode mode) {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+    if (mode == FileOpenMode::CreateOrEmptyReadWrite && ftruncate(fd, 0) != 0) return false;
+    return true;
+}
+
+}  // namespace
+
+PathKind GetPathKind(const std::string& path) {
+    // stat, not lstat: a folder reached through a symbolic link still counts as a folder. The
+    // log file itself is protected by O_NOFOLLOW when it is opened.
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return PathKind::None;
+    return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool CreateDirectory(const std::string& path) {
+    if (ShouldFail(Fault::CreateDirectory)) return false;
+    return mkdir(path.c_str(), 0755) == 0;
+}
+
+bool DeleteFile(const std::string& path) {
+    if (ShouldFail(Fault::FileDelete)) return false;
+    return unlink(path.c_str()) == 0;
+}
+
+File::~File() {
+    Abort();
+}
+
+bool File::Open(const std::string& path, FileOpenMode mode) {
+    Abort();
+    if (ShouldFail(Fault::FileOpen)) return false;
+    int fd;
+    do {
+        fd = open(path.c_str(), OpenFlags(mode), 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    if (!PrepareDescriptor(fd, mode)) {
+        close(fd);
+        return false;
+    }
+    handle_ = fd;
+    path_ = path;
+    return true;
+}
+
+void File::Close() {
+    if (!IsOpen()) return;
+    const int fd = static_cast<int>(handle_);
+    handle_ = kNoHandle;
+    // The descriptor is gone after close(2) whatever it reports, so it is never retried.
+    const bool injected = ShouldFail(Fault::FileClose);
+    const int rc = close(fd);
+    if (injected) ThrowFileError("close", path_, EIO);
+    if (rc != 0 && errno != EINTR) ThrowFileError("close", path_, errno);
+}
+
+void File::Abort() noexcept {
+    if (!IsOpen()) return;
+    close(static_cast<int>(handle_));
+    handle_ = kNoHandle;
+}
+
+void File::Seek(uint64_t offset) {
+    if (!IsOpen()) ThrowFileError("seek", path_, EBADF);
+    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, EIO);
+    if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
+        ThrowFileError("seek", path_, EOVERFLOW);
+    if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0)
+        ThrowFileError("seek", path_, errno);
+}
+
+void File::SeekToEnd() {
+    if (!IsOpen()) ThrowFileError("seek", path_, EBADF);
+    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, EIO);
+    if (lseek(static_cast<int>(handle_), 0, SEEK_END) < 0) ThrowFileError("seek", path_, errno);
+}
+
+uint64_t File::GetPosition() {
+    if (!IsOpen()) ThrowFileError("position", path_, EBADF);
+    if (ShouldFail(Fault::FileSeek)) ThrowFileError("position", path_, EIO);
+    off_t at = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+    if (at < 0) ThrowFileError("position", path_, errno);
+    return static_cast<uint64_t>(at);
+}
+
+uint64_t File::GetLength() {
+    if (!IsOpen()) ThrowFileError("length", path_, EBADF);
+    if (ShouldFail(Fault::FileLength)) ThrowFileError("length", path_, EIO);
+    struct stat info;
+    if (fstat(static_cast<int>(handle_), &info) != 0) ThrowFileError("length", path_, errno);
+    return static_cast<uint64_t>(info.st_size);
+}
+
+uint32_t File::Read(void* buffer, uint32_t count) {
+    if (!IsOpen()) ThrowFileError("read", path_, EBADF);
+    if (ShouldFail(Fault::FileRead)) ThrowFileError("read", path_, EIO);
+    if (count == 0) return 0;
+    ssize_t got;
+    do {
+        got = read(static_cast<int>(handle_), buffer, count);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) ThrowFileError("read", path_, errno);
+    return static_cast<uint32_t>(got);
+}
+
+void File::Write(const void* data, uint32_t count) {
+    if (!IsOpen()) ThrowFileError("write", path_, EBADF);
+    if (ShouldFail(Fault::FileWrite)) ThrowFileError("write", path_, ENOSPC);
+    const char* at = static_cast<const char*>(data);
+    uint32_t left = count;
+    while (left > 0) {
+        ssize_t put = write(static_cast<int>(handle_), at, left);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            ThrowFileError("write", path_, errno);
+        }
+        if (put == 0) ThrowFileError("write", path_, EIO);
+        at += put;
+        left -= static_cast<uint32_t>(put);
+    }
+}
+
+void File::SetLength(uint64_t length) {
+    if (!IsOpen()) ThrowFileError("set length", path_, EBADF);
+    // Changing the length is a write as far as a full disk or a test is concerned.
+    if (ShouldFail(Fault::FileWrite)) ThrowFileError("set length", path_, ENOSPC);
+    if (length > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
+        ThrowFileError("set length", path_, EOVERFLOW);
+    int rc;
+    do {
+        rc = ftruncate(static_cast<int>(handle_), static_cast<off_t>(length));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) ThrowFileError("set length", path_, errno);
+}
+
+std::string File::GetFileName() const {
+    size_t at = path_.rfind(kPathSeparator);
+    return at == std::string::npos ? path_ : path_.substr(at + 1);
+}
+
+}  // namespace vantrel::platform
