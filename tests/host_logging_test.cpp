@@ -99,9 +99,6 @@ TEST(HostLogging, FunctionScopesAndDevicesGiveTheSameEntries) {
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(run.lines, (std::vector<std::string>{"1", "1", "1", "1"}));
     std::string text = ReadFile(host.InstanceFolder(1) + "/trace.log");
-    char expected[256];
-    snprintf(expected, sizeof expected,
-             "\r\nCScene::Render // tid:0x%08x\r\n{\r\n   a\r\n   b\r\n}\r\n", 0);
     // The thread id is the loading thread's; compare around it.
     std::regex shape(
         "^\r\nCScene::Render // tid:0x[0-9a-f]{8}\r\n\\{\r\n   a\r\n   b\r\n\\}\r\n\r\nProcess ID");
