@@ -2,6 +2,7 @@
 // CLog of its own; the service merges their texts into its file, followed by a summary.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@
 namespace vantrel {
 
 class CLogService : public CLog {
-public:
+  public:
     CLogService();
     ~CLogService() override;  // frees the registry storage only; Close destroys the logs
 
@@ -30,8 +31,8 @@ public:
     // Configuration and first opening: checks the name, reads the settings of its log key,
     // computes the mode (when mode is LogModeFromSettings), opens the log and records the
     // folder. Nonzero when the service is ready.
-    virtual int32_t Init(const std::string& processKeyName, int32_t instanceNumber,
-                         uint16_t atom, uint32_t processId, platform::ThreadHandle threadHandle,
+    virtual int32_t Init(const std::string& processKeyName, int32_t instanceNumber, uint16_t atom,
+                         uint32_t processId, platform::ThreadHandle threadHandle,
                          uint32_t initThreadId, uint32_t mode, const char* folder,
                          const char* fileName);
     // Brings the file up to date, leaving it open or closed as it was.
@@ -48,10 +49,39 @@ public:
     // Test switch: every merge from memory rewrites all thread texts.
     static void ForceFullRewrite(bool on);
 
-protected:
+  protected:
     uint16_t atom = 0;
     std::vector<CLog*> threadLogs;
     uint64_t mergedLength = 0;
+
+  private:
+    // Calls one entry operation on the calling thread's log, then brings the file up to
+    // date in write-immediately mode.
+    template <typename Operation>
+    int32_t Forward(Operation operation);
+
+    int32_t MergeFromMemory();
+    int32_t MergeFromFiles();
+    int32_t FlushEachThreadLog(bool bFinal);
+    // Writes the thread texts from entry `first` on (skipping `skipBytes` of its text) at the
+    // file's current position; returns the bytes written.
+    uint64_t WriteThreadTexts(size_t first, uint64_t skipBytes);
+    // Where the incremental merge must start, or false when only a full rewrite is safe.
+    bool FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* offset);
+    void RememberMerge();
+
+    // What the last merge from memory left in the file, so that the next one rewrites only
+    // what changed. Entry i describes threadLogs[i] (null entries wrote 0 bytes).
+    struct MergedText {
+        const CLog* log = nullptr;
+        uint64_t bytes = 0;
+    };
+    std::vector<MergedText> mergedTexts;
+    uint64_t mergedAt = 0;  // writePosition of the last merge
+    uint64_t fileLengthAfterMerge = 0;
+    bool mergedTextsValid = false;  // false: the next merge rewrites everything
+
+    static std::atomic<bool> forceFullRewrite;
 };
 
 }  // namespace vantrel

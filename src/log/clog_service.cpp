@@ -1,0 +1,130 @@
+#include "log/clog_service.h"
+
+#include "log/log_mode.h"
+#include "platform/atom_table.h"
+
+namespace vantrel {
+
+CLogService::CLogService() = default;
+
+CLogService::~CLogService() {
+    // Close normally empties the registry. Logs still here mean the service was destroyed
+    // without Close; release them rather than leak their handles and part files.
+    for (auto entry = threadLogs.rbegin(); entry != threadLogs.rend(); ++entry) {
+        CLog* log = *entry;
+        if (!log) continue;
+        try {
+            if (log->GetIsOpen()) log->Close();
+        } catch (...) {
+        }
+        delete log;
+    }
+    threadLogs.clear();
+    // The CLog part releases the thread handle that Init took, also after a failed Init.
+}
+
+template <typename Operation>
+int32_t CLogService::Forward(Operation operation) {
+    if (!lock) return 0;  // not opened by Init, or already closed
+    platform::CriticalSectionGuard guard(*lock);
+    CLog* log = GetThreadLog();
+    if (!log) return 0;
+    const int32_t result = operation(*log);
+    const bool merges = (mode & (LogModeMergeFromMemory | LogModeMergeFromFiles)) != 0;
+    if ((mode & LogModeWriteImmediately) && merges) {
+        if (!IsFileOpen()) OpenFile();
+        if (IsFileOpen()) CloseFile();
+    }
+    return result;
+}
+
+int32_t CLogService::Printf(int32_t device, const char* format, va_list args) {
+    if (!format) return 0;
+    return Forward([&](CLog& log) { return log.Printf(device, format, args); });
+}
+
+int32_t CLogService::DrawBitmap(int32_t device, const char* imageName, void* bitmap,
+                                const char* format, va_list args) {
+    if (!format) return 0;
+    return Forward(
+        [&](CLog& log) { return log.DrawBitmap(device, imageName, bitmap, format, args); });
+}
+
+int32_t CLogService::FuncBegin(int32_t device, const char* funcName) {
+    const char* name = funcName ? funcName : "";
+    return Forward([&](CLog& log) { return log.FuncBegin(device, name); });
+}
+
+int32_t CLogService::FuncEnd(int32_t device) {
+    return Forward([&](CLog& log) { return log.FuncEnd(device); });
+}
+
+int32_t CLogService::Close() {
+    int32_t result = 1;
+    // The final merge must run before the thread logs close, since closing deletes their
+    // part files and their text.
+    if ((mode & (LogModeMergeFromMemory | LogModeMergeFromFiles)) && lock) {
+        result = CLog::Close();
+    }
+    for (auto entry = threadLogs.rbegin(); entry != threadLogs.rend(); ++entry) {
+        CLog* log = *entry;
+        if (!log) continue;
+        if (log->GetIsOpen()) {
+            result &= log->Close();
+        } else {
+            result = 0;
+        }
+        delete log;
+    }
+    threadLogs.clear();
+    mergedTexts.clear();
+    mergedTextsValid = false;
+    if (atom != 0) {
+        platform::DeleteAtom(atom);
+        atom = 0;
+    }
+    return result;
+}
+
+bool CLogService::IsCacheFull() {
+    int64_t total = 0;
+    for (CLog* log : threadLogs) {
+        if (log) total += log->GetCacheLength();
+    }
+    return total > cacheSize;
+}
+
+bool CLogService::IsCacheEmpty() {
+    for (CLog* log : threadLogs) {
+        if (log && !log->IsCacheEmpty()) return false;
+    }
+    return true;
+}
+
+int32_t CLogService::SeekToWritePosition() {
+    // Offsets are 32-bit signed in this format; a negative one fails the seek.
+    const auto offset = static_cast<int32_t>(static_cast<uint32_t>(writePosition));
+    try {
+        file.Seek(static_cast<uint64_t>(static_cast<int64_t>(offset)));
+        return 1;
+    } catch (const platform::FileError&) {
+        return 0;
+    }
+}
+
+void CLogService::Commit() {
+    if (!lock) return;
+    platform::CriticalSectionGuard guard(*lock);
+    try {
+        if (IsFileOpen()) {
+            CloseFile();
+            OpenFile();
+        } else {
+            OpenFile();
+            CloseFile();
+        }
+    } catch (const platform::FileError&) {
+    }
+}
+
+}  // namespace vantrel

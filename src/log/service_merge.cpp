@@ -1,0 +1,215 @@
+// The service's FlushCache: the merge of its thread logs' texts into the service file.
+//
+// In write-immediately mode the merge runs after every entry. Rewriting every thread's text
+// each time would make a log of n entries cost O(n^2) bytes, so the merge from memory
+// remembers what it left in the file and rewrites only from the first byte that changed.
+// The file ends up byte for byte as a full rewrite would leave it; whenever the file may not
+// hold what the last merge left there, the merge rewrites everything.
+#include <limits>
+
+#include "log/clog_service.h"
+#include "log/cmem.h"
+#include "log/log_mode.h"
+
+namespace vantrel {
+
+namespace {
+constexpr uint32_t kCopyBufferSize = 65536;
+}  // namespace
+
+std::atomic<bool> CLogService::forceFullRewrite{false};
+
+void CLogService::ForceFullRewrite(bool on) {
+    forceFullRewrite.store(on);
+}
+
+int32_t CLogService::FlushCache(bool bFinal) {
+    if (!lock) return 0;
+    platform::CriticalSectionGuard guard(*lock);
+    if (!isOpen) return 0;
+    if (mode & LogModeMergeFromMemory) return MergeFromMemory();
+    if (mode & LogModeMergeFromFiles) return MergeFromFiles();
+    return FlushEachThreadLog(bFinal);
+}
+
+int32_t CLogService::MergeFromMemory() {
+    // The thread logs never write or empty their caches here, so each holds its whole text.
+    uint64_t total = 0;
+    for (CLog* log : threadLogs) {
+        if (log) total += static_cast<uint64_t>(log->GetCacheLength());
+    }
+    if (total == mergedLength) return 1;
+    if (!IsFileOpen() && !OpenFile()) return 0;
+
+    size_t first = 0;
+    uint64_t skipBytes = 0;
+    uint64_t offset = 0;
+    const bool incremental = !forceFullRewrite.load(std::memory_order_relaxed) &&
+                             FindFirstChange(&first, &skipBytes, &offset);
+    // Until this merge completes the file holds neither the old nor the new state.
+    mergedTextsValid = false;
+    bool atFirstChange = false;
+    if (incremental) {
+        try {
+            file.Seek(writePosition + offset + skipBytes);
+            atFirstChange = true;
+        } catch (const platform::FileError&) {
+            // Rewrite everything, exactly as the full merge would after a failed seek.
+        }
+    }
+    try {
+        uint64_t written;
+        if (atFirstChange) {
+            written = offset + skipBytes + WriteThreadTexts(first, skipBytes);
+        } else {
+            SeekToWritePosition();
+            written = WriteThreadTexts(0, 0);
+        }
+        mergedLength = written;
+        WriteSummary();
+    } catch (const platform::FileError&) {
+        return 0;
+    }
+    RememberMerge();
+    return 1;
+}
+
+bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* offset) {
+    if (!mergedTextsValid || fileReset || mergedAt != writePosition) return false;
+    // Beyond this the seek offsets of this format no longer hold.
+    if (writePosition > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return false;
+    try {
+        // Someone else cut or extended the file since the last merge.
+        if (file.GetLength() != fileLengthAfterMerge) return false;
+    } catch (const platform::FileError&) {
+        return false;
+    }
+    uint64_t start = 0;
+    for (size_t i = 0; i < threadLogs.size(); ++i) {
+        CLog* log = threadLogs[i];
+        const uint64_t length = log ? static_cast<uint64_t>(log->GetCacheLength()) : 0;
+        *first = i;
+        *offset = start;
+        if (i >= mergedTexts.size()) {  // a thread log registered since
+            *skipBytes = 0;
+            return true;
+        }
+        const MergedText& merged = mergedTexts[i];
+        if (merged.log != log || length < merged.bytes) {  // not the text merged last time
+            *skipBytes = 0;
+            return true;
+        }
+        if (length != merged.bytes) {  // grew: its merged part is in place already
+            *skipBytes = merged.bytes;
+            return true;
+        }
+        start += merged.bytes;
+    }
+    *first = threadLogs.size();
+    *offset = start;
+    *skipBytes = 0;
+    return true;
+}
+
+uint64_t CLogService::WriteThreadTexts(size_t first, uint64_t skipBytes) {
+    uint64_t written = 0;
+    for (size_t i = first; i < threadLogs.size(); ++i) {
+        CLog* log = threadLogs[i];
+        if (!log) continue;
+        const std::string& text = log->GetCache();
+        const size_t from = i == first ? static_cast<size_t>(skipBytes) : 0;
+        const size_t count = text.size() - from;
+        WriteRaw(text.data() + from, static_cast<uint32_t>(count));
+        written += count;
+    }
+    return written;
+}
+
+void CLogService::RememberMerge() {
+    mergedTexts.resize(threadLogs.size());
+    for (size_t i = 0; i < threadLogs.size(); ++i) {
+        CLog* log = threadLogs[i];
+        mergedTexts[i].log = log;
+        mergedTexts[i].bytes = log ? static_cast<uint64_t>(log->GetCacheLength()) : 0;
+    }
+    mergedAt = writePosition;
+    try {
+        fileLengthAfterMerge = file.GetLength();
+        mergedTextsValid = true;
+        fileReset = false;
+    } catch (const platform::FileError&) {
+        mergedTextsValid = false;
+    }
+}
+
+int32_t CLogService::MergeFromFiles() {
+    for (CLog* log : threadLogs) {
+        if (log) log->FlushCache(false);
+    }
+    for (CLog* log : threadLogs) {
+        if (log && !log->IsFileOpen()) log->OpenFile();
+    }
+    int64_t total = 0;
+    try {
+        for (CLog* log : threadLogs) {
+            if (!log) continue;
+            if (!log->IsFileOpen()) return 0;
+            // Part files are limited to 2 GiB; their lengths count as signed 32-bit values.
+            total += static_cast<int32_t>(log->GetFileObject().GetLength());
+        }
+    } catch (const platform::FileError&) {
+        return 0;
+    }
+    if (static_cast<uint64_t>(total) == mergedLength) return 1;
+
+    if (!IsFileOpen()) OpenFile();
+    SeekToWritePosition();
+    int32_t result = 0;
+    uint64_t copied = 0;
+    for (CLog* log : threadLogs) {
+        if (!log) continue;
+        CMem buffer(kCopyBufferSize);
+        void* data = buffer.GetData();
+        if (!data) {  // never read into a missing buffer; this log's copy fails
+            result = 0;
+            continue;
+        }
+        result = 1;
+        try {
+            platform::File& part = log->GetFileObject();
+            if (static_cast<uint32_t>(part.GetLength()) != 0xFFFFFFFFu) {
+                part.Seek(0);
+                for (;;) {
+                    const uint32_t got = part.Read(data, kCopyBufferSize);
+                    if (got == 0) break;
+                    WriteRaw(data, got);
+                    copied += got;
+                }
+            }
+        } catch (const platform::FileError&) {
+            result = 0;
+        }
+    }
+    for (CLog* log : threadLogs) {
+        if (log && log->IsFileOpen()) log->CloseFile();
+    }
+    if (result != 0) {
+        mergedLength = copied;
+        try {
+            WriteSummary();
+        } catch (const platform::FileError&) {
+            result = 0;
+        }
+    }
+    return result;
+}
+
+int32_t CLogService::FlushEachThreadLog(bool bFinal) {
+    int32_t result = 0;
+    for (CLog* log : threadLogs) {
+        if (log) result = log->FlushCache(bFinal);
+    }
+    return result;
+}
+
+}  // namespace vantrel
