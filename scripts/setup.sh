@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build clang libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libbenchmark-dev)
+          libbenchmark-dev pkg-config)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

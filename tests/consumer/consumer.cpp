@@ -1,0 +1,28 @@
+// A function that throws leaves its scope balanced: the guard writes the end entry.
+#include <cstdio>
+#include <stdexcept>
+#include <vantrel/vantrel.hpp>
+
+namespace {
+
+int Parse(int value) {
+    VANTREL_FUNC("consumer.log");
+    VANTREL_TIMER(21);
+    if (value < 0) throw std::runtime_error("negative");
+    VANTREL_PRINTF("consumer.log", "parsed %d\n", value);
+    return value;
+}
+
+}  // namespace
+
+int main() {
+    VANTREL_FUNC_NAMED("consumer.log", "main");
+    Parse(1);
+    try {
+        Parse(-1);
+    } catch (const std::exception&) {
+        VANTREL_PRINTF("consumer.log", "caught\n");
+    }
+    std::printf("timer 21 count %d\n", dtimerGetCount(21));
+    return dtimerGetCount(21) == 2 ? 0 : 1;
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the built tree into a temporary prefix, builds the consumer project against it
+# through the CMake package and through pkg-config, runs both, and checks the log they wrote.
+set -euo pipefail
+build_dir=$1
+source_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+
+cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
+libdir=$(ls -d "$work"/prefix/lib*/ | head -n 1)
+export LD_LIBRARY_PATH=$libdir
+
+cmake -S "$source_dir/tests/consumer" -B "$work/cmake-build" -G Ninja \
+  -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/cmake-build" >/dev/null
+"$work/cmake-build/consumer_c"
+"$work/cmake-build/consumer_cpp"
+
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+mkdir -p "$work/pc"
+cc -std=c99 -Wall -Wextra -Werror -pedantic "$source_dir/tests/consumer/consumer.c" \
+  $(pkg-config --cflags --libs vantrel) -o "$work/pc/consumer_c"
+"$work/pc/consumer_c"
+
+# The C++ run threw out of a guarded scope: every "{" still has its "}" and the last entry
+# stands at indentation 0.
+log=$(ls "$work"/cmake-build/vantrel/consumer_cpp/proc*/consumer.log | head -n 1)
+opens=$(grep -c '^ *{' "$log")
+closes=$(grep -c '^ *}' "$log")
+[ "$opens" -eq 3 ] && [ "$closes" -eq 3 ] || { echo "unbalanced: $opens { vs $closes }"; cat "$log"; exit 1; }
+grep -q $'^   caught\r$' "$log" || { echo "caught entry not at level 1"; cat "$log"; exit 1; }
+echo "consumer builds and logs"
