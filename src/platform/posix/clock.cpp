@@ -1,0 +1,118 @@
+// Clocks on POSIX: local time from CLOCK_REALTIME, the millisecond tick from CLOCK_MONOTONIC,
+// the processor's time-stamp counter where the kernel lets the process read it, and
+// CLOCK_MONOTONIC_RAW as the reference for calibrating that counter.
+#include "platform/clock.h"
+
+#include <errno.h>
+#include <time.h>
+
+#include <atomic>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <sys/prctl.h>
+#include <x86intrin.h>
+#define VANTREL_HAVE_TIME_STAMP_COUNTER 1
+#else
+#define VANTREL_HAVE_TIME_STAMP_COUNTER 0
+#endif
+
+#include "platform/test_seam.h"
+
+namespace vantrel::platform {
+
+namespace {
+
+// glibc's localtime_r loads the zone on first use only (localtime and tzset re-check it), and
+// then costs a few tens of nanoseconds with no system call, so it is cheap enough per log
+// entry and handles every DST change exactly. tzset once makes sure the zone is loaded even on
+// C libraries whose localtime_r does not do it.
+void LoadTimeZoneOnce() {
+    static const bool loaded = [] {
+        tzset();
+        return true;
+    }();
+    (void)loaded;
+}
+
+}  // namespace
+
+SystemTime GetLocalTime() {
+    SystemTime result;
+    if (testing::FakeLocalTime(&result)) return result;
+    LoadTimeZoneOnce();
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    if (!localtime_r(&now.tv_sec, &local)) return result;
+    result.year = local.tm_year + 1900;
+    result.month = local.tm_mon + 1;
+    result.dayOfWeek = local.tm_wday;
+    result.day = local.tm_mday;
+    result.hour = local.tm_hour;
+    result.minute = local.tm_min;
+    // A leap second shows as 60 in tm; SYSTEMTIME has no such second.
+    result.second = local.tm_sec > 59 ? 59 : local.tm_sec;
+    result.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    return result;
+}
+
+uint32_t TimeGetTime() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // Unsigned arithmetic: the result wraps at 2^32 like timeGetTime.
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+#if VANTREL_HAVE_TIME_STAMP_COUNTER
+
+namespace {
+
+enum CounterState : int { kUnknown, kUsable, kUnusable };
+std::atomic<int> counterState{kUnknown};
+
+// prctl(PR_SET_TSC, PR_TSC_SIGSEGV) makes RDTSC fault, so ask the kernel instead of trying
+// it. The answer is taken once: tools that disable the counter do so before the program
+// starts, and asking per read would cost a system call per timer reading.
+bool CounterUsable() {
+    int state = counterState.load(std::memory_order_relaxed);
+    if (state == kUnknown) {
+        int setting = 0;
+        bool usable;
+        if (prctl(PR_GET_TSC, &setting, 0, 0, 0) == 0) {
+            usable = setting == PR_TSC_ENABLE;
+        } else {
+            // A kernel that does not know the option cannot have disabled the counter with
+            // it; any other refusal leaves us unable to tell, so stay on the safe side.
+            usable = errno == EINVAL;
+        }
+        state = usable ? kUsable : kUnusable;
+        counterState.store(state, std::memory_order_relaxed);
+    }
+    return state == kUsable;
+}
+
+}  // namespace
+
+bool ReadTimeStampCounter(uint64_t* ticks) {
+    if (testing::ShouldFail(testing::Fault::TimeStampCounter)) return false;
+    if (!CounterUsable()) return false;
+    *ticks = __rdtsc();
+    return true;
+}
+
+#else
+
+bool ReadTimeStampCounter(uint64_t*) {
+    return false;
+}
+
+#endif
+
+int64_t HighResolutionNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace vantrel::platform
