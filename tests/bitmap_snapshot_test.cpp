@@ -73,7 +73,7 @@ uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t at) {
     return GetLe32(std::string(bytes.begin(), bytes.end()), at);
 }
 
-struct DibSpec {
+struct DibShape {
     uint32_t headerSize = 40;
     int32_t width = 1;
     int32_t height = 1;
@@ -83,32 +83,32 @@ struct DibSpec {
     uint32_t colorsUsed = 0;
     size_t bodyBytes = 0;  // bytes after the header: masks, colour table, pixels
 
-    DibSpec& Header(uint32_t size) {
+    DibShape& Header(uint32_t size) {
         headerSize = size;
         return *this;
     }
-    DibSpec& Dimensions(int32_t w, int32_t h) {
+    DibShape& Dimensions(int32_t w, int32_t h) {
         width = w;
         height = h;
         return *this;
     }
-    DibSpec& Bits(uint16_t bits) {
+    DibShape& Bits(uint16_t bits) {
         bitCount = bits;
         return *this;
     }
-    DibSpec& Compression(uint32_t value) {
+    DibShape& Compression(uint32_t value) {
         compression = value;
         return *this;
     }
-    DibSpec& ImageSize(uint32_t value) {
+    DibShape& ImageSize(uint32_t value) {
         imageSize = value;
         return *this;
     }
-    DibSpec& Colors(uint32_t value) {
+    DibShape& Colors(uint32_t value) {
         colorsUsed = value;
         return *this;
     }
-    DibSpec& Body(size_t value) {
+    DibShape& Body(size_t value) {
         bodyBytes = value;
         return *this;
     }
@@ -116,22 +116,22 @@ struct DibSpec {
 
 // A packed bitmap whose body bytes count up, followed by guard bytes that must never reach
 // a file.
-std::vector<uint8_t> MakeDib(const DibSpec& spec) {
-    std::vector<uint8_t> dib(40 + spec.bodyBytes + 16, 0xEE);
-    PutLe32(dib, 0, spec.headerSize);
-    PutLe32(dib, 4, static_cast<uint32_t>(spec.width));
-    PutLe32(dib, 8, static_cast<uint32_t>(spec.height));
+std::vector<uint8_t> MakeDib(const DibShape& shape) {
+    std::vector<uint8_t> dib(40 + shape.bodyBytes + 16, 0xEE);
+    PutLe32(dib, 0, shape.headerSize);
+    PutLe32(dib, 4, static_cast<uint32_t>(shape.width));
+    PutLe32(dib, 8, static_cast<uint32_t>(shape.height));
     dib[12] = 1;
     dib[13] = 0;
-    dib[14] = static_cast<uint8_t>(spec.bitCount);
-    dib[15] = static_cast<uint8_t>(spec.bitCount >> 8);
-    PutLe32(dib, 16, spec.compression);
-    PutLe32(dib, 20, spec.imageSize);
+    dib[14] = static_cast<uint8_t>(shape.bitCount);
+    dib[15] = static_cast<uint8_t>(shape.bitCount >> 8);
+    PutLe32(dib, 16, shape.compression);
+    PutLe32(dib, 20, shape.imageSize);
     PutLe32(dib, 24, 2835);
     PutLe32(dib, 28, 2835);
-    PutLe32(dib, 32, spec.colorsUsed);
+    PutLe32(dib, 32, shape.colorsUsed);
     PutLe32(dib, 36, 0);
-    for (size_t i = 0; i < spec.bodyBytes; ++i) dib[40 + i] = static_cast<uint8_t>(i * 7 + 1);
+    for (size_t i = 0; i < shape.bodyBytes; ++i) dib[40 + i] = static_cast<uint8_t>(i * 7 + 1);
     return dib;
 }
 
@@ -148,7 +148,7 @@ void ExpectBmp(const std::string& file, const std::vector<uint8_t>& dib, uint32_
 
 TEST(BitmapSnapshot, MadeUpNamesCountUpAndEntryLinksThem) {
     SnapshotLog log;
-    std::vector<uint8_t> dib = MakeDib(DibSpec().Body(4));
+    std::vector<uint8_t> dib = MakeDib(DibShape().Body(4));
     EXPECT_EQ(log.Draw(nullptr, dib.data(), "Frame\n"), 1);
     EXPECT_EQ(log.Draw(nullptr, dib.data(), "Frame %d\n", 2), 1);
     EXPECT_EQ(log.GetCache(), Tag("0x12c_0x9f0_00000000.bmp") + "Frame\r\n" +
@@ -160,7 +160,7 @@ TEST(BitmapSnapshot, MadeUpNamesCountUpAndEntryLinksThem) {
 
 TEST(BitmapSnapshot, GivenNameIsUsedUnchanged) {
     SnapshotLog log;
-    std::vector<uint8_t> dib = MakeDib(DibSpec().Body(4));
+    std::vector<uint8_t> dib = MakeDib(DibShape().Body(4));
     EXPECT_EQ(log.Draw("shot", dib.data(), "%s", "caption"), 1);
     EXPECT_EQ(log.GetCache(), Tag("shot") + "caption");
     EXPECT_EQ(log.Snapshot("shot").size(), 58u);
@@ -185,20 +185,20 @@ TEST(BitmapSnapshot, EntryCarriesIndentationAndTimeStamp) {
 
 TEST(BitmapSnapshot, PalettedBitmapTakesItsDefaultColourTable) {
     SnapshotLog log;
-    std::vector<uint8_t> dib = MakeDib(DibSpec().Dimensions(3, 2).Bits(8).Body(1024 + 8));
+    std::vector<uint8_t> dib = MakeDib(DibShape().Dimensions(3, 2).Bits(8).Body(1024 + 8));
     ASSERT_EQ(log.Draw("eight.bmp", dib.data(), "\n"), 1);
     ExpectBmp(log.Snapshot("eight.bmp"), dib, 1086, 1078);
     EXPECT_EQ(GetLe32(dib, 20), 8u);  // the caller learns the computed size
     EXPECT_EQ(log.DibNumColors(dib.data()), 256u);
     EXPECT_EQ(log.PaletteSize(dib.data()), 1024u);
 
-    std::vector<uint8_t> rgb = MakeDib(DibSpec().Body(4));
+    std::vector<uint8_t> rgb = MakeDib(DibShape().Body(4));
     ASSERT_EQ(log.Draw("rgb.bmp", rgb.data(), "\n"), 1);
     ExpectBmp(log.Snapshot("rgb.bmp"), rgb, 58, 54);
     EXPECT_EQ(log.PaletteSize(rgb.data()), 0u);
 
     // Colours used overrides the default of the bit count.
-    std::vector<uint8_t> few = MakeDib(DibSpec().Dimensions(8, 1).Bits(4).Colors(3).Body(12 + 4));
+    std::vector<uint8_t> few = MakeDib(DibShape().Dimensions(8, 1).Bits(4).Colors(3).Body(12 + 4));
     ASSERT_EQ(log.Draw("few.bmp", few.data(), "\n"), 1);
     ExpectBmp(log.Snapshot("few.bmp"), few, 14 + 40 + 12 + 4, 66);
     EXPECT_EQ(log.DibNumColors(few.data()), 3u);
@@ -209,7 +209,7 @@ TEST(BitmapSnapshot, RunLengthBitmapKeepsItsImageSize) {
     for (uint32_t compression : {1u, 2u}) {
         const uint16_t bits = compression == 1 ? 8 : 4;
         const size_t table = compression == 1 ? 1024 : 64;
-        std::vector<uint8_t> dib = MakeDib(DibSpec()
+        std::vector<uint8_t> dib = MakeDib(DibShape()
                                                .Dimensions(100, 50)
                                                .Bits(bits)
                                                .Compression(compression)
@@ -224,7 +224,7 @@ TEST(BitmapSnapshot, RunLengthBitmapKeepsItsImageSize) {
 TEST(BitmapSnapshot, TopDownAndBitFieldBitmapsAreValidFiles) {
     SnapshotLog log;
     // Three rows of two 24-bit pixels, padded to 8 bytes each; the height stays negative.
-    std::vector<uint8_t> topDown = MakeDib(DibSpec().Dimensions(2, -3).Body(24));
+    std::vector<uint8_t> topDown = MakeDib(DibShape().Dimensions(2, -3).Body(24));
     ASSERT_EQ(log.Draw("top.bmp", topDown.data(), "\n"), 1);
     ExpectBmp(log.Snapshot("top.bmp"), topDown, 54 + 24, 54);
     EXPECT_EQ(GetLe32(topDown, 20), 24u);
@@ -232,12 +232,12 @@ TEST(BitmapSnapshot, TopDownAndBitFieldBitmapsAreValidFiles) {
 
     // The colour masks sit between header and pixels and count in the pixel offset.
     std::vector<uint8_t> masks =
-        MakeDib(DibSpec().Dimensions(2, 2).Bits(16).Compression(3).Body(12 + 8));
+        MakeDib(DibShape().Dimensions(2, 2).Bits(16).Compression(3).Body(12 + 8));
     ASSERT_EQ(log.Draw("masks.bmp", masks.data(), "\n"), 1);
     ExpectBmp(log.Snapshot("masks.bmp"), masks, 54 + 12 + 8, 66);
 
     std::vector<uint8_t> alpha =
-        MakeDib(DibSpec().Dimensions(1, 2).Bits(32).Compression(6).Body(16 + 8));
+        MakeDib(DibShape().Dimensions(1, 2).Bits(32).Compression(6).Body(16 + 8));
     ASSERT_EQ(log.Draw("alpha.bmp", alpha.data(), "\n"), 1);
     ExpectBmp(log.Snapshot("alpha.bmp"), alpha, 54 + 16 + 8, 70);
 }
@@ -245,32 +245,32 @@ TEST(BitmapSnapshot, TopDownAndBitFieldBitmapsAreValidFiles) {
 TEST(BitmapSnapshot, HeadersThatCannotBeStoredLeaveAnEmptyFile) {
     struct Case {
         const char* what;
-        DibSpec spec;
+        DibShape shape;
     };
     const Case cases[] = {
-        {"core header", DibSpec().Header(12)},
-        {"negative width", DibSpec().Dimensions(-1, 1)},
-        {"row bits past 32 bits", DibSpec().Dimensions(0x7FFFFFFF, 1).Bits(8)},
-        {"image past 32 bits", DibSpec().Dimensions(1024, 0x100000).Bits(32)},
-        {"top-down image past 32 bits", DibSpec().Dimensions(1024, -0x100000).Bits(32)},
-        {"lowest height", DibSpec().Dimensions(32, INT32_MIN).Bits(1)},
-        {"file past 32 bits", DibSpec().Dimensions(1, 0x3FFFFFFF).Bits(32)},
-        {"colours beyond 8 bits", DibSpec().Bits(8).Colors(257)},
-        {"colours past 16-bit table", DibSpec().Bits(8).Colors(0x40000000)},
-        {"colours on 24 bits", DibSpec().Bits(24).Colors(0x4000)},
-        {"run lengths without size", DibSpec().Bits(8).Compression(1).ImageSize(0).Body(1024)},
-        {"run lengths past 32 bits", DibSpec().Bits(8).Compression(1).ImageSize(0xFFFFFFF0u)},
+        {"core header", DibShape().Header(12)},
+        {"negative width", DibShape().Dimensions(-1, 1)},
+        {"row bits past 32 bits", DibShape().Dimensions(0x7FFFFFFF, 1).Bits(8)},
+        {"image past 32 bits", DibShape().Dimensions(1024, 0x100000).Bits(32)},
+        {"top-down image past 32 bits", DibShape().Dimensions(1024, -0x100000).Bits(32)},
+        {"lowest height", DibShape().Dimensions(32, INT32_MIN).Bits(1)},
+        {"file past 32 bits", DibShape().Dimensions(1, 0x3FFFFFFF).Bits(32)},
+        {"colours beyond 8 bits", DibShape().Bits(8).Colors(257)},
+        {"colours past 16-bit table", DibShape().Bits(8).Colors(0x40000000)},
+        {"colours on 24 bits", DibShape().Bits(24).Colors(0x4000)},
+        {"run lengths without size", DibShape().Bits(8).Compression(1).ImageSize(0).Body(1024)},
+        {"run lengths past 32 bits", DibShape().Bits(8).Compression(1).ImageSize(0xFFFFFFF0u)},
     };
     SnapshotLog log;
     for (const Case& c : cases) {
-        std::vector<uint8_t> dib = MakeDib(c.spec);
+        std::vector<uint8_t> dib = MakeDib(c.shape);
         const std::vector<uint8_t> before = dib;
         EXPECT_EQ(log.Draw("bad.bmp", dib.data(), "%s\n", c.what), 1) << c.what;
         EXPECT_TRUE(test::PathExists(log.ImagePath("bad.bmp"))) << c.what;
         EXPECT_EQ(log.Snapshot("bad.bmp"), "") << c.what;
         EXPECT_EQ(dib, before) << c.what;
     }
-    EXPECT_EQ(log.PaletteSize(MakeDib(DibSpec().Bits(8).Colors(0x40000000)).data()), 0u);
+    EXPECT_EQ(log.PaletteSize(MakeDib(DibShape().Bits(8).Colors(0x40000000)).data()), 0u);
 
     // No bitmap at all: an empty file and a normal entry.
     SnapshotLog none;
@@ -281,7 +281,7 @@ TEST(BitmapSnapshot, HeadersThatCannotBeStoredLeaveAnEmptyFile) {
 
 TEST(BitmapSnapshot, GivenNamesCannotLeaveTheImageFolder) {
     SnapshotLog log;
-    std::vector<uint8_t> dib = MakeDib(DibSpec().Body(4));
+    std::vector<uint8_t> dib = MakeDib(DibShape().Body(4));
     std::filesystem::create_directory(log.Root() + "/img/sub");
     for (const char* name : {"../escaped.bmp", "sub/inner.bmp", "sub\\inner.bmp", "..", ".", "",
                              "/tmp/absolute.bmp"}) {
@@ -305,7 +305,7 @@ TEST(BitmapSnapshot, GivenNamesCannotLeaveTheImageFolder) {
 }
 
 TEST(BitmapSnapshot, FileFailures) {
-    std::vector<uint8_t> dib = MakeDib(DibSpec().Body(4));
+    std::vector<uint8_t> dib = MakeDib(DibShape().Body(4));
 
     // A missing img folder: no file, but the entry is made.
     SnapshotLog missing;
