@@ -55,11 +55,12 @@ TEST(HostLogging, DefaultSettingsWriteTheEntryAndSummaryAtOnce) {
     HostInstall host = InstallHost("viewer");
     RunningHost running(host, {"print|12 items\\n", "hold"});
     ASSERT_TRUE(running.WaitForLine("holding"));
+    const int pid = running.pid();
     ASSERT_EQ(running.lines().front(), "1");
     const std::string folder = host.InstanceFolder(1);
     // While the host still runs, the file is already complete and closed.
     std::string text = MaskTimes(ReadFile(folder + "/vantrel.log"));
-    EXPECT_EQ(text, "12 items\r\n" + ServiceSummary(running.pid(), 1));
+    EXPECT_EQ(text, "12 items\r\n" + ServiceSummary(pid, 1));
     EXPECT_FALSE(PathExists(folder + "/vantrel_0.log"));
     EXPECT_TRUE(PathExists(folder + "/img"));
 
@@ -82,13 +83,13 @@ TEST(HostLogging, DefaultSettingsWriteTheEntryAndSummaryAtOnce) {
 
     // After unload the file still holds the entry and one summary.
     EXPECT_EQ(MaskTimes(ReadFile(folder + "/vantrel.log")),
-              "12 items\r\n" + ServiceSummary(running.pid(), 1));
+              "12 items\r\n" + ServiceSummary(pid, 1));
 
     // The next run moves it to the back-up and starts afresh.
     HostRun second = RunHost(host, {"print|next run\\n"});
     ASSERT_EQ(second.exitCode, 0);
     EXPECT_EQ(MaskTimes(ReadFile(folder + "/vantrel.log.bak")),
-              "12 items\r\n" + ServiceSummary(running.pid(), 1));
+              "12 items\r\n" + ServiceSummary(pid, 1));
     EXPECT_EQ(MaskTimes(ReadFile(folder + "/vantrel.log")).rfind("next run\r\n", 0), 0u);
 }
 
@@ -162,13 +163,14 @@ TEST(HostLogging, MemoryModeWritesThreadFilesOnlyAtUnload) {
     RunningHost running(host, {"print|main\\n", "thread|print|first\\n", "thread|print|second\\n",
                                "print|main again\\n", "hold"});
     ASSERT_TRUE(running.WaitForLine("holding"));
+    const int pid = running.pid();
     const std::string folder = host.InstanceFolder(1);
     EXPECT_FALSE(PathExists(folder + "/vantrel.log"));
     EXPECT_FALSE(PathExists(folder + "/vantrel_0.log"));
     EXPECT_FALSE(PathExists(folder + "/vantrel_1.log"));
     EXPECT_EQ(running.Finish(), 0);
     EXPECT_EQ(MaskTimes(ReadFile(folder + "/vantrel.log")),
-              "main\r\nmain again\r\nfirst\r\nsecond\r\n" + ServiceSummary(running.pid(), 3));
+              "main\r\nmain again\r\nfirst\r\nsecond\r\n" + ServiceSummary(pid, 3));
     for (const char* part : {"/vantrel_0.log", "/vantrel_1.log", "/vantrel_2.log"})
         EXPECT_FALSE(PathExists(folder + part)) << part;
 }

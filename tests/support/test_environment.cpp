@@ -16,9 +16,10 @@
 namespace vantrel::test {
 
 namespace {
+// Never destroyed: the cleaner below reads it at exit, after function-local statics go.
 std::vector<std::string>& TempDirs() {
-    static std::vector<std::string> dirs;
-    return dirs;
+    static auto* dirs = new std::vector<std::string>;
+    return *dirs;
 }
 
 struct TempDirCleaner {
