@@ -4,7 +4,9 @@
 #include "platform/clock.h"
 
 #include <errno.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -22,51 +24,7 @@ namespace vantrel::platform {
 
 namespace {
 
-// glibc's localtime_r loads the zone on first use only (localtime and tzset re-check it), and
-// then costs a few tens of nanoseconds with no system call, so it is cheap enough per log
-// entry and handles every DST change exactly. tzset once makes sure the zone is loaded even on
-// C libraries whose localtime_r does not do it.
-void LoadTimeZoneOnce() {
-    static const bool loaded = [] {
-        tzset();
-        return true;
-    }();
-    (void)loaded;
-}
-
-}  // namespace
-
-SystemTime GetLocalTime() {
-    SystemTime result;
-    if (testing::FakeLocalTime(&result)) return result;
-    LoadTimeZoneOnce();
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    if (!localtime_r(&now.tv_sec, &local)) return result;
-    result.year = local.tm_year + 1900;
-    result.month = local.tm_mon + 1;
-    result.dayOfWeek = local.tm_wday;
-    result.day = local.tm_mday;
-    result.hour = local.tm_hour;
-    result.minute = local.tm_min;
-    // A leap second shows as 60 in tm; SYSTEMTIME has no such second.
-    result.second = local.tm_sec > 59 ? 59 : local.tm_sec;
-    result.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
-    return result;
-}
-
-uint32_t TimeGetTime() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    // Unsigned arithmetic: the result wraps at 2^32 like timeGetTime.
-    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
-                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
-}
-
 #if VANTREL_HAVE_TIME_STAMP_COUNTER
-
-namespace {
 
 enum CounterState : int { kUnknown, kUsable, kUnusable };
 std::atomic<int> counterState{kUnknown};
@@ -92,7 +50,67 @@ bool CounterUsable() {
     return state == kUsable;
 }
 
+#else
+
+bool CounterUsable() {
+    return true;  // no counter to fault on: the vDSO clocks are safe
+}
+
+#endif
+
+// The vDSO's clock_gettime reads the time-stamp counter itself, so with the counter disabled
+// it faults just like RDTSC would; the system call reads the same clocks in the kernel.
+void ReadClock(clockid_t clock, timespec* now) {
+    if (CounterUsable()) {
+        clock_gettime(clock, now);
+    } else {
+        syscall(SYS_clock_gettime, clock, now);
+    }
+}
+
+// glibc's localtime_r loads the zone on first use only (localtime and tzset re-check it), and
+// then costs a few tens of nanoseconds with no system call, so it is cheap enough per log
+// entry and handles every DST change exactly. tzset once makes sure the zone is loaded even on
+// C libraries whose localtime_r does not do it.
+void LoadTimeZoneOnce() {
+    static const bool loaded = [] {
+        tzset();
+        return true;
+    }();
+    (void)loaded;
+}
+
 }  // namespace
+
+SystemTime GetLocalTime() {
+    SystemTime result;
+    if (testing::FakeLocalTime(&result)) return result;
+    LoadTimeZoneOnce();
+    timespec now{};
+    ReadClock(CLOCK_REALTIME, &now);
+    tm local{};
+    if (!localtime_r(&now.tv_sec, &local)) return result;
+    result.year = local.tm_year + 1900;
+    result.month = local.tm_mon + 1;
+    result.dayOfWeek = local.tm_wday;
+    result.day = local.tm_mday;
+    result.hour = local.tm_hour;
+    result.minute = local.tm_min;
+    // A leap second shows as 60 in tm; SYSTEMTIME has no such second.
+    result.second = local.tm_sec > 59 ? 59 : local.tm_sec;
+    result.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    return result;
+}
+
+uint32_t TimeGetTime() {
+    timespec now{};
+    ReadClock(CLOCK_MONOTONIC, &now);
+    // Unsigned arithmetic: the result wraps at 2^32 like timeGetTime.
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+#if VANTREL_HAVE_TIME_STAMP_COUNTER
 
 bool ReadTimeStampCounter(uint64_t* ticks) {
     if (testing::ShouldFail(testing::Fault::TimeStampCounter)) return false;
@@ -111,7 +129,7 @@ bool ReadTimeStampCounter(uint64_t*) {
 
 int64_t HighResolutionNanoseconds() {
     timespec now{};
-    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    ReadClock(CLOCK_MONOTONIC_RAW, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
