@@ -253,5 +253,25 @@ TEST(IncrementalMergeTest, RewritesOnlyFromTheFirstChangedByte) {
     EXPECT_EQ(test::ReadFile(incremental.Path()), test::ReadFile(full.Path()));
 }
 
+// A merge that fails part-way leaves the file in neither state; the next merge must not
+// build on it.
+TEST(IncrementalMergeTest, MergeAfterAFailedWriteRewritesEverything) {
+    const platform::SystemTime time{2026, 12, 5, 4, 16, 5, 21, 123};
+    MergeRun incremental(false);
+    MergeRun full(true);
+    for (MergeRun* run : {&incremental, &full}) {
+        platform::testing::SetFakeLocalTime(&time);
+        run->Make([](CLogService& service) { return Log(service, "a\n"); });
+        platform::testing::FailAfter(platform::testing::Fault::FileWrite, 0, 1);
+        run->Make([](CLogService& service) { return Log(service, "b\n"); });
+        platform::testing::ClearFaults();
+        platform::testing::SetFakeLocalTime(&time);
+        run->Make([](CLogService& service) { return Log(service, "c\n"); });
+    }
+    const std::string content = test::ReadFile(incremental.Path());
+    EXPECT_EQ(content.substr(0, 9), "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(content, test::ReadFile(full.Path()));
+}
+
 }  // namespace
 }  // namespace vantrel
