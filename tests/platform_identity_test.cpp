@@ -57,7 +57,9 @@ TEST(NamedMutex, ExistsExactlyWhileHeld) {
 
     CloseNamedMutex(first);
     CloseNamedMutex(opened);
-    EXPECT_NE(OpenNamedMutex("/opt/app/viewer/proc1"), nullptr) << "still held by one handle";
+    MutexHandle again = OpenNamedMutex("/opt/app/viewer/proc1");
+    EXPECT_NE(again, nullptr) << "still held by one handle";
+    CloseNamedMutex(again);
     CloseNamedMutex(second);
     EXPECT_EQ(OpenNamedMutex("/opt/app/viewer/proc1"), nullptr);
 }
