@@ -31,9 +31,9 @@
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
-#define VANTREL_PRINTF(fmtIndex) __attribute__((format(printf, fmtIndex, fmtIndex + 1)))
+#define VANTREL_PRINTF_FORMAT(fmtIndex) __attribute__((format(printf, fmtIndex, fmtIndex + 1)))
 #else
-#define VANTREL_PRINTF(fmtIndex)
+#define VANTREL_PRINTF_FORMAT(fmtIndex)
 #endif
 
 #if defined(_MSC_VER)
@@ -52,30 +52,30 @@ extern "C" {
  * number is accepted and never changes the output. End the format with "\n" to end the line. */
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_device_fname(const char* fname, int32_t device,
                                                            VANTREL_FORMAT_STRING const char* fmt,
-                                                           ...) VANTREL_PRINTF(3);
+                                                           ...) VANTREL_PRINTF_FORMAT(3);
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_deviceDefault_fname(
-    const char* fname, VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF(2);
+    const char* fname, VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(2);
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_device_fnameDefault(
-    int32_t device, VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF(2);
+    int32_t device, VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(2);
 VANTREL_API int32_t VANTREL_CALL
 logPrintfMgr_deviceDefault_fnameDefault(VANTREL_FORMAT_STRING const char* fmt, ...)
-    VANTREL_PRINTF(1);
+    VANTREL_PRINTF_FORMAT(1);
 
 /* Bitmap snapshots: bitmap points at a packed DIB (a 40-byte BITMAPINFOHEADER, its colour
  * table, then the pixels); it is saved as a BMP file in the log's "img" folder under
  * imageName (NULL: a name is made up) and an image tag followed by the message is logged. */
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_device_fname(
     const char* fname, int32_t device, const char* imageName, void* bitmap,
-    VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF(5);
+    VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(5);
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fname(
     const char* fname, const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt,
-    ...) VANTREL_PRINTF(4);
+    ...) VANTREL_PRINTF_FORMAT(4);
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_device_fnameDefault(
     int32_t device, const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt,
-    ...) VANTREL_PRINTF(4);
+    ...) VANTREL_PRINTF_FORMAT(4);
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fnameDefault(
     const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt, ...)
-    VANTREL_PRINTF(3);
+    VANTREL_PRINTF_FORMAT(3);
 
 /* Function scopes: a begin line "name" with "{" below it, one indentation level deeper for
  * the calling thread, and "}" at the end. Pair every begin with an end on the same thread. */
