@@ -54,14 +54,11 @@ void DrawItems(int worker, int frame) {
     logFuncEndMgr_device_fname(kLog, 0);
 }
 
-void RenderWorker(int worker, int frames) {
-    logFuncBeginMgr_device_fname(kLog, 0, "Renderer::Run");
-    for (int frame = 0; frame < frames; ++frame) {
-        logFuncBeginMgr_device_fname(kLog, 0, "Renderer::Frame");
-        logPrintfMgr_deviceDefault_fname(kLog, "%d items in frame %d\n", 3, frame);
-        DrawItems(worker, frame);
-        logFuncEndMgr_device_fname(kLog, 0);
-    }
+// One frame's share of the work of one worker thread.
+void RenderWorker(int worker, int frame) {
+    logFuncBeginMgr_device_fname(kLog, 0, "Renderer::Frame");
+    logPrintfMgr_deviceDefault_fname(kLog, "%d items in frame %d\n", 3, frame);
+    DrawItems(worker, frame);
     logFuncEndMgr_device_fname(kLog, 0);
 }
 
@@ -101,8 +98,8 @@ int main(int argc, char** argv) {
     for (int frame = 0; frame < frames; ++frame) {
         dtimerRecordBegin(kFrameTimer, 1);
         dtimerRecordBegin(kDrawTimer, 1);
-        std::thread first(RenderWorker, 1, 1);
-        std::thread second(RenderWorker, 2, 1);
+        std::thread first(RenderWorker, 1, frame);
+        std::thread second(RenderWorker, 2, frame);
         first.join();
         second.join();
         dtimerRecordEnd(kDrawTimer);
