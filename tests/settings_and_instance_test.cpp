@@ -10,6 +10,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/test_seam.h"
+#include "platform_config.h"
 #include "settings/process_identity.h"
 #include "settings/settings_store.h"
 
@@ -165,10 +166,13 @@ TEST_F(InstanceClaim, FirstProcessTakesNumberOneAndRecordsItsIdentity) {
     std::string exe;
     ASSERT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
     std::string lower = exe;
-    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (char& c : lower)
+        c = c == '\\' ? '/' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(mgr.processKeyName, lower);
-    std::string exeFolder = exe.substr(0, exe.rfind('/'));
-    EXPECT_EQ(mgr.instanceFolder, exeFolder + "/vantrel/vantrel_tests/proc1");
+    const size_t nameAt = exe.rfind(platform::kPathSeparator);
+    const std::string sep(1, platform::kPathSeparator);
+    EXPECT_EQ(mgr.instanceFolder, exe.substr(0, nameAt) + sep + "vantrel" + sep +
+                                      exe.substr(nameAt + 1) + sep + "proc1");
 
     platform::SystemTime created;
     ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
@@ -182,8 +186,8 @@ TEST_F(InstanceClaim, FirstProcessTakesNumberOneAndRecordsItsIdentity) {
 TEST_F(InstanceClaim, HeldNumbersAreSkippedAndOwnRecordIsTakenAgain) {
     std::string exe;
     ASSERT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
-    std::string keyName =
-        makeProcessKeyName(exe.substr(0, exe.rfind('/')), exe.substr(exe.rfind('/') + 1));
+    const size_t nameAt = exe.rfind(platform::kPathSeparator);
+    std::string keyName = makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
     bool existed = false;
     platform::MutexHandle other = platform::CreateNamedMutex(keyName + "/proc1", &existed);
     ASSERT_NE(other, nullptr);

@@ -6,6 +6,7 @@
 #include "platform/platform_startup.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform_config.h"
 
 namespace vantrel {
 
@@ -13,29 +14,15 @@ namespace {
 
 CLogServiceMgr logServiceMgr;
 
+// Where the platform has no load notification of its own, this object runs the steps.
 class LibraryLifecycle {
   public:
     LibraryLifecycle() noexcept {
-        try {
-            platform::PlatformStartup();
-            // The library stays loaded even when it cannot log: each step reports through
-            // the manager's readiness level only.
-            logServiceMgr.loadDefaultSettings(
-                platform::GetCurrentProcess(), platform::GetCurrentProcessId(),
-                platform::GetExeModuleHandle(), platform::GetCurrentThread(),
-                platform::GetCurrentThreadId());
-            logServiceMgr.establishInstance();
-        } catch (...) {
-        }
+        if (platform::kLoadStepsRunFromStaticObject) RunLoadSteps();
     }
 
     ~LibraryLifecycle() {
-        try {
-            logServiceMgr.ReleaseInstance();
-            logServiceMgr.ReleaseServices();
-        } catch (...) {
-        }
-        platform::ReleaseRegistryStore();
+        if (platform::kLoadStepsRunFromStaticObject) RunUnloadSteps();
     }
 
     LibraryLifecycle(const LibraryLifecycle&) = delete;
@@ -45,6 +32,29 @@ class LibraryLifecycle {
 LibraryLifecycle lifecycle;
 
 }  // namespace
+
+void RunLoadSteps() noexcept {
+    try {
+        platform::PlatformStartup();
+        // The library stays loaded even when it cannot log: each step reports through the
+        // manager's readiness level only.
+        logServiceMgr.loadDefaultSettings(
+            platform::GetCurrentProcess(), platform::GetCurrentProcessId(),
+            platform::GetExeModuleHandle(), platform::GetCurrentThread(),
+            platform::GetCurrentThreadId());
+        logServiceMgr.establishInstance();
+    } catch (...) {
+    }
+}
+
+void RunUnloadSteps() noexcept {
+    try {
+        logServiceMgr.ReleaseInstance();
+        logServiceMgr.ReleaseServices();
+    } catch (...) {
+    }
+    platform::ReleaseRegistryStore();
+}
 
 CLogServiceMgr& LogServiceManager() {
     return logServiceMgr;

@@ -7,4 +7,9 @@ class CLogServiceMgr;
 
 CLogServiceMgr& LogServiceManager();
 
+// The load steps (defaults, instance) and the unload steps (instance, services), run once
+// each from the platform's load and unload notification.
+void RunLoadSteps() noexcept;
+void RunUnloadSteps() noexcept;
+
 }  // namespace vantrel

@@ -7,5 +7,7 @@ namespace vantrel::platform {
 constexpr char kPathSeparator = '/';
 // Whether an executable's file name must carry an extension to be accepted.
 constexpr bool kExecutableNeedsExtension = false;
+// The shared library's static objects run the load and unload steps.
+constexpr bool kLoadStepsRunFromStaticObject = true;
 
 }  // namespace vantrel::platform

@@ -1,0 +1,31 @@
+// Named mutexes in the session's object namespace. The system destroys a named mutex with its
+// last handle, also when the holding process dies, so a crash never leaves a number claimed.
+#include "platform/named_mutex.h"
+
+#include "platform/test_seam.h"
+#include "win32_api.h"
+
+namespace vantrel::platform {
+
+using win32::ToHandle;
+using win32::ToOpaque;
+
+MutexHandle OpenNamedMutex(const std::string& name) {
+    if (testing::ShouldFail(testing::Fault::MutexOpen)) return nullptr;
+    return ToOpaque<MutexHandle>(::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
+}
+
+MutexHandle CreateNamedMutex(const std::string& name, bool* alreadyExisted) {
+    *alreadyExisted = false;
+    if (testing::ShouldFail(testing::Fault::MutexCreate)) return nullptr;
+    HANDLE handle = ::CreateMutexA(nullptr, FALSE, name.c_str());
+    if (!handle) return nullptr;
+    *alreadyExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    return ToOpaque<MutexHandle>(handle);
+}
+
+void CloseNamedMutex(MutexHandle handle) {
+    if (handle) ::CloseHandle(ToHandle(handle));
+}
+
+}  // namespace vantrel::platform
