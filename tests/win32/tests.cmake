@@ -14,8 +14,10 @@ endforeach()
 # SQLite store and its editor, prctl, TZ in the environment) stay on Linux; the tests in
 # tests/win32/ cover the Win32 backend in their place.
 set(VANTREL_LINUX_ONLY_TESTS
-  library_exports_test.cpp      # nm -D on the .so; check_dll.sh checks the DLL instead
+  library_exports_test.cpp      # nm -D on the .so; scripts/check-windows-dll.sh checks the DLL
   registry_store_test.cpp       # the SQLite store that stands in for the registry
+  reg_file_parser_test.cpp      # the .reg file reader of that editor
+  reg_tool_test.cpp             # the reg.exe-style settings editor of the POSIX store
   registry_api_test.cpp         # the same store through the registry calls, file modes, groups
   platform_file_test.cpp        # fork, symbolic links, file modes
   platform_identity_test.cpp    # fork, SIGKILL, the lock-file folder of named mutexes
