@@ -2,7 +2,10 @@
 // scopes, printf entries and a snapshot it draws itself, and times its phases with the
 // stopwatch timers. At the end it prints where its log went and what the timers measured.
 //
-//   vantrel_demo [--frames N]
+//   vantrel_demo [--frames N] [--html]
+//
+// --html makes the log an HTML document (the HtmlDoc setting of this instance's demo.log key,
+// written with the settings editor before the first entry), so the snapshot shows inline.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -62,6 +65,52 @@ void RenderWorker(int worker, int frame) {
     logFuncEndMgr_device_fname(kLog, 0);
 }
 
+std::string ExecutablePath() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return std::string();
+    return std::string(path, static_cast<size_t>(length));
+}
+
+std::string RunCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return output;
+    char buffer[1024];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    pclose(pipe);
+    return output;
+}
+
+// The settings editor: beside the build's tools, or on the PATH.
+std::string SettingsEditor() {
+    std::string exe = ExecutablePath();
+    std::string sibling = exe.substr(0, exe.rfind('/')) + "/../tools/vantrel-reg";
+    return access(sibling.c_str(), X_OK) == 0 ? sibling : std::string("vantrel-reg");
+}
+
+// Sets HtmlDoc for this instance's demo.log key. The instance key whose Identifier names
+// this process tells the instance number that the library claimed at load.
+bool SetHtmlDoc(bool on) {
+    std::string keyName = ExecutablePath();
+    for (char& c : keyName) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    std::string root = "HKCU\\Software\\Osmirel Systems\\Kelvra\\" + keyName;
+    char identity[32];
+    snprintf(identity, sizeof identity, "REG_SZ    0x%x, ", static_cast<unsigned>(getpid()));
+    std::string editor = SettingsEditor();
+    for (int n = 1; n <= 64; ++n) {
+        std::string key = root + "\\proc" + std::to_string(n);
+        std::string answer =
+            RunCommand("'" + editor + "' query \"" + key + "\" /v Identifier 2>/dev/null");
+        if (answer.find(identity) == std::string::npos) continue;
+        std::string add = "'" + editor + "' add \"" + key + "\\" + kLog +
+                          "\" /v HtmlDoc /t REG_DWORD /d " + (on ? "1" : "0") + " /f >/dev/null";
+        return system(add.c_str()) == 0;
+    }
+    return false;
+}
+
 std::string ExecutableFolder() {
     char path[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -87,8 +136,17 @@ void ListFolder(const std::string& folder, const std::string& indent) {
 
 int main(int argc, char** argv) {
     int frames = 5;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (strcmp(argv[i], "--frames") == 0) frames = atoi(argv[i + 1]);
+    bool html = false;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc)
+            frames = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--html") == 0)
+            html = true;
+    }
+    // Settings persist per instance and log name: say HtmlDoc either way.
+    if (!SetHtmlDoc(html)) {
+        fprintf(stderr,
+                "could not set HtmlDoc with the settings editor; the log keeps its setting\n");
     }
 
     printf("vantrel demo: rendering %d frames on 2 worker threads\n", frames);
@@ -117,6 +175,7 @@ int main(int argc, char** argv) {
     logPrintfMgr_deviceDefault_fname(kLog, "demo finished\n");
     logFuncEndMgr_device_fname(kLog, 0);
 
+    if (html) printf("\nopen the log in a browser: %s.htm\n", kLog);
     std::string exeFolder = ExecutableFolder();
     std::string exeName = std::string(argv[0]).substr(std::string(argv[0]).rfind('/') + 1);
     std::string logRoot = exeFolder + "/vantrel/" + exeName;
