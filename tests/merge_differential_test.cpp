@@ -3,9 +3,9 @@
 // forced to rewrite everything), must leave byte-identical files after every call, also when
 // the files are deleted, cut or extended behind the services' backs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <cstdarg>
 #include <functional>
 #include <memory>
@@ -163,8 +163,8 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
         } else if (chance(4)) {
             const std::string content = test::ReadFile(full.Path());
             const size_t keep = content.empty() ? 0 : random() % content.size();
-            ASSERT_EQ(truncate(full.Path().c_str(), static_cast<off_t>(keep)), 0);
-            ASSERT_EQ(truncate(incremental.Path().c_str(), static_cast<off_t>(keep)), 0);
+            std::filesystem::resize_file(full.Path(), keep);
+            std::filesystem::resize_file(incremental.Path(), keep);
         } else if (chance(2)) {
             const std::string content = test::ReadFile(full.Path()) + "JUNK";
             test::WriteFile(full.Path(), content);
@@ -247,7 +247,7 @@ TEST(IncrementalMergeTest, RewritesOnlyFromTheFirstChangedByte) {
     EXPECT_EQ(test::ReadFile(incremental.Path()).substr(0, 15), "First\r\nsecond\r\n");
     EXPECT_EQ(test::ReadFile(full.Path()).substr(0, 15), "first\r\nsecond\r\n");
 
-    ASSERT_EQ(truncate(incremental.Path().c_str(), 3), 0);
+    std::filesystem::resize_file(incremental.Path(), 3);
     incremental.Make([](CLogService& service) { return Log(service, "third\n"); });
     full.Make([](CLogService& service) { return Log(service, "third\n"); });
     EXPECT_EQ(test::ReadFile(incremental.Path()), test::ReadFile(full.Path()));
