@@ -29,11 +29,14 @@ int32_t CLogService::Forward(Operation operation) {
     platform::CriticalSectionGuard guard(*lock);
     CLog* log = GetThreadLog();
     if (!log) return 0;
-    const int32_t result = operation(*log);
+    int32_t result = operation(*log);
     const bool merges = (mode & (LogModeMergeFromMemory | LogModeMergeFromFiles)) != 0;
     if ((mode & LogModeWriteImmediately) && merges) {
-        if (!IsFileOpen()) OpenFile();
-        if (IsFileOpen()) CloseFile();
+        // The caller relies on the file being complete when the call returns; a merge that
+        // failed (full disk, file held elsewhere) must not pass for success. The text stays
+        // in the thread's cache and goes in with the next merge that works.
+        if (!IsFileOpen() && !OpenFile()) result = 0;
+        if (IsFileOpen() && !CloseFile()) result = 0;
     }
     return result;
 }
