@@ -62,7 +62,9 @@ int32_t CLogService::MergeFromMemory() {
         if (atFirstChange) {
             written = offset + skipBytes + WriteThreadTexts(first, skipBytes);
         } else {
-            SeekToWritePosition();
+            // Text written anywhere but at writePosition would land on older text (the HTML
+            // head, for one).
+            if (!SeekToWritePosition()) return 0;
             written = WriteThreadTexts(0, 0);
         }
         mergedLength = written;
@@ -162,12 +164,12 @@ int32_t CLogService::MergeFromFiles() {
     }
     if (static_cast<uint64_t>(total) == mergedLength) return 1;
 
-    if (!IsFileOpen()) OpenFile();
-    SeekToWritePosition();
+    // Without the file at writePosition nothing is copied; the part files keep the text.
+    const bool atWritePosition = (IsFileOpen() || OpenFile()) && SeekToWritePosition();
     int32_t result = 0;
     uint64_t copied = 0;
     for (CLog* log : threadLogs) {
-        if (!log) continue;
+        if (!log || !atWritePosition) continue;
         CMem buffer(kCopyBufferSize);
         void* data = buffer.GetData();
         if (!data) {  // never read into a missing buffer; this log's copy fails
