@@ -1,0 +1,580 @@
+#include "registry_store.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace vantrel::platform {
+
+namespace {
+
+// Journal mode: SQLite's default rollback journal, not WAL. WAL needs its -shm and -wal
+// files beside the store even for a reader, so a user who may only read the store (or a
+// read-only folder) could not open it at all, and its shared memory does not work on a
+// network home folder. The store sees a handful of small writes per process, so WAL's
+// concurrency buys nothing. synchronous=NORMAL: two fsyncs per commit instead of three; the
+// store stays consistent through a crash of the process, and of the machine but for the
+// small risk SQLite documents for old file systems.
+//
+// Layout: every key is a row with its full path (the letter case of its creation), so that
+// opening a key is one indexed look-up whatever its depth; NOCASE folds exactly the ASCII
+// letters, as the registry stand-in compares names. Key ids are never reused
+// (AUTOINCREMENT), so the handle of a deleted key can never reach a key created later.
+// Values keep their rowid, which gives RegEnumValue's order (order of first setting).
+constexpr int kSchemaVersion = 1;
+constexpr const char kCreateSchema[] =
+    "BEGIN IMMEDIATE;"
+    "CREATE TABLE IF NOT EXISTS keys("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  parent INTEGER,"
+    "  name TEXT NOT NULL,"
+    "  path TEXT NOT NULL UNIQUE COLLATE NOCASE);"
+    "CREATE INDEX IF NOT EXISTS keys_by_parent ON keys(parent);"
+    "CREATE TABLE IF NOT EXISTS vals("
+    "  key_id INTEGER NOT NULL,"
+    "  name TEXT NOT NULL COLLATE NOCASE,"
+    "  type INTEGER NOT NULL,"
+    "  data BLOB NOT NULL,"
+    "  UNIQUE(key_id, name));"
+    "INSERT OR IGNORE INTO keys(id, parent, name, path) VALUES(1, NULL, '', '');"
+    "PRAGMA user_version = 1;"
+    "COMMIT;";
+
+constexpr int kBusyTimeoutMs = 2000;
+
+// Only called for failures: a result that is none never reads as success.
+long MapSqliteError(int result) {
+    switch (result & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return kErrorBusy;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+        case SQLITE_CANTOPEN:
+            return kErrorAccessDenied;
+        case SQLITE_NOMEM:
+            return kErrorOutOfMemory;
+        case SQLITE_TOOBIG:
+        case SQLITE_RANGE:
+        case SQLITE_MISMATCH:
+            return kErrorInvalidParameter;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_FORMAT:
+        case SQLITE_ERROR:  // our statements only fail to compile on a store that is not ours
+        case SQLITE_SCHEMA:
+            return kErrorRegistryCorrupt;
+        default:  // SQLITE_IOERR, SQLITE_FULL, SQLITE_PROTOCOL, ...
+            return kErrorRegistryIoFailed;
+    }
+}
+
+// Resets a cached statement and drops its bindings when the call is done with it.
+class StatementUse {
+public:
+    explicit StatementUse(sqlite3_stmt* statement) : statement_(statement) {}
+    ~StatementUse() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    StatementUse(const StatementUse&) = delete;
+    StatementUse& operator=(const StatementUse&) = delete;
+
+private:
+    sqlite3_stmt* statement_;
+};
+
+void BindText(sqlite3_stmt* statement, int index, std::string_view text) {
+    // A null pointer would bind SQL NULL; the empty name must stay a text.
+    sqlite3_bind_text(statement, index, text.empty() ? "" : text.data(),
+                      static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+    const void* bytes = sqlite3_column_blob(statement, column);
+    int size = sqlite3_column_bytes(statement, column);
+    return bytes && size > 0 ? std::string(static_cast<const char*>(bytes), size) : std::string();
+}
+
+std::string Dirname(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// mkdir -p with mode 0700 for every folder it makes (XDG asks 0700 for a config home it has
+// to create, and the store's own folder is private).
+void MakeFolders(const std::string& folder) {
+    if (folder.empty() || mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return;
+    if (errno != ENOENT) return;
+    std::string parent = Dirname(folder);
+    if (parent == folder) return;
+    MakeFolders(parent);
+    mkdir(folder.c_str(), 0700);
+}
+
+// What SQLite will need to write: the file, and the folder for the rollback journal.
+bool CanWrite(const std::string& file) {
+    return faccessat(AT_FDCWD, Dirname(file).c_str(), W_OK | X_OK, AT_EACCESS) == 0 &&
+           faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+std::string PasswordHome() {
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || !found ||
+        !found->pw_dir) {
+        return std::string();
+    }
+    return found->pw_dir;
+}
+
+}  // namespace
+
+RegistryStore::~RegistryStore() { Close(); }
+
+std::string RegistryStore::DefaultPath() {
+    // XDG: a relative XDG_CONFIG_HOME is invalid and is ignored like an empty one.
+    const char* config = getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config && config[0] == '/') {
+        base = config;
+    } else {
+        const char* homeVariable = getenv("HOME");
+        std::string home = homeVariable && *homeVariable ? homeVariable : PasswordHome();
+        if (home.empty()) return std::string();
+        base = home + "/.config";
+    }
+    return base + "/vantrel/registry.db";
+}
+
+long RegistryStore::NormalizePath(std::string_view path, std::string* normalized) {
+    normalized->clear();
+    if (!path.empty() && path[0] == '\\') return kErrorBadPathname;
+    if (path.find('\0') != std::string_view::npos) return kErrorInvalidParameter;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) {
+            if (!normalized->empty()) normalized->push_back('\\');
+            normalized->append(path.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return kErrorSuccess;
+}
+
+long RegistryStore::Open(const std::string& path, Mode mode) {
+    Close();
+    path_ = path;
+    if (path.empty()) return kErrorFileNotFound;
+    if (mode == Mode::ReadWrite) {
+        // We create the file ourselves: SQLite would create it 0644 less the umask, and the
+        // store is private. O_EXCL: whoever comes second just opens what the first made.
+        MakeFolders(Dirname(path));
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) close(fd);
+    }
+    // No SQLITE_OPEN_CREATE: a file we could not create above must not appear with
+    // SQLite's modes either. NOMUTEX: callers serialise their use of a connection.
+    int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                SQLITE_OPEN_NOMUTEX;
+    int result = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (result != SQLITE_OK) {
+        Close();
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0 && errno == ENOENT) return kErrorFileNotFound;
+        return MapSqliteError(result);
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // A damaged or hostile file must not make our statements run its triggers' functions or
+    // let anything rewrite the schema behind SQLite's back.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+    // SQLite falls back to reading when the file cannot be opened for writing.
+    writable_ = mode == Mode::ReadWrite && sqlite3_db_readonly(db_, "main") == 0 && CanWrite(path);
+    long error = EnsureSchema();
+    if (error != kErrorSuccess) Close();
+    return error;
+}
+
+long RegistryStore::EnsureSchema() {
+    sqlite3_stmt* statement = nullptr;
+    int result = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &statement, nullptr);
+    int version = -1;
+    if (result == SQLITE_OK) {
+        result = sqlite3_step(statement);
+        if (result == SQLITE_ROW) version = sqlite3_column_int(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    if (version < 0) return MapSqliteError(result);
+    empty_ = false;
+    if (version == kSchemaVersion) return kErrorSuccess;
+    if (version > kSchemaVersion) return kErrorRegistryCorrupt;  // a layout we do not know
+    if (!writable_) {
+        empty_ = true;  // nothing there yet, and we may not make it
+        return kErrorSuccess;
+    }
+    // Idempotent and under the write lock: two processes making a fresh store at once both
+    // succeed, the second finding everything done.
+    result = sqlite3_exec(db_, kCreateSchema, nullptr, nullptr, nullptr);
+    if (result != SQLITE_OK) {
+        if (InTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return MapSqliteError(result);
+    }
+    return kErrorSuccess;
+}
+
+void RegistryStore::Close() {
+    for (sqlite3_stmt*& statement : statements_) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+    }
+    if (db_) {
+        // Everything is finalized, so this closes the descriptors now (and rolls back an
+        // unfinished batch).
+        if (sqlite3_close(db_) != SQLITE_OK) sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+    writable_ = false;
+    empty_ = false;
+}
+
+bool RegistryStore::InTransaction() const { return db_ && sqlite3_get_autocommit(db_) == 0; }
+
+const char* RegistryStore::StatementText(Statement which) {
+    switch (which) {
+        case kFindKey:
+            return "SELECT id, path FROM keys WHERE path = ?1";
+        case kInsertKey:
+            return "INSERT INTO keys(parent, name, path) VALUES(?1, ?2, ?3)";
+        case kKeyPath:
+            return "SELECT path FROM keys WHERE id = ?1";
+        case kSubKeys:  // RegEnumKeyEx's order: names compared upper-cased
+            return "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY upper(name), name";
+        case kDeleteTreeValues:  // ?2 = path + "\", ?3 = path + "]" bound the subtree
+            return "DELETE FROM vals WHERE key_id IN"
+                   " (SELECT id FROM keys WHERE id = ?1 OR (path >= ?2 AND path < ?3))";
+        case kDeleteTreeKeys:
+            return "DELETE FROM keys WHERE id = ?1 OR (path >= ?2 AND path < ?3)";
+        case kQueryValue:
+            return "SELECT type, data, name FROM vals WHERE key_id = ?1 AND name = ?2";
+        case kSetValue:  // one statement that also proves the key still exists
+            return "INSERT INTO vals(key_id, name, type, data)"
+                   " SELECT ?1, ?2, ?3, ?4 WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1)"
+                   " ON CONFLICT(key_id, name) DO UPDATE SET type = excluded.type,"
+                   " data = excluded.data";
+        case kDeleteValue:
+            return "DELETE FROM vals WHERE key_id = ?1 AND name = ?2";
+        case kEnumValues:
+            return "SELECT name, type, data FROM vals WHERE key_id = ?1 ORDER BY rowid";
+        case kBegin:
+            return "BEGIN IMMEDIATE";
+        case kCommit:
+            return "COMMIT";
+        case kRollback:
+        case kStatementCount:
+            break;
+    }
+    return "ROLLBACK";
+}
+
+long RegistryStore::Prepare(Statement which, sqlite3_stmt** statement) {
+    if (!db_) return kErrorInvalidHandle;
+    if (!statements_[which]) {
+        int result = sqlite3_prepare_v3(db_, StatementText(which), -1,
+                                        SQLITE_PREPARE_PERSISTENT, &statements_[which], nullptr);
+        if (result != SQLITE_OK) {
+            sqlite3_finalize(statements_[which]);
+            statements_[which] = nullptr;
+            return MapSqliteError(result);
+        }
+    }
+    *statement = statements_[which];
+    return kErrorSuccess;
+}
+
+long RegistryStore::RunOnce(Statement which) {
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(which, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    int result = sqlite3_step(statement);
+    return result == SQLITE_DONE ? kErrorSuccess : MapSqliteError(result);
+}
+
+long RegistryStore::FindKey(const std::string& normalized, int64_t* key, std::string* storedPath) {
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(kFindKey, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    BindText(statement, 1, normalized);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE) return kErrorFileNotFound;
+    if (result != SQLITE_ROW) return MapSqliteError(result);
+    *key = sqlite3_column_int64(statement, 0);
+    if (storedPath) *storedPath = ColumnText(statement, 1);
+    return kErrorSuccess;
+}
+
+long RegistryStore::OpenKey(std::string_view path, int64_t* key) {
+    std::string normalized;
+    long error = NormalizePath(path, &normalized);
+    if (error != kErrorSuccess) return error;
+    if (!db_) return kErrorInvalidHandle;
+    if (empty_) {
+        // Someone may have made the store since we opened it.
+        if (EnsureSchema() != kErrorSuccess || empty_) return kErrorFileNotFound;
+    }
+    return FindKey(normalized, key, nullptr);
+}
+
+long RegistryStore::CreateKey(std::string_view path, int64_t* key, bool* created) {
+    if (created) *created = false;
+    std::string normalized;
+    long error = NormalizePath(path, &normalized);
+    if (error != kErrorSuccess) return error;
+    if (!db_) return kErrorInvalidHandle;
+    if (!writable_) return kErrorAccessDenied;
+    error = FindKey(normalized, key, nullptr);  // the common case: it is there
+    if (error != kErrorFileNotFound) return error;
+
+    bool ownTransaction = !InTransaction();
+    error = ownTransaction ? RunOnce(kBegin) : kErrorSuccess;
+    if (error != kErrorSuccess) return error;
+    // Walk down from the root; existing keys lend their stored case to the new paths.
+    int64_t parent = kRootKey;
+    std::string parentPath;
+    size_t start = 0;
+    while (error == kErrorSuccess && start < normalized.size()) {
+        size_t end = normalized.find('\\', start);
+        if (end == std::string::npos) end = normalized.size();
+        std::string_view name(normalized.data() + start, end - start);
+        std::string childPath = parentPath.empty() ? std::string(name)
+                                                   : parentPath + '\\' + std::string(name);
+        start = end + 1;
+        int64_t child = 0;
+        std::string stored;
+        error = FindKey(childPath, &child, &stored);
+        if (error == kErrorSuccess) {
+            parent = child;
+            parentPath = std::move(stored);
+            continue;
+        }
+        if (error != kErrorFileNotFound) break;
+        sqlite3_stmt* statement = nullptr;
+        if ((error = Prepare(kInsertKey, &statement)) != kErrorSuccess) break;
+        StatementUse use(statement);
+        sqlite3_bind_int64(statement, 1, parent);
+        BindText(statement, 2, name);
+        BindText(statement, 3, childPath);
+        int result = sqlite3_step(statement);
+        if (result != SQLITE_DONE) {
+            error = MapSqliteError(result);
+            break;
+        }
+        error = kErrorSuccess;
+        parent = sqlite3_last_insert_rowid(db_);
+        parentPath = std::move(childPath);
+        if (created && start >= normalized.size()) *created = true;
+    }
+    if (error == kErrorSuccess && ownTransaction) error = RunOnce(kCommit);
+    if (error != kErrorSuccess) {
+        if (ownTransaction) Rollback();
+        if (created) *created = false;
+        return error;
+    }
+    *key = parent;
+    return kErrorSuccess;
+}
+
+long RegistryStore::KeyPath(int64_t key, std::string* path) {
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(kKeyPath, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    sqlite3_bind_int64(statement, 1, key);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE) return kErrorKeyDeleted;
+    if (result != SQLITE_ROW) return MapSqliteError(result);
+    *path = ColumnText(statement, 0);
+    return kErrorSuccess;
+}
+
+long RegistryStore::EnumSubKeys(int64_t key, std::vector<SubKey>* subKeys) {
+    subKeys->clear();
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(kSubKeys, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    sqlite3_bind_int64(statement, 1, key);
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        subKeys->push_back(SubKey{sqlite3_column_int64(statement, 0), ColumnText(statement, 1)});
+    }
+    if (result != SQLITE_DONE) {
+        subKeys->clear();
+        return MapSqliteError(result);
+    }
+    return kErrorSuccess;
+}
+
+long RegistryStore::DeleteTree(int64_t key) {
+    if (!db_) return kErrorInvalidHandle;
+    if (key == kRootKey || !writable_) return kErrorAccessDenied;
+    std::string path;
+    long error = KeyPath(key, &path);
+    if (error != kErrorSuccess) return error;
+    // Every path below lies in [path + "\", path + "]") in NOCASE order: "]" follows "\"
+    // and neither is a letter that NOCASE folds.
+    std::string low = path + '\\';
+    std::string high = path + ']';
+    bool ownTransaction = !InTransaction();
+    if (ownTransaction && (error = RunOnce(kBegin)) != kErrorSuccess) return error;
+    for (Statement which : {kDeleteTreeValues, kDeleteTreeKeys}) {
+        sqlite3_stmt* statement = nullptr;
+        if ((error = Prepare(which, &statement)) != kErrorSuccess) break;
+        StatementUse use(statement);
+        sqlite3_bind_int64(statement, 1, key);
+        BindText(statement, 2, low);
+        BindText(statement, 3, high);
+        int result = sqlite3_step(statement);
+        if (result != SQLITE_DONE) {
+            error = MapSqliteError(result);
+            break;
+        }
+    }
+    if (error == kErrorSuccess && ownTransaction) error = RunOnce(kCommit);
+    if (error != kErrorSuccess && ownTransaction) Rollback();
+    return error;
+}
+
+long RegistryStore::QueryValue(int64_t key, const char* name, uint32_t* type, void* data,
+                               uint32_t* size) {
+    if (data && !size) return kErrorInvalidParameter;
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(kQueryValue, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    sqlite3_bind_int64(statement, 1, key);
+    BindText(statement, 2, name ? std::string_view(name) : std::string_view());
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE) return kErrorFileNotFound;
+    if (result != SQLITE_ROW) return MapSqliteError(result);
+    if (type) *type = static_cast<uint32_t>(sqlite3_column_int64(statement, 0));
+    const void* bytes = sqlite3_column_blob(statement, 1);
+    uint32_t length = static_cast<uint32_t>(sqlite3_column_bytes(statement, 1));
+    if (data) {
+        if (length > *size) {
+            *size = length;
+            return kErrorMoreData;
+        }
+        if (length > 0) memcpy(data, bytes, length);
+    }
+    if (size) *size = length;
+    return kErrorSuccess;
+}
+
+long RegistryStore::GetValue(int64_t key, std::string_view name, Value* value) {
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(kQueryValue, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    sqlite3_bind_int64(statement, 1, key);
+    BindText(statement, 2, name);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE) return kErrorFileNotFound;
+    if (result != SQLITE_ROW) return MapSqliteError(result);
+    value->name = ColumnText(statement, 2);  // as stored
+    value->type = static_cast<uint32_t>(sqlite3_column_int64(statement, 0));
+    value->data = ColumnText(statement, 1);
+    return kErrorSuccess;
+}
+
+long RegistryStore::SetValue(int64_t key, std::string_view name, uint32_t type, const void* data,
+                             size_t size) {
+    if (!db_) return kErrorInvalidHandle;
+    if ((size > 0 && !data) || size > INT_MAX || name.find('\0') != std::string_view::npos) {
+        return kErrorInvalidParameter;
+    }
+    if (!writable_) return kErrorAccessDenied;
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(kSetValue, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    sqlite3_bind_int64(statement, 1, key);
+    BindText(statement, 2, name);
+    sqlite3_bind_int64(statement, 3, type);
+    if (size == 0) {
+        sqlite3_bind_zeroblob(statement, 4, 0);  // an empty blob, not NULL
+    } else {
+        sqlite3_bind_blob(statement, 4, data, static_cast<int>(size), SQLITE_STATIC);
+    }
+    int result = sqlite3_step(statement);
+    if (result != SQLITE_DONE) return MapSqliteError(result);
+    return sqlite3_changes(db_) == 0 ? kErrorKeyDeleted : kErrorSuccess;
+}
+
+long RegistryStore::DeleteValue(int64_t key, std::string_view name) {
+    if (!db_) return kErrorInvalidHandle;
+    if (!writable_) return kErrorAccessDenied;
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(kDeleteValue, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    sqlite3_bind_int64(statement, 1, key);
+    BindText(statement, 2, name);
+    int result = sqlite3_step(statement);
+    if (result != SQLITE_DONE) return MapSqliteError(result);
+    return sqlite3_changes(db_) == 0 ? kErrorFileNotFound : kErrorSuccess;
+}
+
+long RegistryStore::EnumValues(int64_t key, std::vector<Value>* values) {
+    values->clear();
+    sqlite3_stmt* statement = nullptr;
+    long error = Prepare(kEnumValues, &statement);
+    if (error != kErrorSuccess) return error;
+    StatementUse use(statement);
+    sqlite3_bind_int64(statement, 1, key);
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        values->push_back(Value{ColumnText(statement, 0),
+                                static_cast<uint32_t>(sqlite3_column_int64(statement, 1)),
+                                ColumnText(statement, 2)});
+    }
+    if (result != SQLITE_DONE) {
+        values->clear();
+        return MapSqliteError(result);
+    }
+    return kErrorSuccess;
+}
+
+long RegistryStore::Begin() {
+    if (!db_) return kErrorInvalidHandle;
+    if (!writable_) return kErrorAccessDenied;
+    if (InTransaction()) return kErrorInvalidParameter;
+    return RunOnce(kBegin);
+}
+
+long RegistryStore::Commit() {
+    if (!InTransaction()) return kErrorInvalidParameter;
+    return RunOnce(kCommit);  // on failure the batch stays open for Rollback
+}
+
+void RegistryStore::Rollback() {
+    if (InTransaction()) RunOnce(kRollback);
+}
+
+}  // namespace vantrel::platform

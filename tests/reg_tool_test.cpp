@@ -1,0 +1,444 @@
+// The settings editor vantrel-reg, run as a process on the test's store (it inherits
+// XDG_CONFIG_HOME): reg.exe's grammar and output, exit statuses, export and import.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "registry_store.h"
+#include "support/test_environment.h"
+
+extern char** environ;
+
+namespace vantrel {
+namespace {
+
+using platform::RegistryStore;
+using test::MakeTempDir;
+using test::PathExists;
+using test::ReadFile;
+using test::WriteFile;
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunTool(const std::vector<std::string>& arguments) {
+    ToolRun run;
+    std::string tool = VANTREL_REG_TOOL_PATH;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    int spawned = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    if (spawned == 0) {
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+        std::string* sinks[2] = {&run.out, &run.err};
+        int open = 2;
+        while (open > 0 && poll(fds, 2, -1) > 0) {
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || !fds[i].revents) continue;
+                char buffer[4096];
+                ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    sinks[i]->append(buffer, n);
+                } else {
+                    fds[i].fd = -1;
+                    --open;
+                }
+            }
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    close(out[0]);
+    close(err[0]);
+    return run;
+}
+
+const char kDone[] = "The operation completed successfully.\n";
+
+class RegTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string(VANTREL_REG_TOOL_PATH).empty()) GTEST_SKIP() << "vantrel-reg not built";
+    }
+
+    // Runs a command that must succeed.
+    std::string Ok(const std::vector<std::string>& arguments) {
+        ToolRun run = RunTool(arguments);
+        EXPECT_EQ(0, run.exitCode) << run.err;
+        EXPECT_EQ("", run.err);
+        return run.out;
+    }
+
+    // Runs a command that must fail with one line on stderr containing `fragment`.
+    void Fails(const std::vector<std::string>& arguments, const std::string& fragment) {
+        ToolRun run = RunTool(arguments);
+        std::string joined;
+        for (const std::string& argument : arguments) joined += argument + " ";
+        EXPECT_EQ(1, run.exitCode) << joined;
+        EXPECT_EQ("", run.out) << joined;
+        EXPECT_EQ(0u, run.err.rfind("ERROR: ", 0)) << joined << ": " << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(fragment)) << joined << ": " << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+    }
+
+    std::string QueryAll() { return Ok({"query", "HKCU", "/s"}); }
+
+    // A small tree with every kind of value.
+    void MakeTree() {
+        Ok({"add", "HKCU\\Software\\Test", "/v", "Name", "/d", "Hello, World"});
+        Ok({"add", "hkcu\\SOFTWARE\\test", "/v", "Count", "/t", "REG_DWORD", "/d", "0x123"});
+        Ok({"add", "HKEY_CURRENT_USER\\Software\\Test\\Sub", "/ve", "/d", "default"});
+        Ok({"add", "HKCU\\Software\\Test\\c:/tools/viewer.exe\\proc1"});
+        Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Bytes", "/t", "REG_BINARY", "/d", "00ff10"});
+        Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0b"});
+        Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Big", "/t", "REG_QWORD", "/d", "4294967296"});
+        Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%HOME%/x"});
+    }
+};
+
+TEST_F(RegTool, AddAndQueryPrintAsRegExe) {
+    MakeTree();
+    EXPECT_EQ(
+        "\n"
+        "HKEY_CURRENT_USER\\Software\\Test\n"
+        "    Name    REG_SZ    Hello, World\n"
+        "    Count    REG_DWORD    0x123\n"
+        "\n"
+        "HKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\n"
+        "HKEY_CURRENT_USER\\Software\\Test\\Sub\n"
+        "\n",
+        Ok({"query", "hkcu\\software\\TEST"}));
+    EXPECT_EQ(
+        "\n"
+        "HKEY_CURRENT_USER\\Software\\Test\n"
+        "    Name    REG_SZ    Hello, World\n"
+        "    Count    REG_DWORD    0x123\n"
+        "\n"
+        "HKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\n"
+        "\n"
+        "HKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\\proc1\n"
+        "\n"
+        "HKEY_CURRENT_USER\\Software\\Test\\Sub\n"
+        "    (Default)    REG_SZ    default\n"
+        "    Bytes    REG_BINARY    00FF10\n"
+        "    List    REG_MULTI_SZ    a\\0b\n"
+        "    Big    REG_QWORD    0x100000000\n"
+        "    Path    REG_EXPAND_SZ    %HOME%/x\n"
+        "\n",
+        Ok({"query", "HKCU\\Software\\Test", "/s"}));
+    // A key without values: its name, then its subkeys.
+    EXPECT_EQ(
+        "\n"
+        "HKEY_CURRENT_USER\\Software\n"
+        "HKEY_CURRENT_USER\\Software\\Test\n"
+        "\n",
+        Ok({"query", "HKCU\\Software"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\\proc1\n",
+              Ok({"query", "HKCU\\Software\\Test\\C:/TOOLS/VIEWER.EXE\\proc1"}));
+}
+
+TEST_F(RegTool, QueryOfAFreshStoreShowsAnEmptyRoot) {
+    EXPECT_EQ("\nHKEY_CURRENT_USER\n", Ok({"query", "HKCU"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\n\n", Ok({"query", "HKEY_CURRENT_USER\\", "/s"}));
+}
+
+TEST_F(RegTool, QueryOneValue) {
+    MakeTree();
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\n    Count    REG_DWORD    0x123\n\n",
+              Ok({"query", "HKCU\\Software\\Test", "/v", "COUNT"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n    (Default)    REG_SZ    default\n\n",
+              Ok({"query", "HKCU\\Software\\Test\\Sub", "/ve"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\n    (Default)    REG_SZ    (value not set)\n\n",
+              Ok({"query", "HKCU\\Software\\Test", "-VE"}));
+    EXPECT_EQ(
+        "\n"
+        "HKEY_CURRENT_USER\\Software\\Test\\Sub\n"
+        "    (Default)    REG_SZ    default\n"
+        "\n"
+        "End of search: 1 match(es) found.\n",
+        Ok({"query", "HKCU\\Software", "/ve", "/s"}));
+    Fails({"query", "HKCU\\Software\\Test", "/v", "Missing"}, "unable to find");
+}
+
+TEST_F(RegTool, QueryRefusesMissingKeysOtherHivesAndBadSyntax) {
+    Fails({"query", "HKCU\\Nothing\\Here"}, "unable to find the specified registry key");
+    Fails({"query", "HKLM\\Software"}, "Only HKEY_CURRENT_USER");
+    Fails({"query", "HKEY_LOCAL_MACHINE\\Software"}, "Only HKEY_CURRENT_USER");
+    Fails({"query", "\\\\server\\HKCU\\x"}, "Remote machines");
+    Fails({"query", "Software\\Test"}, "must start with HKCU");
+    Fails({"query", "HKCU\\\\Software"}, "Invalid key name");
+    Fails({"query", "HKCU\\Software", "/x"}, "unexpected argument");
+    Fails({"query", "HKCU\\Software", "/f"}, "not a switch of query");
+    Fails({"query"}, "missing operand");
+    Fails({"query", "HKCU", "/v"}, "needs a value");
+    Fails({"query", "HKCU", "/v", "a", "/ve"}, "only one of");
+    Fails({"frobnicate", "HKCU"}, "unknown command");
+}
+
+TEST_F(RegTool, DwordDataIsDecimalOrHexAndRangeChecked) {
+    Ok({"add", "HKCU\\N", "/v", "Dec", "/t", "reg_dword", "/d", "4294967295"});
+    Ok({"add", "HKCU\\N", "-v", "Hex", "-T", "REG_DWORD", "-D", "0XfF"});
+    Ok({"add", "HKCU\\N", "/v", "Zero", "/t", "REG_DWORD", "/d", "0"});
+    Ok({"add", "HKCU\\N", "/v", "BigEndian", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "1"});
+    EXPECT_EQ(
+        "\n"
+        "HKEY_CURRENT_USER\\N\n"
+        "    Dec    REG_DWORD    0xffffffff\n"
+        "    Hex    REG_DWORD    0xff\n"
+        "    Zero    REG_DWORD    0x0\n"
+        "    BigEndian    REG_DWORD_BIG_ENDIAN    0x1\n"
+        "\n",
+        Ok({"query", "HKCU\\N"}));
+    for (const char* bad : {"4294967296", "-1", "0x1FFFFFFFF", "12a", "0x", "", " 1", "1.5"}) {
+        Fails({"add", "HKCU\\N", "/v", "Bad", "/t", "REG_DWORD", "/d", bad}, "Invalid REG_DWORD data");
+    }
+    Fails({"add", "HKCU\\N", "/v", "Bad", "/t", "REG_QWORD", "/d", "18446744073709551616"},
+          "Invalid REG_QWORD data");
+    Fails({"add", "HKCU\\N", "/v", "Bad", "/t", "REG_DWORD"}, "needs /d");
+    // Nothing of a refused add was written, not even its key.
+    Fails({"add", "HKCU\\Refused", "/v", "Bad", "/t", "REG_DWORD", "/d", "x"}, "Invalid REG_DWORD");
+    Fails({"query", "HKCU\\Refused"}, "unable to find");
+}
+
+TEST_F(RegTool, BadTypesAndDataAreRefused) {
+    Fails({"add", "HKCU\\T", "/v", "x", "/t", "REG_FOO", "/d", "1"}, "Invalid type \"REG_FOO\"");
+    Fails({"add", "HKCU\\T", "/v", "x", "/t", "REG_LINK", "/d", "1"}, "Invalid type");
+    Fails({"add", "HKCU\\T", "/v", "x", "/t", "REG_BINARY", "/d", "0g"}, "Invalid REG_BINARY data");
+    Fails({"add", "HKCU\\T", "/v", "x", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"}, "item is empty");
+    Fails({"add", "HKCU\\T", "/v", "x", "/s", ",", "/d", "a,b"}, "only for REG_MULTI_SZ");
+    Fails({"add", "HKLM\\T", "/v", "x"}, "Only HKEY_CURRENT_USER");
+    Fails({"query", "HKCU\\T"}, "unable to find");
+}
+
+TEST_F(RegTool, StoredBytesAreWhatTheLibraryReads) {
+    Ok({"add", "HKCU\\Lib", "/v", "LogFolderPath", "/d", "c:\\logs"});
+    Ok({"add", "HKCU\\Lib", "/v", "IndentSize", "/t", "REG_DWORD", "/d", "5"});
+    Ok({"add", "HKCU\\Lib", "/v", "Odd", "/t", "REG_BINARY", "/d", "abc"});
+    Ok({"add", "HKCU\\Lib", "/v", "Items", "/t", "REG_MULTI_SZ", "/s", ",", "/d", "x,yz"});
+    Ok({"add", "HKCU\\Lib", "/v", "Empty"});
+    RegistryStore store;
+    ASSERT_EQ(0, store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadOnly));
+    int64_t key;
+    ASSERT_EQ(0, store.OpenKey("lib", &key));
+    RegistryStore::Value value;
+    ASSERT_EQ(0, store.GetValue(key, "LogFolderPath", &value));
+    EXPECT_EQ(platform::kRegSz, value.type);
+    EXPECT_EQ("c:\\logs", value.data);  // 7 bytes: no terminating zero
+    ASSERT_EQ(0, store.GetValue(key, "IndentSize", &value));
+    EXPECT_EQ(std::string("\x05\x00\x00\x00", 4), value.data);
+    ASSERT_EQ(0, store.GetValue(key, "Odd", &value));
+    EXPECT_EQ(std::string("\x0a\xbc", 2), value.data);  // an odd first digit is a byte
+    ASSERT_EQ(0, store.GetValue(key, "Items", &value));
+    EXPECT_EQ(std::string("x\0yz\0\0", 6), value.data);
+    ASSERT_EQ(0, store.GetValue(key, "Empty", &value));
+    EXPECT_EQ(platform::kRegSz, value.type);
+    EXPECT_EQ("", value.data);
+}
+
+TEST_F(RegTool, AddOverwritesOnlyWithForce) {
+    Ok({"add", "HKCU\\K", "/v", "v", "/d", "first"});
+    Fails({"add", "HKCU\\K", "/v", "V", "/d", "second"}, "add /f to overwrite");
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\K\n    v    REG_SZ    first\n\n", Ok({"query", "HKCU\\K", "/v", "v"}));
+    EXPECT_EQ(kDone, Ok({"add", "HKCU\\K", "/v", "V", "/t", "REG_DWORD", "/d", "2", "/F"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\K\n    v    REG_DWORD    0x2\n\n", Ok({"query", "HKCU\\K", "/v", "v"}));
+    // A key that exists already is no conflict.
+    EXPECT_EQ(kDone, Ok({"add", "HKCU\\K"}));
+}
+
+TEST_F(RegTool, DeleteNeedsForceAndRemovesWhatItNames) {
+    MakeTree();
+    Fails({"delete", "HKCU\\Software\\Test", "/v", "Name"}, "needs /f");
+    Fails({"delete", "HKCU\\Software\\Test"}, "needs /f");
+    EXPECT_EQ(kDone, Ok({"delete", "HKCU\\Software\\Test", "/v", "name", "/f"}));
+    Fails({"delete", "HKCU\\Software\\Test", "/v", "Name", "/f"}, "unable to find");
+    EXPECT_EQ(kDone, Ok({"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}));
+    Fails({"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}, "unable to find");
+    EXPECT_EQ(kDone, Ok({"delete", "HKCU\\Software\\Test\\Sub", "/va", "/f"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n", Ok({"query", "HKCU\\Software\\Test\\Sub"}));
+    EXPECT_EQ(kDone, Ok({"delete", "hkcu\\software\\test", "/f"}));
+    Fails({"query", "HKCU\\Software\\Test"}, "unable to find");
+    Fails({"query", "HKCU\\Software\\Test\\Sub"}, "unable to find");
+    Fails({"delete", "HKCU\\Software\\Test", "/f"}, "unable to find");
+    Fails({"delete", "HKCU", "/f"}, "cannot be deleted");
+}
+
+TEST_F(RegTool, ExportWritesRegeditFormat) {
+    Ok({"add", "HKCU\\Ex", "/v", "Text", "/d", "C:\\dir \"quoted\""});
+    Ok({"add", "HKCU\\Ex", "/v", "Count", "/t", "REG_DWORD", "/d", "3"});
+    Ok({"add", "HKCU\\Ex", "/ve", "/d", "default"});
+    Ok({"add", "HKCU\\Ex\\Sub", "/v", "Bin", "/t", "REG_BINARY", "/d", std::string(60, '1')});
+    Ok({"add", "HKCU\\Ex\\Sub", "/v", "Q", "/t", "REG_QWORD", "/d", "1"});
+    Ok({"add", "HKCU\\Ex\\Sub", "/v", "None", "/t", "REG_NONE"});
+    std::string file = MakeTempDir("export") + "/ex.reg";
+    EXPECT_EQ(kDone, Ok({"export", "hkcu\\ex", file}));
+    EXPECT_EQ(
+        "Windows Registry Editor Version 5.00\n"
+        "\n"
+        "[HKEY_CURRENT_USER\\Ex]\n"
+        "\"Text\"=\"C:\\\\dir \\\"quoted\\\"\"\n"
+        "\"Count\"=dword:00000003\n"
+        "@=\"default\"\n"
+        "\n"
+        "[HKEY_CURRENT_USER\\Ex\\Sub]\n"
+        "\"Bin\"=hex:11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,\\\n"
+        "  11,11,11,11,11,11,11\n"
+        "\"Q\"=hex(b):01,00,00,00,00,00,00,00\n"
+        "\"None\"=hex(0):\n"
+        "\n",
+        ReadFile(file));
+    // An existing file is kept unless /y says otherwise.
+    Fails({"export", "HKCU\\Ex\\Sub", file}, "add /y to overwrite");
+    EXPECT_EQ(kDone, Ok({"export", "HKCU\\Ex\\Sub", file, "/y"}));
+    EXPECT_EQ(0u, ReadFile(file).find("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Ex\\Sub]\n"));
+    Fails({"export", "HKCU\\Missing", file + ".2"}, "unable to find");
+    EXPECT_FALSE(PathExists(file + ".2"));
+    Fails({"export", "HKCU\\Ex", "/nonexistent-folder/x.reg"}, "Cannot write");
+}
+
+TEST_F(RegTool, ExportWipeImportGivesTheSameStore) {
+    MakeTree();
+    Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Nul", "/t", "REG_SZ", "/d", ""});
+    Ok({"add", "HKCU", "/v", "AtRoot", "/d", "root value"});
+    Ok({"add", "HKCU\\Software\\Test", "/v", "Long", "/t", "REG_BINARY", "/d", std::string(400, 'a')});
+    {
+        // Bytes no .reg string can hold: they must come back through hex(1).
+        RegistryStore store;
+        ASSERT_EQ(0, store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadWrite));
+        int64_t key;
+        ASSERT_EQ(0, store.OpenKey("Software\\Test", &key));
+        const std::string odd("line\nbreak\0zero\r", 16);
+        ASSERT_EQ(0, store.SetValue(key, "Odd \"name\"\\", platform::kRegSz, odd.data(), odd.size()));
+        ASSERT_EQ(0, store.SetValue(key, "Type", 0x12345678, "x", 1));
+    }
+    std::string before = QueryAll();
+    std::string file = MakeTempDir("roundtrip") + "/all.reg";
+    Ok({"export", "HKCU", file});
+    Ok({"delete", "HKCU\\Software", "/f"});
+    Ok({"delete", "HKCU", "/va", "/f"});
+    EXPECT_EQ("\nHKEY_CURRENT_USER\n\n", QueryAll());
+    EXPECT_EQ(kDone, Ok({"import", file}));
+    EXPECT_EQ(before, QueryAll());
+    // Exported again, the file is the same too.
+    std::string again = file + ".again";
+    Ok({"export", "HKCU", again});
+    EXPECT_EQ(ReadFile(file), ReadFile(again));
+}
+
+TEST_F(RegTool, ImportAppliesDeletionsAndAcceptsWindowsFiles) {
+    Ok({"add", "HKCU\\Gone\\Deep", "/v", "x", "/d", "1"});
+    Ok({"add", "HKCU\\Kept", "/v", "old", "/d", "1"});
+    Ok({"add", "HKCU\\Kept", "/v", "stays", "/d", "1"});
+    std::string file = MakeTempDir("import") + "/in.reg";
+    WriteFile(file,
+              "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+              "\r\n"
+              "; a comment\r\n"
+              "[-HKEY_CURRENT_USER\\Gone]\r\n"
+              "[-HKEY_CURRENT_USER\\Never\\Was]\r\n"
+              "\r\n"
+              "[HKEY_CURRENT_USER\\Kept]\r\n"
+              "\"old\"=-\r\n"
+              "\"absent\"=-\r\n"
+              "\"new\"=dword:0000000a\r\n"
+              "@=\"d\"\r\n");
+    EXPECT_EQ(kDone, Ok({"import", file}));
+    Fails({"query", "HKCU\\Gone"}, "unable to find");
+    EXPECT_EQ(
+        "\n"
+        "HKEY_CURRENT_USER\\Kept\n"
+        "    stays    REG_SZ    1\n"
+        "    new    REG_DWORD    0xa\n"
+        "    (Default)    REG_SZ    d\n"
+        "\n",
+        Ok({"query", "HKCU\\Kept"}));
+}
+
+TEST_F(RegTool, ABrokenRegFileChangesNothingAndNamesItsLine) {
+    MakeTree();
+    std::string before = QueryAll();
+    std::string file = MakeTempDir("broken") + "/broken.reg";
+    WriteFile(file,
+              "Windows Registry Editor Version 5.00\n"
+              "\n"
+              "[-HKEY_CURRENT_USER\\Software\\Test]\n"
+              "[HKEY_CURRENT_USER\\New]\n"
+              "\"a\"=dword:00000001\n"
+              "\"b\"=hex:01,zz\n"
+              "\"c\"=\"later\"\n");
+    ToolRun run = RunTool({"import", file});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.err.find("line 6: ")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("nothing was imported")) << run.err;
+    EXPECT_EQ(before, QueryAll());
+    // A line the store refuses when applying is named too, and also rolls back everything.
+    WriteFile(file,
+              "Windows Registry Editor Version 5.00\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\New]\n"
+              "\"a\"=dword:00000001\n"
+              "[-HKEY_CURRENT_USER]\n");
+    run = RunTool({"import", file});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.err.find("line 5: ")) << run.err;
+    EXPECT_EQ(before, QueryAll());
+    Fails({"import", file + ".missing"}, "Cannot read");
+}
+
+TEST_F(RegTool, UnusableStoresFailWithAMessage) {
+    MakeTree();
+    std::string path = RegistryStore::DefaultPath();
+    {
+        // Locked: another connection holds the write lock past the busy time-out.
+        RegistryStore holder;
+        ASSERT_EQ(0, holder.Open(path, RegistryStore::Mode::ReadWrite));
+        ASSERT_EQ(0, holder.Begin());
+        Fails({"add", "HKCU\\Locked", "/v", "x", "/d", "1"}, "locked by another process");
+        holder.Rollback();
+    }
+    // Corrupt: every command says so and exits 1.
+    WriteFile(path, std::string(5000, '?'));
+    Fails({"query", "HKCU"}, "is damaged");
+    Fails({"add", "HKCU\\X"}, "is damaged");
+    Fails({"delete", "HKCU\\X", "/f"}, "is damaged");
+    Fails({"export", "HKCU", MakeTempDir("corrupt") + "/x.reg"}, "is damaged");
+}
+
+TEST_F(RegTool, HelpAndUsage) {
+    for (const char* help : {"/?", "--help", "-?"}) {
+        ToolRun run = RunTool({help});
+        EXPECT_EQ(0, run.exitCode);
+        EXPECT_NE(std::string::npos, run.out.find("vantrel-reg query  KEY")) << help;
+        EXPECT_NE(std::string::npos, run.out.find("never prompts"));
+    }
+    EXPECT_EQ(0, RunTool({"add", "/?"}).exitCode);
+    ToolRun bare = RunTool({});
+    EXPECT_EQ(1, bare.exitCode);
+    EXPECT_NE(std::string::npos, bare.err.find("vantrel-reg import FILE"));
+}
+
+}  // namespace
+}  // namespace vantrel
