@@ -1,0 +1,107 @@
+#include "bench_environment.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/registry.h"
+#include "settings/process_identity.h"
+#include "settings/settings_store.h"
+
+namespace vantrel::bench {
+
+namespace {
+
+// The executable's folder and file name, which name its log folder and its settings keys.
+bool ExecutableParts(std::string* folder, std::string* name) {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return false;
+    const std::string exe(path, static_cast<size_t>(length));
+    const size_t slash = exe.rfind('/');
+    if (slash == std::string::npos) return false;
+    *folder = exe.substr(0, slash);
+    *name = exe.substr(slash + 1);
+    return true;
+}
+
+void SetDword(const std::string& key, const char* name, uint32_t value) {
+    platform::RegKey handle = nullptr;
+    if (platform::RegCreateKey(key, platform::kKeyAllAccess, &handle) != platform::kErrorSuccess)
+        return;
+    platform::RegSetValue(handle, name, platform::kRegDword, &value, sizeof value);
+    platform::RegCloseKey(handle);
+}
+
+}  // namespace
+
+std::string MakeTempFolder(const char* tag) {
+    std::string pattern = std::string("/tmp/vantrel-bench-") + tag + "-XXXXXX";
+    if (!mkdtemp(pattern.data())) return {};
+    return pattern;
+}
+
+void PrepareEnvironment() {
+    static const bool prepared = [] {
+        setenv("XDG_CONFIG_HOME", MakeTempFolder("config").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", MakeTempFolder("run").c_str(), 1);
+        return true;
+    }();
+    (void)prepared;
+}
+
+void ConfigureLog(const char* logName, const LogSettings& settings) {
+    PrepareEnvironment();
+    std::string folder, name;
+    if (!ExecutableParts(&folder, &name)) return;
+    // A fresh runtime folder: the loaded library claims instance 1.
+    const std::string instancePath = makeProcessKeyName(folder, name) + "\\" + makeProcName(1);
+    const std::string key = ComposeSettingsKeyPath(instancePath, logName);
+    SetDword(key, "WriteImmediately", settings.writeImmediately);
+    SetDword(key, "NeedTimeStamp", settings.needTimeStamp);
+    // The library's own copy of the store code opens the database by itself.
+    platform::ReleaseRegistryStore();
+}
+
+const LoggingExports* Library() {
+    static const LoggingExports* loaded = []() -> const LoggingExports* {
+        PrepareEnvironment();
+        void* library = dlopen(VANTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (!library) return nullptr;
+        static LoggingExports exports;
+        auto find = [library](auto& function, const char* name) {
+            function =
+                reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+            return function != nullptr;
+        };
+        if (!find(exports.printf, "logPrintfMgr_deviceDefault_fname") ||
+            !find(exports.funcBegin, "logFuncBeginMgr_device_fname") ||
+            !find(exports.funcEnd, "logFuncEndMgr_device_fname") ||
+            !find(exports.drawBitmap, "logDrawBitmapMgr_deviceDefault_fname") ||
+            !find(exports.recordBegin, "dtimerRecordBegin") ||
+            !find(exports.recordEnd, "dtimerRecordEnd"))
+            return nullptr;
+        return &exports;
+    }();
+    return loaded;
+}
+
+std::string LogFolder() {
+    std::string folder, name;
+    if (!ExecutableParts(&folder, &name)) return {};
+    return makeInstanceFolder(folder, name, 1, '/');
+}
+
+uint64_t ResidentBytes() {
+    FILE* statm = fopen("/proc/self/statm", "re");
+    if (!statm) return 0;
+    unsigned long long size = 0, resident = 0;
+    const int got = fscanf(statm, "%llu %llu", &size, &resident);
+    fclose(statm);
+    return got == 2 ? resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+}  // namespace vantrel::bench

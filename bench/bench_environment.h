@@ -1,0 +1,50 @@
+// What the benchmarks share: a temporary settings store and runtime folder, the real library
+// loaded once with dlopen (so its exports run exactly as in a host), the per-log settings that
+// select a mode, and the entry every case logs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel::bench {
+
+// The message of every case: about 30 bytes once formatted.
+constexpr char kEntryFormat[] = "%d items in frame %s\n";
+constexpr char kFrameName[] = "intro";
+
+struct LoggingExports {
+    int32_t (*printf)(const char* fname, const char* fmt, ...) = nullptr;
+    int32_t (*funcBegin)(const char* fname, int32_t device, const char* funcName) = nullptr;
+    int32_t (*funcEnd)(const char* fname, int32_t device) = nullptr;
+    int32_t (*drawBitmap)(const char* fname, const char* imageName, void* bitmap, const char* fmt,
+                          ...) = nullptr;
+    int64_t (*recordBegin)(int32_t index, int32_t countIt) = nullptr;
+    int64_t (*recordEnd)(int32_t index) = nullptr;
+};
+
+// Settings of one log file name, written into the store before the library first serves it.
+struct LogSettings {
+    uint32_t writeImmediately = 1;
+    uint32_t needTimeStamp = 0;
+};
+
+// A fresh temporary folder below /tmp (left for the caller to remove).
+std::string MakeTempFolder(const char* tag);
+
+// Points XDG_CONFIG_HOME and XDG_RUNTIME_DIR at temporary folders, once per process, before
+// anything opens the store or loads the library.
+void PrepareEnvironment();
+
+// Gives a log file name its settings; call before the name is first logged to.
+void ConfigureLog(const char* logName, const LogSettings& settings);
+
+// The real library, loaded once into this process (nullptr when it cannot be loaded).
+const LoggingExports* Library();
+
+// The folder the loaded library writes its logs into (the instance folder of proc1).
+std::string LogFolder();
+
+// Resident memory of this process in bytes.
+uint64_t ResidentBytes();
+
+}  // namespace vantrel::bench

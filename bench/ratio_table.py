@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""Prints the table of a vantrel_bench run: each case beside its comparison from the same run,
+as medians of the repetitions, and their ratio.
+
+usage: ratio_table.py results.json
+"""
+import json
+import sys
+
+# case, vantrel benchmark, comparison benchmark, what is compared, target ratio (or None)
+PAIRS = [
+    ("default mode: entry", "BM_DefaultEntry_Vantrel", "BM_DefaultEntry_BareSyscalls",
+     "time", 1.2),
+    ("default mode: entry vs spdlog flush each", "BM_DefaultEntry_Vantrel",
+     "BM_DefaultEntry_SpdlogFlushEach", "time", None),
+    ("default mode: after 200,000 vs after 1,000", "BM_DefaultAfter200k_Vantrel/iterations:2000",
+     "BM_DefaultAfter1k_Vantrel/iterations:2000", "time", 1.2),
+    ("memory mode: entry vs spdlog st no flush", "BM_MemoryEntry_Vantrel",
+     "BM_MemoryEntry_SpdlogNoFlush", "time", 1.5),
+    ("memory mode: entry vs snprintf into string", "BM_MemoryEntry_Vantrel",
+     "BM_MemoryEntry_SnprintfString", "time", None),
+    ("function begin/end pair vs 2 spdlog entries", "BM_FunctionPair_Vantrel",
+     "BM_FunctionPair_SpdlogTwoEntries", "time", None),
+    ("time-stamped entry vs spdlog no flush", "BM_StampedEntry_Vantrel",
+     "BM_StampedEntry_SpdlogNoFlush", "time", None),
+    ("bitmap snapshot 64x64x24 vs create+write+close", "BM_BitmapSnapshot_Vantrel",
+     "BM_BitmapSnapshot_BareSyscalls", "time", None),
+    ("dtimer begin/end pair vs clock_gettime pair", "BM_DtimerPair/0", "BM_ClockMonotonicPair",
+     "time", 1.0),
+    ("load: dlopen+dlclose vs libspdlog", "BM_Load_Vantrel/iterations:20/manual_time",
+     "BM_Load_Spdlog/iterations:20/manual_time", "time", None),
+    ("default mode: 4 threads vs 1 (entries/s)",
+     "BM_ThreadsDefault_Vantrel/real_time/threads:4",
+     "BM_ThreadsDefault_Vantrel/real_time/threads:1", "items_per_second", None),
+    ("memory mode: 4 threads vs 1 (entries/s)", "BM_ThreadsMemory_Vantrel/real_time/threads:4",
+     "BM_ThreadsMemory_Vantrel/real_time/threads:1", "items_per_second", None),
+]
+
+# Figures that stand alone: case, benchmark, counter, target.
+SINGLES = [
+    ("load: dlopen to return (ms)", "BM_Load_Vantrel/iterations:20/manual_time", "dlopen_ms",
+     10.0),
+    ("memory mode: resident / text held", "BM_MemoryResident_Vantrel/iterations:1",
+     "resident_over_text", 1.25),
+]
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def medians(report):
+    """Median of each benchmark: the median aggregate when there are repetitions, else the
+    single run."""
+    found = {}
+    for run in report["benchmarks"]:
+        name = run.get("run_name", run["name"])
+        if run.get("run_type") == "aggregate":
+            if run.get("aggregate_name") == "median":
+                found[name] = run
+        elif name not in found:
+            found[name] = run
+    return found
+
+
+def value(run, what):
+    if what == "time":
+        return run["real_time"] * UNIT_NS[run.get("time_unit", "ns")]
+    return run[what]
+
+
+def show(number, what):
+    if what == "time":
+        if number >= 1e6:
+            return f"{number / 1e6:.3f} ms"
+        if number >= 1e3:
+            return f"{number / 1e3:.2f} us"
+        return f"{number:.1f} ns"
+    if what == "items_per_second":
+        return f"{number / 1e3:.1f} k/s"
+    return f"{number:.3f}"
+
+
+def main():
+    with open(sys.argv[1]) as source:
+        runs = medians(json.load(source))
+    rows = [("case", "vantrel", "comparison", "ratio", "target")]
+    for case, ours, theirs, what, target in PAIRS:
+        if ours not in runs or theirs not in runs:
+            rows.append((case, "-", "-", "missing", ""))
+            continue
+        a, b = value(runs[ours], what), value(runs[theirs], what)
+        rows.append((case, show(a, what), show(b, what), f"{a / b:.2f}",
+                     f"<= {target}" if target else ""))
+    for case, name, counter, target in SINGLES:
+        if name not in runs or counter not in runs[name]:
+            rows.append((case, "-", "", "missing", ""))
+            continue
+        rows.append((case, f"{runs[name][counter]:.3f}", "", "", f"< {target}"))
+    widths = [max(len(row[i]) for row in rows) for i in range(5)]
+    for index, row in enumerate(rows):
+        print("| " + " | ".join(cell.ljust(widths[i]) for i, cell in enumerate(row)) + " |")
+        if index == 0:
+            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,48 @@
+// Four threads logging to one file name, in each mode, against one thread: the manager
+// serialises every call, so four threads share one thread's throughput (less what handing the
+// lock between them costs). Goes through the real library's exports.
+#include <benchmark/benchmark.h>
+
+#include "bench_environment.h"
+
+namespace vantrel::bench {
+namespace {
+
+const LoggingExports* ThreadsLibrary() {
+    static const LoggingExports* library = [] {
+        ConfigureLog("threads_memory.log", LogSettings{0, 0});
+        return Library();
+    }();
+    return library;
+}
+
+void ThreadsLogging(benchmark::State& state, const char* logName) {
+    const LoggingExports* library = ThreadsLibrary();
+    if (!library) {
+        state.SkipWithError("the library could not be loaded");
+        return;
+    }
+    // The first call of a thread creates its log (and the first of all, the service).
+    library->printf(logName, "warm-up\n");
+    int i = 0;
+    for (auto _ : state) {
+        if (!library->printf(logName, kEntryFormat, ++i, kFrameName)) {
+            state.SkipWithError("logging failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_ThreadsDefault_Vantrel(benchmark::State& state) {
+    ThreadsLogging(state, "threads_default.log");
+}
+BENCHMARK(BM_ThreadsDefault_Vantrel)->Threads(1)->Threads(4)->UseRealTime();
+
+void BM_ThreadsMemory_Vantrel(benchmark::State& state) {
+    ThreadsLogging(state, "threads_memory.log");
+}
+BENCHMARK(BM_ThreadsMemory_Vantrel)->Threads(1)->Threads(4)->UseRealTime();
+
+}  // namespace
+}  // namespace vantrel::bench
