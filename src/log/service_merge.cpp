@@ -69,6 +69,12 @@ int32_t CLogService::MergeFromMemory() {
         }
         mergedLength = written;
         WriteSummary();
+        // A full rewrite can end short of what the file held (another program replaced it,
+        // or a failed merge left more); bytes after the summary would pass for log text.
+        if (!atFirstChange) {
+            const uint64_t end = file.GetPosition();
+            if (file.GetLength() > end) file.SetLength(end);
+        }
     } catch (const platform::FileError&) {
         return 0;
     }
