@@ -9,6 +9,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <vector>
+
+extern char** environ;
 
 #include "support/test_environment.h"
 
@@ -34,20 +38,36 @@ HostSession::HostSession(const HostInstall& host, const SessionOptions& options)
         close(in[1]);
         return;
     }
+    // Everything the child needs is built before fork: after it, only async-signal-safe
+    // calls are allowed while other threads may hold the allocator's lock.
+    std::vector<std::string> words = options.wrapper;
+    words.push_back(host.exePath);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::map<std::string, std::string> variables;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const size_t at = text.find('=');
+        if (at != std::string::npos) variables[text.substr(0, at)] = text.substr(at + 1);
+    }
+    variables["VANTREL_LIBRARY"] = VANTREL_LIBRARY_PATH;
+    for (const auto& [name, value] : options.environment) variables[name] = value;
+    std::vector<std::string> lines;
+    for (const auto& [name, value] : variables) lines.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& line : lines) envp.push_back(line.data());
+    envp.push_back(nullptr);
+
     const pid_t pid = fork();
     if (pid == 0) {
-        // Only async-signal-safe work until exec, apart from setenv in a fresh child.
         dup2(in[0], 0);
         dup2(out[1], 1);
-        setenv("VANTREL_LIBRARY", VANTREL_LIBRARY_PATH, 1);
-        for (const auto& [name, value] : options.environment)
-            setenv(name.c_str(), value.c_str(), 1);
         if (options.dropToId >= 0) {
             const auto id = static_cast<uid_t>(options.dropToId);
             if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) _exit(126);
         }
-        char* argv[] = {const_cast<char*>(host.exePath.c_str()), nullptr};
-        execv(host.exePath.c_str(), argv);
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);

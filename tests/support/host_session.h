@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/host_runner.h"
 
@@ -18,6 +19,9 @@ struct SessionOptions {
     int dropToId = -1;
     // Environment variables set for the host only.
     std::map<std::string, std::string> environment;
+    // A command that runs the host: it is given the host's path as its last argument and
+    // must end by exec'ing it (so the host keeps the process id), e.g. to set up a mount.
+    std::vector<std::string> wrapper;
 };
 
 class HostSession {

@@ -1,0 +1,194 @@
+// Other programs acting on a running host's log folder between two calls: the log deleted,
+// cut or replaced, the folder or "img" deleted, the folder made read-only, the file locked,
+// the disk full. No crash, honest results, and writing resumes with every accepted entry
+// once the path is usable again.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/host_session.h"
+#include "support/test_environment.h"
+
+namespace vantrel::test {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr char kSummaryEnd[] =
+    "////////////////////////////////////////////////////////////////////////\r\n\r\n";
+
+int CountOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// A complete log: the entries first, then exactly one summary, and nothing after it.
+void ExpectCompleteLog(const std::string& text, const std::string& entries) {
+    EXPECT_EQ(text.rfind(entries, 0), 0u) << text.substr(0, 200);
+    EXPECT_EQ(CountOf(text, "Process ID:"), 1);
+    const std::string end = kSummaryEnd;
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(text.substr(text.size() - end.size()), end) << "stale bytes after the summary";
+}
+
+class TamperedFilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        session = std::make_unique<HostSession>(host);
+        ASSERT_EQ(session->Send("load"), "1");
+    }
+    std::string Log(const std::string& name = "vantrel.log") const { return folder + "/" + name; }
+
+    HostInstall host = InstallSessionHost("tampered");
+    std::string folder = host.InstanceFolder(1);
+    std::unique_ptr<HostSession> session;
+};
+
+TEST_F(TamperedFilesTest, DeletedCutOrReplacedLogIsWrittenWholeAgain) {
+    ASSERT_EQ(session->Send("printf|vantrel.log|a\\n"), "1");
+    ASSERT_EQ(unlink(Log().c_str()), 0);
+    EXPECT_EQ(session->Send("printf|vantrel.log|b\\n"), "1");
+    ExpectCompleteLog(ReadFile(Log()), "a\r\nb\r\n");
+
+    ASSERT_EQ(truncate(Log().c_str(), 0), 0);
+    EXPECT_EQ(session->Send("printf|vantrel.log|c\\n"), "1");
+    ExpectCompleteLog(ReadFile(Log()), "a\r\nb\r\nc\r\n");
+
+    ASSERT_EQ(truncate(Log().c_str(), 4), 0);
+    EXPECT_EQ(session->Send("printf|vantrel.log|d\\n"), "1");
+    ExpectCompleteLog(ReadFile(Log()), "a\r\nb\r\nc\r\nd\r\n");
+
+    // Another program puts a file of its own in its place, longer and then shorter than ours.
+    std::string entries = "a\r\nb\r\nc\r\nd\r\n";
+    for (size_t size : {20000u, 5u}) {
+        WriteFile(folder + "/other", std::string(size, 'Z'));
+        ASSERT_EQ(rename((folder + "/other").c_str(), Log().c_str()), 0);
+        EXPECT_EQ(session->Send("printf|vantrel.log|e\\n"), "1");
+        entries += "e\r\n";
+        ExpectCompleteLog(ReadFile(Log()), entries);
+    }
+    EXPECT_EQ(session->Finish(), 0);
+    ExpectCompleteLog(ReadFile(Log()), "a\r\nb\r\nc\r\nd\r\ne\r\ne\r\n");
+}
+
+TEST_F(TamperedFilesTest, DeletedFolderAndImgAreMadeAgain) {
+    ASSERT_EQ(session->Send("printf|vantrel.log|a\\n"), "1");
+    std::filesystem::remove_all(host.folder + "/vantrel");
+    EXPECT_EQ(session->Send("printf|vantrel.log|b\\n"), "1");
+    ExpectCompleteLog(ReadFile(Log()), "a\r\nb\r\n");
+
+    std::filesystem::remove_all(folder + "/img");
+    // The snapshot finds no folder, but its entry is made and the merge makes "img" again.
+    EXPECT_EQ(session->Send("bitmap|vantrel.log|lost.bmp|c\\n"), "1");
+    EXPECT_TRUE(std::filesystem::is_directory(folder + "/img"));
+    EXPECT_EQ(session->Send("bitmap|vantrel.log|kept.bmp|d\\n"), "1");
+    EXPECT_EQ(ReadFile(folder + "/img/kept.bmp").size(), 14u + 40 + 4);
+    const std::string text = ReadFile(Log());
+    EXPECT_NE(text.find("alt=\"lost.bmp\">c\r\n<img src=\"img/kept.bmp\""), std::string::npos)
+        << text;
+}
+
+// A file locked by another process (every opening is exclusive): the calls fail and the text
+// waits in memory until the lock goes.
+TEST_F(TamperedFilesTest, LockedLogKeepsTheTextUntilItIsFree) {
+    ASSERT_EQ(session->Send("printf|vantrel.log|a\\n"), "1");
+    const int fd = open(Log().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(session->Send("printf|vantrel.log|waiting\\n"), "0");
+    EXPECT_EQ(session->Send("begin|vantrel.log|Scope"), "0");
+    EXPECT_EQ(ReadFile(Log()).rfind("a\r\n", 0), 0u);
+    EXPECT_EQ(ReadFile(Log()).find("waiting"), std::string::npos);
+    close(fd);
+    EXPECT_EQ(session->Send("end|vantrel.log"), "1");
+    const std::string text = ReadFile(Log());
+    EXPECT_EQ(text.rfind("a\r\nwaiting\r\nScope // tid:", 0), 0u) << text;
+    EXPECT_NE(text.find("{\r\n}\r\n"), std::string::npos) << text;
+}
+
+// The folder made read-only under a host that runs as an ordinary user: no new file can be
+// made and the existing one cannot be written; both logs catch up once it is writable.
+TEST(ReadOnlyFolder, CallsFailWhileItIsReadOnlyAndCatchUpAfterwards) {
+    HostInstall host = InstallSessionHost("readonly");
+    const std::string config = MakeTempDir("nobody-config");
+    const std::string runtime = MakeTempDir("nobody-runtime");
+    for (const std::string& path : {host.folder, config, runtime})
+        ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    SessionOptions options;
+    options.dropToId = kNobody;
+    options.environment = {{"XDG_CONFIG_HOME", config}, {"XDG_RUNTIME_DIR", runtime}};
+    HostSession session(host, options);
+    ASSERT_EQ(session.Send("load"), "1");
+    ASSERT_EQ(session.Send("printf|a.log|one\\n"), "1");
+
+    const std::string folder = host.InstanceFolder(1);
+    ASSERT_EQ(chmod((folder + "/a.log").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    EXPECT_EQ(session.Send("printf|a.log|two\\n"), "0");
+    EXPECT_EQ(session.Send("printf|b.log|first\\n"), "0");
+    EXPECT_FALSE(PathExists(folder + "/b.log"));
+
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(chmod((folder + "/a.log").c_str(), 0644), 0);
+    EXPECT_EQ(session.Send("printf|a.log|three\\n"), "1");
+    EXPECT_EQ(session.Send("printf|b.log|second\\n"), "1");
+    EXPECT_EQ(session.Finish(), 0);
+    ExpectCompleteLog(ReadFile(folder + "/a.log"), "one\r\ntwo\r\nthree\r\n");
+    ExpectCompleteLog(ReadFile(folder + "/b.log"), "first\r\nsecond\r\n");
+}
+
+// A real full disk: the host runs in a mount namespace of its own whose instance folder is a
+// 64 KiB tmpfs; the test reaches that folder through /proc/<pid>/root.
+TEST(FullDisk, CallsFailWhileTheDiskIsFullAndNothingAcceptedIsLost) {
+    HostInstall host = InstallSessionHost("fulldisk");
+    const std::string folder = host.InstanceFolder(1);
+    std::filesystem::create_directories(folder);
+    SessionOptions options;
+    options.wrapper = {"unshare",
+                       "--mount",
+                       "--propagation",
+                       "private",
+                       "sh",
+                       "-c",
+                       "mount -t tmpfs -o size=64k vantrel-test '" + folder + "' && exec \"$0\""};
+    HostSession session(host, options);
+    if (session.Send("load") != "1") GTEST_SKIP() << "no private tmpfs mount here";
+    const std::string inside = "/proc/" + std::to_string(session.pid()) + "/root" + folder;
+
+    const std::string line(200, 'x');
+    std::string entries;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(session.Send("printf|vantrel.log|" + line + std::to_string(i) + "\\n"), "1");
+        entries += line + std::to_string(i) + "\r\n";
+    }
+    // Fill what is left of the disk.
+    {
+        FILE* filler = fopen((inside + "/filler").c_str(), "wb");
+        ASSERT_NE(filler, nullptr);
+        const std::string block(4096, 'F');
+        while (fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+               fflush(filler) == 0) {
+        }
+        fclose(filler);
+    }
+    int failed = 0;
+    for (int i = 20; i < 60; ++i) {
+        if (session.Send("printf|vantrel.log|" + line + std::to_string(i) + "\\n") == "0") ++failed;
+        entries += line + std::to_string(i) + "\r\n";
+    }
+    EXPECT_GT(failed, 0) << "the disk never filled up";
+    ASSERT_EQ(unlink((inside + "/filler").c_str()), 0);
+    EXPECT_EQ(session.Send("printf|vantrel.log|after\\n"), "1");
+    entries += "after\r\n";
+    ExpectCompleteLog(ReadFile(inside + "/vantrel.log"), entries);
+}
+
+}  // namespace
+}  // namespace vantrel::test
