@@ -1,0 +1,91 @@
+// Bitmap snapshots from arbitrary info headers, over a buffer of exactly the size the header
+// claims: the snapshot never reads a byte beyond it (AddressSanitizer watches the buffer's
+// end), and a file that is written is a consistent BMP file.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "log/clog.h"
+#include "log/dib_layout.h"
+#include "platform/file.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) abort();
+}
+
+constexpr uint64_t kLargestBuffer = 4u << 20;
+
+uint32_t Le32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The bytes a packed bitmap with this header holds by the format's own rules, worked out in
+// 64 bits: info header, colour masks, colour table, pixels.
+uint64_t ClaimedSize(const uint8_t* h) {
+    const int64_t width = static_cast<int32_t>(Le32(h + 4));
+    const int64_t height = static_cast<int32_t>(Le32(h + 8));
+    const uint64_t bits = h[14] | (h[15] << 8);
+    const uint32_t compression = Le32(h + 16);
+    const uint64_t imageSize = Le32(h + 20);
+    uint64_t colors = Le32(h + 32);
+    if (colors == 0) colors = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
+    const uint64_t masks = compression == 3 ? 12 : compression == 6 ? 16 : 0;
+    uint64_t pixels = imageSize;
+    if (compression != 1 && compression != 2) {
+        const uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
+        const uint64_t columns = static_cast<uint64_t>(width < 0 ? -width : width);
+        pixels = ((bits * columns + 31) / 32) * 4 * rows;
+    }
+    return 40 + masks + colors * 4 + pixels;
+}
+
+class SnapshotWriter : public vantrel::CLog {
+  public:
+    using CLog::WriteDib;
+};
+
+const std::string& Path() {
+    static const std::string path = [] {
+        char pattern[] = "/tmp/vantrel-fuzz-dib-XXXXXX";
+        Require(mkdtemp(pattern) != nullptr);
+        return std::string(pattern) + "/snapshot.bmp";
+    }();
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < vantrel::kDibInfoHeaderSize) return 0;
+    const uint64_t claimed = ClaimedSize(data);
+    if (claimed > kLargestBuffer) return 0;
+    // Exactly the claimed size on the heap: the header, then the input's bytes, then zeros.
+    std::vector<uint8_t> bitmap(static_cast<size_t>(claimed), 0);
+    std::memcpy(bitmap.data(), data, std::min<size_t>(size, bitmap.size()));
+
+    vantrel::platform::File file;
+    Require(file.Open(Path(), vantrel::platform::FileOpenMode::CreateOrEmptyReadWrite));
+    const int32_t result = SnapshotWriter::WriteDib(bitmap.data(), file);
+    const uint64_t length = file.GetLength();
+    uint8_t header[14] = {};
+    if (length >= sizeof header) {
+        file.Seek(0);
+        Require(file.Read(header, sizeof header) == sizeof header);
+    }
+    file.Close();
+
+    if (result == 0) return 0;
+    Require(Le32(data) == vantrel::kDibInfoHeaderSize);
+    Require(length >= 14 + 40 && length <= 14 + claimed);
+    Require(header[0] == 'B' && header[1] == 'M');
+    Require(Le32(header + 2) == length);
+    Require(Le32(header + 10) >= 54 && Le32(header + 10) <= length);
+    return 0;
+}

@@ -1,0 +1,115 @@
+// The first opening of a log over whatever an earlier run (or anyone else) left at its path:
+// the back-up, continuing after FindEndBlock, and emptying. The first input byte picks the
+// mode, the second how the rest splits into the earlier log and an earlier back-up. Whatever
+// the content, the earlier text is never lost or overwritten and the new text lands whole.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "log/clog.h"
+#include "log/html_document.h"
+#include "log/log_mode.h"
+
+namespace {
+
+using vantrel::CLog;
+
+void Require(bool condition) {
+    if (!condition) abort();
+}
+
+constexpr char kNewText[] = "new entry\r\n";
+constexpr char kSummary[] = "<summary>\r\n";
+
+class FuzzLog : public CLog {
+  public:
+    void Append(const std::string& text) { cache += text; }
+    int32_t WriteSummary() override {
+        WriteRaw(kSummary, sizeof kSummary - 1);
+        if (mode & vantrel::LogModeHtml) {
+            WriteRaw(vantrel::kHtmlEndBlock, sizeof vantrel::kHtmlEndBlock - 1);
+            WriteRaw(vantrel::kHtmlClosingLine, sizeof vantrel::kHtmlClosingLine - 1);
+        }
+        return 1;
+    }
+};
+
+std::string Read(const std::string& path) {
+    std::string text;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return text;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    fclose(file);
+    return text;
+}
+
+void Write(const std::string& path, const std::string& content) {
+    FILE* file = fopen(path.c_str(), "wb");
+    Require(file != nullptr);
+    fwrite(content.data(), 1, content.size(), file);
+    fclose(file);
+}
+
+const std::string& Folder() {
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/vantrel-fuzz-open-XXXXXX";
+        Require(mkdtemp(pattern) != nullptr);
+        return std::string(pattern) + "/";
+    }();
+    return folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    const uint8_t choice = data[0];
+    const std::string rest(reinterpret_cast<const char*>(data + 2), size - 2);
+    const size_t split = rest.size() * data[1] / 255;
+    const std::string earlier = rest.substr(0, split);
+    const std::string earlierBackUp = rest.substr(split);
+    const bool html = choice & 1;
+    const uint32_t kinds[] = {0, vantrel::LogModeAppend, vantrel::LogModeTruncate};
+    const uint32_t mode = kinds[(choice >> 1) % 3] | (html ? vantrel::LogModeHtml : 0);
+
+    const std::string path = Folder() + (html ? "fuzz.log.htm" : "fuzz.log");
+    const std::string backUpPath = path + ".bak";
+    unlink(path.c_str());
+    unlink(backUpPath.c_str());
+    Write(path, earlier);
+    if (choice & 0x80) Write(backUpPath, earlierBackUp);
+
+    FuzzLog log;
+    Require(log.Open(1, nullptr, 2, mode, Folder().c_str(), "fuzz.log", 1 << 20, 3) == 1);
+    log.Append(kNewText);
+    Require(log.Close() == 1);
+
+    const std::string text = Read(path);
+    const std::string head = [&] {
+        std::string h = vantrel::kHtmlHead;
+        h.replace(h.find("%s"), 2, html ? "fuzz.log.htm" : "fuzz.log");
+        return h + vantrel::kHtmlBeginBlock;
+    }();
+    const std::string fresh = (html ? head : "") + kNewText + kSummary;
+    if (mode & vantrel::LogModeTruncate) {
+        Require(text.rfind(fresh, 0) == 0);
+    } else if (mode & vantrel::LogModeAppend) {
+        // The earlier content up to the new text is kept byte for byte.
+        const size_t at = text.rfind(std::string(kNewText) + kSummary);
+        Require(at != std::string::npos && at <= earlier.size());
+        Require(text.compare(0, at, earlier, 0, at) == 0);
+        if (!html) Require(at == earlier.size());
+    } else {
+        // The whole earlier log went to the back-up, after what the back-up held.
+        const std::string before = (choice & 0x80) ? earlierBackUp : "";
+        Require(Read(backUpPath) == before + earlier);
+        Require(text.rfind(fresh, 0) == 0);
+    }
+    return 0;
+}

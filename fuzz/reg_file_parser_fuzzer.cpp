@@ -1,0 +1,34 @@
+// The .reg import parser of the settings editor over arbitrary text: it must never crash,
+// hang or read out of bounds, and whatever it returns must be self-consistent, since import
+// applies the operations as given.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "reg_file_parser.h"
+
+namespace {
+void Require(bool condition) {
+    if (!condition) abort();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const vantrel::reg::RegFileParse parse = vantrel::reg::ParseRegFile(text);
+    if (!parse.ok()) {
+        Require(parse.errorLine > 0 && !parse.error.empty());
+        return 0;
+    }
+    int previousLine = 0;
+    for (const vantrel::reg::RegFileOperation& operation : parse.operations) {
+        Require(operation.line >= 1 && operation.line >= previousLine);
+        previousLine = operation.line;
+        // Key paths and names go into the store's single-byte names; an embedded NUL would
+        // silently cut them.
+        Require(operation.keyPath.find('\0') == std::string::npos);
+        Require(operation.valueName.find('\0') == std::string::npos);
+    }
+    return 0;
+}
