@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build clang libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libbenchmark-dev pkg-config)
+          libbenchmark-dev pkg-config
+          libclang-rt-14-dev valgrind util-linux)  # sanitizers, libFuzzer, memcheck, unshare
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
