@@ -1,0 +1,136 @@
+// The settings store held by another process past the busy time-out, or damaged: hosts keep
+// running and logging where they need nothing from it, calls that need it fail, and the
+// settings editor says what is wrong.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/registry.h"
+#include "support/host_runner.h"
+#include "support/host_session.h"
+#include "support/test_environment.h"
+
+namespace vantrel::test {
+namespace {
+
+std::string StorePath() {
+    return std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db";
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string output;  // standard output and standard error
+};
+
+ToolRun RunRegTool(const std::string& arguments) {
+    ToolRun run;
+    FILE* pipe =
+        popen((std::string(VANTREL_REG_TOOL_PATH) + " " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// Another process that holds an exclusive transaction on the store until it is destroyed.
+class StoreLockHolder {
+  public:
+    explicit StoreLockHolder(const std::string& path) {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(release_) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            close(release_[1]);
+            sqlite3* db = nullptr;
+            char answer = 0;
+            if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK)
+                answer = 1;
+            if (write(ready[1], &answer, 1) != 1) _exit(1);
+            char ignored;
+            while (read(release_[0], &ignored, 1) > 0) {
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release_[0]);
+        char answer = 0;
+        held_ = read(ready[0], &answer, 1) == 1 && answer == 1;
+        close(ready[0]);
+    }
+    ~StoreLockHolder() {
+        close(release_[1]);
+        if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    }
+    bool held() const { return held_; }
+
+  private:
+    int release_[2] = {-1, -1};
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
+
+// Once a host has its instance and its log services it needs nothing from the store, so it
+// goes on logging while another process holds the store; the editor reports the lock.
+TEST(StoreFaults, LockedStoreDoesNotStopAHostThatIsRunningAndTheEditorReportsIt) {
+    if (std::string(VANTREL_REG_TOOL_PATH).empty()) GTEST_SKIP() << "settings editor not built";
+    HostInstall host = InstallSessionHost("locked");
+    HostSession session(host);
+    ASSERT_EQ(session.Send("load"), "1");
+    ASSERT_EQ(session.Send("printf|vantrel.log|before\\n"), "1");
+    platform::ReleaseRegistryStore();
+    {
+        StoreLockHolder lock(StorePath());
+        ASSERT_TRUE(lock.held());
+        EXPECT_EQ(session.Send("printf|vantrel.log|while locked\\n"), "1");
+        const ToolRun query = RunRegTool("query \"HKCU\\Software\\Osmirel Systems\\Kelvra\" /s");
+        EXPECT_EQ(query.exitCode, 1);
+        EXPECT_NE(query.output.find("locked"), std::string::npos) << query.output;
+    }
+    EXPECT_EQ(session.Send("printf|vantrel.log|after\\n"), "1");
+    EXPECT_EQ(session.Finish(), 0);
+    EXPECT_EQ(ReadFile(host.InstanceFolder(1) + "/vantrel.log")
+                  .rfind("before\r\nwhile locked\r\nafter\r\n", 0),
+              0u);
+    EXPECT_EQ(
+        RunRegTool("query \"HKCU\\Software\\Osmirel Systems\\Kelvra\\default settings\\proc\\log\"")
+            .exitCode,
+        0);
+}
+
+// A store that is not a database, or one cut short: the library still loads and its calls
+// fail without a crash; the editor fails with a message instead of touching it.
+TEST(StoreFaults, DamagedStoreLeavesTheHostRunningAndTheEditorReportsIt) {
+    HostInstall host = InstallHost("damaged");
+    ASSERT_EQ(RunHost(host, {"print|creates the store\\n"}).exitCode, 0);
+    platform::ReleaseRegistryStore();
+    const std::string intact = ReadFile(StorePath());
+    ASSERT_GT(intact.size(), 1024u);
+
+    for (const std::string& damaged :
+         {std::string(8192, 'Z'), intact.substr(0, intact.size() / 2),
+          "SQLite format 3" + std::string(1, '\0') + std::string(4000, '\xff')}) {
+        WriteFile(StorePath(), damaged);
+        HostRun run = RunHost(host, {"print|x\\n", "printf|other.log|y\\n", "noop"});
+        EXPECT_EQ(run.exitCode, 0) << run.errors;
+        ASSERT_EQ(run.lines.size(), 3u);
+        EXPECT_EQ(run.lines[2], "9");
+        if (std::string(VANTREL_REG_TOOL_PATH).empty()) continue;
+        const ToolRun query = RunRegTool("query \"HKCU\\Software\\Osmirel Systems\\Kelvra\" /s");
+        EXPECT_EQ(query.exitCode, 1);
+        EXPECT_FALSE(query.output.empty());
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::test
