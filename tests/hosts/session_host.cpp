@@ -6,6 +6,7 @@
 //   load                       dlopen the library named by VANTREL_LIBRARY         -> 1 or 0
 //   unload                     dlclose                                              -> 1
 //   printf|FNAME|TEXT          logPrintfMgr_deviceDefault_fname(FNAME, "%s", TEXT)  -> result
+//                              (FNAME may use the escapes too)
 //   begin|FNAME|NAME           logFuncBeginMgr_device_fname(FNAME, 0, NAME)          -> result
 //   end|FNAME                  logFuncEndMgr_device_fname(FNAME, 0)                  -> result
 //   bitmap|FNAME|IMAGE|TEXT    a 1x1 24-bit snapshot; IMAGE "-" makes up the name   -> result
@@ -136,7 +137,7 @@ std::string Run(const std::vector<std::string>& f) {
         Unload();
         return "1";
     }
-    if (verb == "printf") return std::to_string(LogText(field(1), Unescape(field(2))));
+    if (verb == "printf") return std::to_string(LogText(Unescape(field(1)), Unescape(field(2))));
     if (verb == "begin") {
         BeginFn fn = Symbol<BeginFn>("logFuncBeginMgr_device_fname");
         return std::to_string(fn ? fn(field(1).c_str(), 0, Unescape(field(2)).c_str()) : -1);
