@@ -2,7 +2,8 @@
 # Builds the Windows DLLs with MinGW-w64: the 32-bit vantrel.dll that ships, and the 64-bit
 # one with the test suite. Checks both DLLs' export and import tables, then runs the 64-bit
 # suite under Wine, in a Wine prefix of its own that is thrown away afterwards (the tests
-# clear the settings tree of the registry they run against).
+# clear the settings tree of the registry they run against). The suite's end-to-end tests
+# start host processes in the same prefix, so they share its registry and named mutexes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-windows.sh

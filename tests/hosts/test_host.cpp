@@ -1,8 +1,8 @@
-// A host program for end-to-end tests. It loads the library named by VANTREL_LIBRARY (the
-// library writes beside this executable, so tests copy it into a folder of their own) and
-// runs one call per argument. An argument is a command and its fields separated by "|";
-// in the text fields \n, \r and \\ stand for LF, CR and a backslash. Each call's result is
-// printed on its own line.
+// A host program for end-to-end tests, on Linux and Windows. It loads the library named by
+// VANTREL_LIBRARY, else libvantrel.so or the vantrel.dll beside it (the library writes beside
+// this executable, so tests copy it into a folder of their own), and runs one call per argument. An
+// argument is a command and its fields separated by "|"; in the text fields \n, \r and \\ stand for
+// LF, CR and a backslash. Each call's result is printed on its own line.
 //
 //   printf|FNAME|TEXT             logPrintfMgr_deviceDefault_fname(FNAME, "%s", TEXT)
 //   printfdev|FNAME|DEVICE|TEXT   logPrintfMgr_device_fname
@@ -18,11 +18,16 @@
 //   loop|N|FNAME|TEXT             N printf entries "TEXT<i>\n", printing the last index that
 //                                 returned nonzero on stdout after each call (for kill tests)
 //   sleep|MS                      sleeps
-//   hold                          waits until standard input closes
-//   unload                        dlclose
-//   reload                        dlopen again
+//   wait                          prints "waiting", then waits for a line on standard input
+//   hold                          prints "holding", then waits until standard input closes
+//   unload                        dlclose (FreeLibrary)
+//   reload                        dlopen (LoadLibraryA) again
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
-#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdint>
@@ -35,11 +40,40 @@
 
 namespace {
 
+#ifdef _WIN32
+HMODULE library = nullptr;
+constexpr char kDefaultLibrary[] = "vantrel.dll";
+
+void* FindExport(const char* name) {
+    // Through void*: GetProcAddress's own function type would trip -Wcast-function-type.
+    return reinterpret_cast<void*>(GetProcAddress(library, name));
+}
+void OpenLibrary(const char* path) {
+    library = LoadLibraryA(path);
+    if (!library) fprintf(stderr, "LoadLibraryA: error %lu\n", GetLastError());
+}
+void CloseLibrary() {
+    FreeLibrary(library);
+}
+#else
 void* library = nullptr;
+constexpr char kDefaultLibrary[] = "libvantrel.so";
+
+void* FindExport(const char* name) {
+    return dlsym(library, name);
+}
+void OpenLibrary(const char* path) {
+    library = dlopen(path, RTLD_NOW);
+    if (!library) fprintf(stderr, "dlopen: %s\n", dlerror());
+}
+void CloseLibrary() {
+    dlclose(library);
+}
+#endif
 
 template <typename Fn>
 Fn Symbol(const char* name) {
-    void* address = dlsym(library, name);
+    void* address = FindExport(name);
     if (!address) {
         fprintf(stderr, "missing export %s\n", name);
         exit(3);
@@ -84,11 +118,8 @@ const char* NullIfDash(const std::string& text) {
 
 void Load() {
     const char* path = getenv("VANTREL_LIBRARY");
-    library = dlopen(path ? path : "libvantrel.so", RTLD_NOW);
-    if (!library) {
-        fprintf(stderr, "dlopen: %s\n", dlerror());
-        exit(2);
-    }
+    OpenLibrary(path ? path : kDefaultLibrary);
+    if (!library) exit(2);
 }
 
 // A bottom-up bitmap with a simple pattern.
@@ -203,14 +234,18 @@ int RunCommand(const std::string& command) {
     } else if (verb == "sleep") {
         need(2);
         std::this_thread::sleep_for(std::chrono::milliseconds(atoi(f[1].c_str())));
+    } else if (verb == "wait") {
+        printf("waiting\n");
+        fflush(stdout);
+        for (int c = getchar(); c != EOF && c != '\n'; c = getchar()) {
+        }
     } else if (verb == "hold") {
         printf("holding\n");
         fflush(stdout);
-        char buffer[64];
-        while (read(0, buffer, sizeof buffer) > 0) {
+        while (getchar() != EOF) {
         }
     } else if (verb == "unload") {
-        dlclose(library);
+        CloseLibrary();
         library = nullptr;
     } else if (verb == "reload") {
         Load();
@@ -228,6 +263,6 @@ int main(int argc, char** argv) {
     Load();
     std::vector<std::string> commands(argv + 1, argv + argc);
     int status = RunCommands(commands);
-    if (library) dlclose(library);
+    if (library) CloseLibrary();
     return status;
 }

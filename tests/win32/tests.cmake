@@ -23,18 +23,19 @@ set(VANTREL_LINUX_ONLY_TESTS
   platform_identity_test.cpp    # fork, SIGKILL, the lock-file folder of named mutexes
   platform_clock_test.cpp       # TZ through setenv, CLOCK_MONOTONIC
   timer_test.cpp                # prctl(PR_SET_TSC), fork, dlopen
-  host_lifecycle_test.cpp       # POSIX host runner, fork, dropping root
-  host_logging_test.cpp         # POSIX host runner
+  host_lifecycle_test.cpp       # POSIX host runner, fork, dropping root; see win32/win32_host_*
+  host_logging_test.cpp         # POSIX host runner; see win32/win32_host_*
 )
 file(GLOB VANTREL_PORTABLE_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
 foreach(excluded ${VANTREL_LINUX_ONLY_TESTS})
   list(REMOVE_ITEM VANTREL_PORTABLE_TESTS ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
 endforeach()
-# A test file that includes a POSIX system header is about Linux too; this keeps a new such
+# A test file that includes a POSIX system header, or drives hosts through the POSIX runners
+# (tests/support/host_*.cpp, not part of this build), is about Linux too; this keeps a new such
 # file from breaking the Windows build before it is listed above.
 foreach(candidate ${VANTREL_PORTABLE_TESTS})
   file(STRINGS ${candidate} posixIncludes
-    REGEX "^#include <(unistd|dlfcn|spawn|fcntl|signal|pthread|sys/[a-z_]+)\\.h>")
+    REGEX "^#include (<(unistd|dlfcn|spawn|fcntl|signal|pthread|sys/[a-z_]+)\\.h>|\"support/host_(runner|session)\\.h\")")
   if(posixIncludes)
     list(REMOVE_ITEM VANTREL_PORTABLE_TESTS ${candidate})
   endif()
@@ -42,14 +43,20 @@ endforeach()
 file(GLOB VANTREL_WIN32_TESTS CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/win32/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/*.cpp)
 
+# The host program of the end-to-end tests, which copy it with vantrel.dll into folders of
+# their own and run it as separate processes.
+add_executable(vantrel_test_host ${CMAKE_CURRENT_SOURCE_DIR}/hosts/test_host.cpp)
+target_include_directories(vantrel_test_host PRIVATE ${CMAKE_SOURCE_DIR}/include)
+
 add_executable(vantrel_tests ${VANTREL_PORTABLE_TESTS} ${VANTREL_WIN32_TESTS})
 target_link_libraries(vantrel_tests PRIVATE vantrel_internal gtest_main gmock)
 target_include_directories(vantrel_tests PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src/platform/win32)
 target_compile_definitions(vantrel_tests PRIVATE
   VANTREL_LIBRARY_PATH="$<TARGET_FILE:vantrel>"
+  VANTREL_TEST_HOST_PATH="$<TARGET_FILE:vantrel_test_host>"
   VANTREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-add_dependencies(vantrel_tests vantrel)
+add_dependencies(vantrel_tests vantrel vantrel_test_host)
 
 # Cases of the portable files that cannot hold on Windows, with the reason:
 # - they read a log's file while the log holds it open; the Windows file is opened without
