@@ -185,13 +185,15 @@ uint64_t ClaimedSize(int32_t width, int32_t height, uint16_t bits, uint32_t comp
     uint64_t colors = colorsUsed;
     if (colors == 0) colors = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
     const uint64_t masks = compression == 3 ? 12 : compression == 6 ? 16 : 0;
-    uint64_t pixels = imageSize;
+    // 128 bits: 0xFFFF bits by 2^31 columns by 2^31 rows does not fit 64.
+    unsigned __int128 pixels = imageSize;
     if (compression != 1 && compression != 2) {
         const uint64_t rows = static_cast<uint64_t>(height < 0 ? -int64_t{height} : height);
         const uint64_t columns = static_cast<uint64_t>(width < 0 ? -int64_t{width} : width);
-        pixels = ((uint64_t{bits} * columns + 31) / 32) * 4 * rows;
+        pixels = ((static_cast<unsigned __int128>(bits) * columns + 31) / 32) * 4 * rows;
     }
-    return 40 + masks + colors * 4 + pixels;
+    const unsigned __int128 total = 40 + masks + colors * 4 + pixels;
+    return total > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(total);
 }
 
 // Headers over buffers of exactly the claimed size (the sanitizer builds watch the end): a
