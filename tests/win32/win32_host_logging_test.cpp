@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -182,12 +183,15 @@ TEST(Win32HostLogging, AFileHeldByAnotherProcessFailsCallsAndTheTextFollowsOnRel
     ASSERT_TRUE(running.WaitForLine("waiting"));
     const std::string path = host.InstanceFolder(1) + "\\vantrel.log";
     const std::string before = ReadFile(path);
-    HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(running.SendLine());
-    ASSERT_TRUE(running.WaitForLine("waiting"));
-    ::CloseHandle(held);
+    {
+        std::unique_ptr<void, decltype(&::CloseHandle)> held(
+            ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr),
+            &::CloseHandle);
+        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(running.SendLine());
+        ASSERT_TRUE(running.WaitForLine("waiting"));
+    }
     EXPECT_EQ(ReadFile(path), before) << "nothing was written while the file was held";
     ASSERT_TRUE(running.SendLine());
     ASSERT_TRUE(running.WaitForLine("holding"));
