@@ -69,10 +69,15 @@ int32_t CLogService::Close() {
     if ((mode & (LogModeMergeFromMemory | LogModeMergeFromFiles)) && lock) {
         result = CLog::Close();
     }
+    // When the final merge could not bring the texts from the part files into the service
+    // file, the part files are all that is left of them; a thread log's Close would delete
+    // its file, so the logs are only released.
+    const bool keepPartFiles =
+        result == 0 && (mode & LogModeMergeFromFiles) && !(mode & LogModeMergeFromMemory);
     for (auto entry = threadLogs.rbegin(); entry != threadLogs.rend(); ++entry) {
         CLog* log = *entry;
         if (!log) continue;
-        if (log->GetIsOpen()) {
+        if (log->GetIsOpen() && !keepPartFiles) {
             result &= log->Close();
         } else {
             result = 0;
