@@ -129,6 +129,21 @@ TEST_F(WriteFaultTest, AFailedHtmlHeadLeavesNoPartialDocumentAndIsWrittenLater) 
     EXPECT_EQ(text.substr(text.size() - 16), "</BODY></HTML>\r\n");
 }
 
+// WriteImmediately 0: the texts reach the disk only at unload, through each thread's part
+// file. When the service file cannot take them then, the part file that holds them must
+// not be deleted: it is all that is left of the run.
+TEST_F(WriteFaultTest, AFailedFinalMergeKeepsThePartFileThatHoldsTheText) {
+    SetLogSetting("WriteImmediately", 0);
+    CLogService& log = Start();
+    ASSERT_EQ(Log(log, "kept in memory\n"), 1);
+    FailAfter(Fault::FileWrite, 1, -1);  // the part file is written, the service file is not
+    EXPECT_EQ(log.Close(), 0);
+    ClearFaults();
+    service.reset();
+    const std::string text = ReadFile(Path()) + ReadFile(Path("vantrel_0.log"));
+    EXPECT_NE(text.find("kept in memory\r\n"), std::string::npos) << "the text is lost";
+}
+
 // The back-up of an earlier run's log, failed at every file operation it makes in turn: the
 // call fails or succeeds honestly, the earlier log survives in one of the two files, the
 // back-up keeps its earlier content (and never holds the old log twice), and the next
