@@ -2,6 +2,8 @@
 // nothing interleaved inside an entry, the summary counts right, one instance folder per
 // process, and loading and unloading the library over and over leaves nothing behind.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
 
 #include <map>
 #include <memory>
@@ -157,6 +159,20 @@ TEST(ManyProcesses, EightHostsStartedTogetherGetTheirOwnInstanceAndCompleteLogs)
     }
     EXPECT_EQ(pids.size(), static_cast<size_t>(kHosts)) << "each number recorded by its holder";
     for (auto& session : sessions) EXPECT_EQ(session->Finish(), 0);
+
+    // Eight writers at once left the store whole.
+    platform::ReleaseRegistryStore();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(
+        sqlite3_open_v2((std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db").c_str(),
+                        &db, SQLITE_OPEN_READONLY, nullptr),
+        SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(db);
 }
 
 // Loading and unloading the library a hundred times in one process, logging in between: the
