@@ -183,6 +183,9 @@ private:
         } else if (!ReadQuoted(&line, &operation.valueName, &error)) {
             return Fail(start, "value name: " + error);
         }
+        // Value names travel as C strings everywhere else; a NUL would cut the name short.
+        if (operation.valueName.find('\0') != std::string::npos)
+            return Fail(start, "value name: a NUL character");
         line = TrimLeft(line);
         if (line.empty() || line[0] != '=') return Fail(start, "'=' expected after the value name");
         line = TrimLeft(line.substr(1));
