@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build clang libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libbenchmark-dev pkg-config
+          libbenchmark-dev libspdlog-dev pkg-config  # spdlog: the benchmarks' comparison
           libclang-rt-14-dev valgrind util-linux)  # sanitizers, libFuzzer, memcheck, unshare
 missing=()
 for package in "${packages[@]}"; do

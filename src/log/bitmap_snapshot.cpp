@@ -38,9 +38,10 @@ int32_t CLog::DrawBitmap(int32_t /*device*/, const char* imageName, void* bitmap
 
     std::string name;
     std::string path;
+    std::string imageFolder;
     bool mayCreate = true;
     try {
-        std::string imageFolder = folder + kImageFolder;
+        imageFolder = folder + kImageFolder;
         if (imageName != nullptr) {
             name = imageName;
             mayCreate = IsPlainFileName(imageName);
@@ -61,7 +62,14 @@ int32_t CLog::DrawBitmap(int32_t /*device*/, const char* imageName, void* bitmap
     if (folder.empty()) mayCreate = false;
     if (mayCreate) {
         platform::File snapshot;
-        if (snapshot.Open(path, platform::FileOpenMode::CreateOrEmptyReadWrite)) {
+        bool opened = snapshot.Open(path, platform::FileOpenMode::CreateOrEmptyReadWrite);
+        // Reopenings of the log file do not look for "img", so a folder deleted while the log
+        // runs is made again here, where it is needed, rather than the snapshot lost.
+        if (!opened && platform::GetPathKind(imageFolder) == platform::PathKind::None &&
+            CreateFolderPath(imageFolder + platform::kPathSeparator)) {
+            opened = snapshot.Open(path, platform::FileOpenMode::CreateOrEmptyReadWrite);
+        }
+        if (opened) {
             if (bitmap != nullptr) WriteDib(bitmap, snapshot);
             // An entry must not point at a snapshot whose file may be incomplete.
             try {

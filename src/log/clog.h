@@ -17,7 +17,7 @@ namespace vantrel {
 constexpr uint64_t kNotPositioned = 0x00000000FFFFFFFFull;
 
 class CLog {
-public:
+  public:
     CLog();
     // Releases the strings and the file object (a file still open is closed).
     virtual ~CLog();
@@ -29,9 +29,9 @@ public:
     virtual int32_t DrawBitmap(int32_t device, const char* imageName, void* bitmap,
                                const char* format, va_list args);
     virtual int32_t FlushCache(bool bFinal);
-    virtual int32_t Open(uint32_t processId, platform::ThreadHandle threadHandle,
-                         uint32_t threadId, uint32_t mode, const char* folder,
-                         const char* fileName, int32_t cacheSize, int32_t indentSize);
+    virtual int32_t Open(uint32_t processId, platform::ThreadHandle threadHandle, uint32_t threadId,
+                         uint32_t mode, const char* folder, const char* fileName, int32_t cacheSize,
+                         int32_t indentSize);
     virtual int32_t Close();
     virtual int32_t FuncBegin(int32_t device, const char* funcName);
     virtual int32_t FuncEnd(int32_t device);
@@ -59,7 +59,7 @@ public:
     // The open part file of a thread log, which the service's merge copies from.
     platform::File& GetFileObject() { return file; }
 
-protected:
+  protected:
     // Formatting (the helpers expect lock to be held).
     int32_t GetIndent(int32_t level) const;
     int32_t AppendText(const char* text, int32_t length, bool bIndent);
@@ -106,6 +106,13 @@ protected:
     // write itself (first opening, a file created or emptied anew); the service's merge
     // reads it to fall back to a full rewrite, then clears it.
     bool fileReset = true;
+
+    // The path the first opening of this run opened, which every later opening reopens.
+    std::string filePath;
+    // The file's length, known without asking the system while the file stays open after a
+    // reopening and nothing but WriteAt of the merge has written to it.
+    uint64_t knownFileLength = 0;
+    bool fileLengthKnown = false;
 
     // Whether writePosition holds an offset. Kept beside kNotPositioned so that a flush
     // ending exactly at 0xFFFFFFFF is never taken for "not yet positioned".

@@ -41,6 +41,7 @@ int32_t CLog::SeekToWritePosition() {
 }
 
 void CLog::WriteRaw(const void* data, uint32_t count) {
+    fileLengthKnown = false;
     const char* at = static_cast<const char*>(data);
     while (count > kRawPiece) {
         file.Write(at, kRawPiece);

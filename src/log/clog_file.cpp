@@ -211,6 +211,8 @@ int32_t CLog::Open(uint32_t processIdArg, platform::ThreadHandle threadHandleArg
     writePosition = kNotPositioned;
     positioned = false;
     fileReset = true;
+    filePath.clear();
+    fileLengthKnown = false;
 
     if (!SetFolder(folderArg)) return 0;
     // Folders that cannot be made now are met again, and reported, by OpenFile.
@@ -264,12 +266,24 @@ int32_t CLog::OpenFile() {
     CriticalSectionGuard guard(*lock);
     if (!isOpen || folder.empty()) return 0;
     if (file.IsOpen()) return 1;
+    // A reopening: that the opening works shows the folder and the file still there, so the
+    // path checks are left to the case where something on the path has gone.
+    fileLengthKnown = false;
+    if (positioned && !filePath.empty()) {
+        bool missing = false;
+        if (file.OpenForWritesAt(filePath, &knownFileLength, &missing)) {
+            fileLengthKnown = true;
+            return 1;
+        }
+        if (!missing) return 0;
+    }
     if (!EnsureFolder(folder, &CreateFolderPath)) return 0;
     if (!EnsureFolder(folder + kImageFolder + kPathSeparator, &CreateFolderPath)) return 0;
     return OpenLogFile(folder + fileName);
 }
 
 int32_t CLog::OpenLogFile(const std::string& path) {
+    filePath = path;
     const bool frame = (mode & LogModeHtml) && !(mode & (LogModeNoFileOutput | LogModeNoSummary));
     const PathKind kind = GetPathKind(path);
     if (kind == PathKind::Directory) return 0;

@@ -87,6 +87,7 @@ int32_t CLogService::Close() {
     threadLogs.clear();
     mergedTexts.clear();
     mergedTextsValid = false;
+    summaryThreads = -1;
     if (atom != 0) {
         platform::DeleteAtom(atom);
         atom = 0;

@@ -63,9 +63,15 @@ class CLogService : public CLog {
     int32_t MergeFromMemory();
     int32_t MergeFromFiles();
     int32_t FlushEachThreadLog(bool bFinal);
-    // Writes the thread texts from entry `first` on (skipping `skipBytes` of its text) at the
-    // file's current position; returns the bytes written.
-    uint64_t WriteThreadTexts(size_t first, uint64_t skipBytes);
+    // Adds the thread texts from entry `first` on (skipping `skipBytes` of its text) to
+    // mergePieces; returns their bytes.
+    uint64_t AddThreadTextPieces(size_t first, uint64_t skipBytes);
+    void AddPiece(const char* data, size_t count);
+    // writePosition as the offset a merge writes at; false when it cannot be reached.
+    bool WritePositionOffset(uint64_t* offset) const;
+    // The summary block with the local time now; the lines before the time are formatted
+    // again only when what they show changes.
+    const std::string& SummaryText();
     // Where the incremental merge must start, or false when only a full rewrite is safe.
     bool FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* offset);
     void RememberMerge();
@@ -79,7 +85,12 @@ class CLogService : public CLog {
     std::vector<MergedText> mergedTexts;
     uint64_t mergedAt = 0;  // writePosition of the last merge
     uint64_t fileLengthAfterMerge = 0;
-    bool mergedTextsValid = false;  // false: the next merge rewrites everything
+    bool mergedTextsValid = false;                  // false: the next merge rewrites everything
+    std::vector<platform::WritePiece> mergePieces;  // kept to spare an allocation per merge
+
+    std::string summaryText;
+    size_t summaryTimeAt = 0;     // where the time line starts in summaryText
+    int64_t summaryThreads = -1;  // the thread count summaryText shows; -1: none yet
 
     static std::atomic<bool> forceFullRewrite;
 };

@@ -5,32 +5,37 @@
 #include <limits>
 #include <new>
 
+#include "log/time_text.h"
 #include "platform/clock.h"
 
 namespace vantrel {
 
 namespace {
 
-// snprintf's result clamped to what really landed in the buffer.
-size_t Written(int result, size_t size) {
-    if (result < 0 || size == 0) return 0;
-    return static_cast<size_t>(result) < size ? static_cast<size_t>(result) : size - 1;
+// open + the clock time + close, cut to what fits in size (always NUL-terminated).
+size_t FormatStamp(char* out, size_t size, const char* open, const char* close) {
+    if (size == 0) return 0;
+    char text[64];
+    const size_t openLength = std::strlen(open);
+    std::memcpy(text, open, openLength);
+    size_t length = openLength + FormatClockTime(text + openLength, platform::GetLocalTime());
+    const size_t closeLength = std::strlen(close);
+    std::memcpy(text + length, close, closeLength);
+    length += closeLength;
+    if (length > size - 1) length = size - 1;
+    std::memcpy(out, text, length);
+    out[length] = '\0';
+    return length;
 }
 
 }  // namespace
 
 size_t FormatTimeStampPrefix(char* out, size_t size) {
-    const platform::SystemTime now = platform::GetLocalTime();
-    return Written(std::snprintf(out, size, "(%02d:%02d:%02d:%03d) ", now.hour, now.minute,
-                                 now.second, now.milliseconds),
-                   size);
+    return FormatStamp(out, size, "(", ") ");
 }
 
 size_t FormatTimeStampSuffix(char* out, size_t size) {
-    const platform::SystemTime now = platform::GetLocalTime();
-    return Written(std::snprintf(out, size, ", (%02d:%02d:%02d:%03d)", now.hour, now.minute,
-                                 now.second, now.milliseconds),
-                   size);
+    return FormatStamp(out, size, ", (", ")");
 }
 
 bool EntryText::Format(bool withTimeStamp, const char* format, va_list args) {

@@ -9,12 +9,14 @@
 
 #include "log/clog_service.h"
 #include "log/cmem.h"
+#include "log/html_document.h"
 #include "log/log_mode.h"
 
 namespace vantrel {
 
 namespace {
 constexpr uint32_t kCopyBufferSize = 65536;
+constexpr size_t kRawPiece = 1u << 20;  // 1 MiB
 }  // namespace
 
 std::atomic<bool> CLogService::forceFullRewrite{false};
@@ -48,38 +50,60 @@ int32_t CLogService::MergeFromMemory() {
                              FindFirstChange(&first, &skipBytes, &offset);
     // Until this merge completes the file holds neither the old nor the new state.
     mergedTextsValid = false;
-    bool atFirstChange = false;
+    uint64_t from;
     if (incremental) {
-        try {
-            file.Seek(writePosition + offset + skipBytes);
-            atFirstChange = true;
-        } catch (const platform::FileError&) {
-            // Rewrite everything, exactly as the full merge would after a failed seek.
-        }
+        from = writePosition + offset + skipBytes;
+    } else {
+        // Text written anywhere but at writePosition would land on older text (the HTML
+        // head, for one).
+        if (!WritePositionOffset(&from)) return 0;
+        first = 0;
+        skipBytes = 0;
+        offset = 0;
     }
     try {
-        uint64_t written;
-        if (atFirstChange) {
-            written = offset + skipBytes + WriteThreadTexts(first, skipBytes);
-        } else {
-            // Text written anywhere but at writePosition would land on older text (the HTML
-            // head, for one).
-            if (!SeekToWritePosition()) return 0;
-            written = WriteThreadTexts(0, 0);
-        }
-        mergedLength = written;
-        WriteSummary();
         // A full rewrite can end short of what the file held (another program replaced it,
         // or a failed merge left more); bytes after the summary would pass for log text.
-        if (!atFirstChange) {
-            const uint64_t end = file.GetPosition();
-            if (file.GetLength() > end) file.SetLength(end);
+        const uint64_t lengthBefore = fileLengthKnown ? knownFileLength : file.GetLength();
+
+        // The changed texts, the summary and, for HTML, the end of the document: one
+        // positioned write.
+        mergePieces.clear();
+        const uint64_t textBytes = AddThreadTextPieces(first, skipBytes);
+        const std::string& summary = SummaryText();
+        AddPiece(summary.data(), summary.size());
+        if (mode & LogModeHtml) {
+            AddPiece(kHtmlEndBlock, sizeof kHtmlEndBlock - 1);
+            AddPiece(kHtmlClosingLine, sizeof kHtmlClosingLine - 1);
         }
+        uint64_t bytes = 0;
+        for (const platform::WritePiece& piece : mergePieces) bytes += piece.size;
+        file.WriteAt(from, mergePieces.data(), mergePieces.size());
+        mergedLength = offset + skipBytes + textBytes;
+
+        const uint64_t end = from + bytes;
+        uint64_t lengthAfter = lengthBefore > end ? lengthBefore : end;
+        if (!incremental && lengthAfter > end) {
+            file.SetLength(end);
+            lengthAfter = end;
+        }
+        knownFileLength = lengthAfter;
+        fileLengthKnown = true;
     } catch (const platform::FileError&) {
+        fileLengthKnown = false;
         return 0;
     }
     RememberMerge();
     return 1;
+}
+
+bool CLogService::WritePositionOffset(uint64_t* offset) const {
+    // Offsets are 32-bit signed in this format, as SeekToWritePosition takes them; a negative
+    // one cannot be reached.
+    const auto position = static_cast<int32_t>(static_cast<uint32_t>(writePosition));
+    if (position < 0) return false;
+    *offset = static_cast<uint64_t>(position);
+    return true;
 }
 
 bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* offset) {
@@ -87,8 +111,10 @@ bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* 
     // Beyond this the seek offsets of this format no longer hold.
     if (writePosition > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return false;
     try {
-        // Someone else cut or extended the file since the last merge.
-        if (file.GetLength() != fileLengthAfterMerge) return false;
+        // Someone else cut or extended the file since the last merge. The reopening measured
+        // it already.
+        const uint64_t length = fileLengthKnown ? knownFileLength : file.GetLength();
+        if (length != fileLengthAfterMerge) return false;
     } catch (const platform::FileError&) {
         return false;
     }
@@ -119,18 +145,27 @@ bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* 
     return true;
 }
 
-uint64_t CLogService::WriteThreadTexts(size_t first, uint64_t skipBytes) {
-    uint64_t written = 0;
+void CLogService::AddPiece(const char* data, size_t count) {
+    // Pieces of at most 1 MiB, as WriteRaw writes them.
+    while (count > 0) {
+        const size_t piece = count < kRawPiece ? count : kRawPiece;
+        mergePieces.push_back(platform::WritePiece{data, static_cast<uint32_t>(piece)});
+        data += piece;
+        count -= piece;
+    }
+}
+
+uint64_t CLogService::AddThreadTextPieces(size_t first, uint64_t skipBytes) {
+    uint64_t added = 0;
     for (size_t i = first; i < threadLogs.size(); ++i) {
         CLog* log = threadLogs[i];
         if (!log) continue;
         const std::string& text = log->GetCache();
         const size_t from = i == first ? static_cast<size_t>(skipBytes) : 0;
-        const size_t count = text.size() - from;
-        WriteRaw(text.data() + from, static_cast<uint32_t>(count));
-        written += count;
+        AddPiece(text.data() + from, text.size() - from);
+        added += text.size() - from;
     }
-    return written;
+    return added;
 }
 
 void CLogService::RememberMerge() {
@@ -141,13 +176,9 @@ void CLogService::RememberMerge() {
         mergedTexts[i].bytes = log ? static_cast<uint64_t>(log->GetCacheLength()) : 0;
     }
     mergedAt = writePosition;
-    try {
-        fileLengthAfterMerge = file.GetLength();
-        mergedTextsValid = true;
-        fileReset = false;
-    } catch (const platform::FileError&) {
-        mergedTextsValid = false;
-    }
+    fileLengthAfterMerge = knownFileLength;
+    mergedTextsValid = true;
+    fileReset = false;
 }
 
 int32_t CLogService::MergeFromFiles() {

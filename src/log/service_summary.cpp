@@ -5,27 +5,34 @@
 #include "log/clog_service.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
+#include "log/time_text.h"
 #include "platform/clock.h"
 
 namespace vantrel {
 
+const std::string& CLogService::SummaryText() {
+    const int64_t threads = static_cast<int64_t>(threadLogs.size());
+    if (threads != summaryThreads) {
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "\r\nProcess ID: 0x%x\r\nThere are %d thread(s) involved in this log "
+                      "process.\r\nThe initializing/loading thread of vantrel.dll is 0x%08x.\r\n",
+                      processId, static_cast<int>(threads), threadId);
+        summaryText = line;
+        summaryTimeAt = summaryText.size();
+        summaryThreads = threads;
+    }
+    char timeLine[96];
+    const size_t timeLength = FormatLogTimeLine(timeLine, platform::GetLocalTime());
+    summaryText.resize(summaryTimeAt);
+    summaryText.append(timeLine, timeLength);
+    summaryText.append(72, '/');
+    summaryText += "\r\n\r\n";
+    return summaryText;
+}
+
 int32_t CLogService::WriteSummary() {
-    const platform::SystemTime now = platform::GetLocalTime();
-    char line[160];
-    std::string block;
-    std::snprintf(line, sizeof line,
-                  "\r\nProcess ID: 0x%x\r\nThere are %d thread(s) involved in this log "
-                  "process.\r\n",
-                  processId, static_cast<int>(threadLogs.size()));
-    block += line;
-    std::snprintf(line, sizeof line,
-                  "The initializing/loading thread of vantrel.dll is 0x%08x.\r\n", threadId);
-    block += line;
-    std::snprintf(line, sizeof line, "Log Time: %04d/%02d/%02d %02d:%02d:%02d:%03d\r\n", now.year,
-                  now.month, now.day, now.hour, now.minute, now.second, now.milliseconds);
-    block += line;
-    block.append(72, '/');
-    block += "\r\n\r\n";
+    const std::string& block = SummaryText();
     // A write failure passes to the merge, which reports it.
     WriteRaw(block.data(), static_cast<uint32_t>(block.size()));
     if (mode & LogModeHtml) {

@@ -39,14 +39,12 @@ uint32_t ThreadLogMode(uint32_t serviceMode) {
 
 CLog* CLogService::GetThreadLog() {
     const uint32_t id = platform::GetCurrentThreadId();
-    platform::ThreadHandle handle = nullptr;
-    if (!platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle)) return nullptr;
     platform::CriticalSectionGuard guard(*lock);
     int32_t index = -1;
-    if (CLog* log = FindThreadLog(id, &index)) {
-        platform::CloseThreadHandle(handle);
-        return log;
-    }
+    // Only a new log needs the thread's handle, so a thread that has its log asks for none.
+    if (CLog* log = FindThreadLog(id, &index)) return log;
+    platform::ThreadHandle handle = nullptr;
+    if (!platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle)) return nullptr;
     CLog* log = nullptr;
     try {
         log = CreateThreadLog(handle, id);

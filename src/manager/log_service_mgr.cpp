@@ -1,5 +1,7 @@
 #include "manager/log_service_mgr.h"
 
+#include <new>
+
 #include "log/clog_service.h"
 #include "log/log_mode.h"
 #include "platform/atom_table.h"
@@ -45,11 +47,51 @@ int32_t CLogServiceMgr::FuncEnd(const char* fname, int32_t device) {
     return Dispatch(fname, [&](CLogService& service) { return service.FuncEnd(device); });
 }
 
+namespace {
+
+// Atom names compare without regard to ASCII case.
+bool SameName(const std::string& known, const char* name) {
+    size_t i = 0;
+    for (; i < known.size(); ++i) {
+        unsigned char a = static_cast<unsigned char>(known[i]);
+        unsigned char b = static_cast<unsigned char>(name[i]);
+        if (b == 0) return false;
+        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return name[i] == 0;
+}
+
+}  // namespace
+
+CLogService* CLogServiceMgr::FindRecentService(const char* fname) const {
+    for (const RecentService& recent : recentServices) {
+        if (recent.service && SameName(recent.name, fname)) return recent.service;
+    }
+    return nullptr;
+}
+
+void CLogServiceMgr::RememberService(const char* fname, CLogService* service) {
+    RecentService& slot = recentServices[nextRecentService];
+    try {
+        slot.name = fname;
+        slot.service = service;
+    } catch (const std::bad_alloc&) {
+        slot = RecentService{};  // only a look-up the next call makes again
+    }
+    nextRecentService = (nextRecentService + 1) % kRecentServices;
+}
+
 CLogService* CLogServiceMgr::FindService(const char* fname) {
+    if (CLogService* recent = FindRecentService(fname)) return recent;
     uint16_t atom = platform::FindAtom(fname);
     if (atom == 0) return nullptr;
     for (auto it = services.rbegin(); it != services.rend(); ++it) {
-        if ((*it)->GetAtom() == atom) return *it;
+        if ((*it)->GetAtom() == atom) {
+            RememberService(fname, *it);
+            return *it;
+        }
     }
     return nullptr;
 }
@@ -92,6 +134,7 @@ void CLogServiceMgr::ReleaseServices() {
     platform::CloseThreadHandle(hInitThread);
     hInitThread = nullptr;
     --readyLevel;
+    for (RecentService& recent : recentServices) recent = RecentService{};
     while (!services.empty()) {
         CLogService* service = services.back();
         service->Close();

@@ -15,7 +15,7 @@ namespace vantrel {
 class CLogService;
 
 class CLogServiceMgr {
-public:
+  public:
     CLogServiceMgr();
     virtual ~CLogServiceMgr();
     CLogServiceMgr(const CLogServiceMgr&) = delete;
@@ -57,9 +57,22 @@ public:
     std::string processKeyName;
     platform::MutexHandle instanceMutex = nullptr;
 
-private:
+  private:
     template <typename Operation>
     int32_t Dispatch(const char* fname, Operation operation);
+
+    // The services last found by name, so that a hot name costs a comparison rather than an
+    // atom-table look-up. A service lives, and keeps its name's atom, until unload, which
+    // empties this; so an entry gives what the atom table would.
+    struct RecentService {
+        std::string name;
+        CLogService* service = nullptr;
+    };
+    static constexpr size_t kRecentServices = 4;
+    CLogService* FindRecentService(const char* fname) const;
+    void RememberService(const char* fname, CLogService* service);
+    RecentService recentServices[kRecentServices];
+    size_t nextRecentService = 0;
 };
 
 }  // namespace vantrel

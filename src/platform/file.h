@@ -3,6 +3,7 @@
 // Failures on an open file are thrown as FileError; opening reports failure by its result.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -10,7 +11,7 @@
 namespace vantrel::platform {
 
 class FileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -23,6 +24,12 @@ enum class FileOpenMode {
 
 enum class PathKind { None, File, Directory };
 
+// One piece of a gathered write (WriteAt).
+struct WritePiece {
+    const void* data;
+    uint32_t size;
+};
+
 PathKind GetPathKind(const std::string& path);
 // CreateDirectoryA: one directory; false when it cannot be made (also when it exists).
 bool CreateDirectory(const std::string& path);
@@ -30,7 +37,7 @@ bool CreateDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
 
 class File {
-public:
+  public:
     File() = default;
     ~File();  // closes an open file, ignoring errors
     File(const File&) = delete;
@@ -39,6 +46,11 @@ public:
     // False when the file cannot be opened in that mode or another opener holds it. An
     // empty-on-open never empties a file held by someone else.
     bool Open(const std::string& path, FileOpenMode mode);
+    // Opens an existing file for reading and writing, as ExistingReadWrite does, for a writer
+    // that names the offset of every write (WriteAt): the file position is left undefined,
+    // which spares the calls Open spends on it. *length receives the file's length. On
+    // failure *missing tells whether nothing is at the path or a folder on the way is gone.
+    bool OpenForWritesAt(const std::string& path, uint64_t* length, bool* missing);
     bool IsOpen() const { return handle_ != kNoHandle; }
     // Closes the handle; a failure is thrown after the handle is released.
     void Close();
@@ -53,13 +65,17 @@ public:
     uint32_t Read(void* buffer, uint32_t count);
     // Writes all count bytes at the current position.
     void Write(const void* data, uint32_t count);
+    // Writes the pieces one after the other from offset, in one positioned vector write where
+    // the system has one; the file position is left undefined. On failure the pieces before
+    // the failing one are in the file.
+    void WriteAt(uint64_t offset, const WritePiece* pieces, size_t count);
     // Cuts the file (or extends it) to length bytes.
     void SetLength(uint64_t length);
     // The path given to Open, and its name part.
     const std::string& GetFilePath() const { return path_; }
     std::string GetFileName() const;
 
-private:
+  private:
     static constexpr intptr_t kNoHandle = -1;
     intptr_t handle_ = kNoHandle;
     std::string path_;

@@ -88,8 +88,30 @@ SystemTime GetLocalTime() {
     LoadTimeZoneOnce();
     timespec now{};
     ReadClock(CLOCK_REALTIME, &now);
-    tm local{};
-    if (!localtime_r(&now.tv_sec, &local)) return result;
+    // The zone conversion is the dearest part of a time-stamped entry; within one second its
+    // answer cannot change (zone offsets change on whole seconds), so each thread keeps the
+    // last one, as long as the zone that tzset last set is the same.
+    struct LastConversion {
+        time_t second = 0;
+        const char* zoneNames[2] = {nullptr, nullptr};
+        long zoneOffset = 0;
+        int zoneHasDst = 0;
+        tm local{};
+        bool valid = false;
+    };
+    static thread_local LastConversion last;
+    if (!last.valid || last.second != now.tv_sec || last.zoneNames[0] != tzname[0] ||
+        last.zoneNames[1] != tzname[1] || last.zoneOffset != timezone ||
+        last.zoneHasDst != daylight) {
+        last.valid = localtime_r(&now.tv_sec, &last.local) != nullptr;
+        last.second = now.tv_sec;
+        last.zoneNames[0] = tzname[0];
+        last.zoneNames[1] = tzname[1];
+        last.zoneOffset = timezone;
+        last.zoneHasDst = daylight;
+        if (!last.valid) return result;
+    }
+    const tm& local = last.local;
     result.year = local.tm_year + 1900;
     result.month = local.tm_mon + 1;
     result.dayOfWeek = local.tm_wday;

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -103,6 +104,32 @@ bool File::Open(const std::string& path, FileOpenMode mode) {
     return true;
 }
 
+bool File::OpenForWritesAt(const std::string& path, uint64_t* length, bool* missing) {
+    Abort();
+    *missing = false;
+    if (ShouldFail(Fault::FileOpen)) return false;
+    int fd;
+    do {
+        fd = open(path.c_str(), OpenFlags(FileOpenMode::ExistingReadWrite), 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *missing = errno == ENOENT || errno == ENOTDIR;
+        return false;
+    }
+    // A directory cannot be opened for writing, and seeking fails on a FIFO or a socket, so
+    // the seek to the end both measures the file and proves it a file; O_NONBLOCK does
+    // nothing to a regular file, so it may stay.
+    const off_t end = flock(fd, LOCK_EX | LOCK_NB) == 0 ? lseek(fd, 0, SEEK_END) : -1;
+    if (end < 0) {
+        close(fd);
+        return false;
+    }
+    handle_ = fd;
+    path_ = path;
+    *length = static_cast<uint64_t>(end);
+    return true;
+}
+
 void File::Close() {
     if (!IsOpen()) return;
     const int fd = static_cast<int>(handle_);
@@ -178,6 +205,61 @@ void File::Write(const void* data, uint32_t count) {
         at += put;
         left -= static_cast<uint32_t>(put);
     }
+}
+
+void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
+    if (!IsOpen()) ThrowFileError("write", path_, EBADF);
+    // Positioning is part of the write, so a test that fails seeks fails it too.
+    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, EIO);
+    // A test may fail any piece: those before it are written, as separate writes would be.
+    size_t usable = count;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].size > 0 && ShouldFail(Fault::FileWrite)) {
+            usable = i;
+            break;
+        }
+    }
+    constexpr size_t kMostPieces = 64;  // well below IOV_MAX; more go in further calls
+    iovec vectors[kMostPieces];
+    size_t next = 0;
+    uint64_t at = offset;
+    while (next < usable) {
+        size_t filled = 0;
+        uint64_t bytes = 0;
+        for (; next < usable && filled < kMostPieces; ++next) {
+            if (pieces[next].size == 0) continue;
+            vectors[filled].iov_base = const_cast<void*>(pieces[next].data);
+            vectors[filled].iov_len = pieces[next].size;
+            bytes += pieces[next].size;
+            ++filled;
+        }
+        iovec* pending = vectors;
+        while (bytes > 0) {
+            if (at > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
+                ThrowFileError("write", path_, EOVERFLOW);
+            const ssize_t put = pwritev(static_cast<int>(handle_), pending,
+                                        static_cast<int>(filled), static_cast<off_t>(at));
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                ThrowFileError("write", path_, errno);
+            }
+            if (put == 0) ThrowFileError("write", path_, EIO);
+            // A short write: go on after what landed.
+            at += static_cast<uint64_t>(put);
+            bytes -= static_cast<uint64_t>(put);
+            size_t left = static_cast<size_t>(put);
+            while (filled > 0 && left >= pending->iov_len) {
+                left -= pending->iov_len;
+                ++pending;
+                --filled;
+            }
+            if (filled > 0) {
+                pending->iov_base = static_cast<char*>(pending->iov_base) + left;
+                pending->iov_len -= left;
+            }
+        }
+    }
+    if (usable < count) ThrowFileError("write", path_, ENOSPC);
 }
 
 void File::SetLength(uint64_t length) {

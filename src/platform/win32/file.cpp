@@ -93,6 +93,22 @@ bool File::Open(const std::string& path, FileOpenMode mode) {
     return true;
 }
 
+bool File::OpenForWritesAt(const std::string& path, uint64_t* length, bool* missing) {
+    *missing = false;
+    if (!Open(path, FileOpenMode::ExistingReadWrite)) {
+        const DWORD error = ::GetLastError();
+        *missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(ToFileHandle(handle_), &size)) {
+        Abort();
+        return false;
+    }
+    *length = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
 void File::Close() {
     if (!IsOpen()) return;
     HANDLE handle = ToFileHandle(handle_);
@@ -169,6 +185,32 @@ void File::Write(const void* data, uint32_t count) {
         if (put == 0) ThrowFileError("write", path_, ERROR_WRITE_FAULT);
         at += put;
         left -= put;
+    }
+}
+
+void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
+    if (!IsOpen()) ThrowFileError("write", path_, ERROR_INVALID_HANDLE);
+    // Positioning is part of the write, so a test that fails seeks fails it too.
+    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, ERROR_SEEK);
+    uint64_t at = offset;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].size == 0) continue;
+        if (ShouldFail(Fault::FileWrite)) ThrowFileError("write", path_, ERROR_DISK_FULL);
+        const char* data = static_cast<const char*>(pieces[i].data);
+        uint32_t left = pieces[i].size;
+        while (left > 0) {
+            // The offset in OVERLAPPED makes each WriteFile a positioned write.
+            OVERLAPPED position{};
+            position.Offset = static_cast<DWORD>(at);
+            position.OffsetHigh = static_cast<DWORD>(at >> 32);
+            DWORD put = 0;
+            if (!::WriteFile(ToFileHandle(handle_), data, left, &put, &position))
+                ThrowFileError("write", path_, ::GetLastError());
+            if (put == 0) ThrowFileError("write", path_, ERROR_WRITE_FAULT);
+            data += put;
+            left -= put;
+            at += put;
+        }
     }
 }
 
