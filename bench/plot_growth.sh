@@ -2,7 +2,8 @@
 # Draws the cost per entry of the default mode against the entries already in the log: the
 # full rewrite of every merge, the incremental merge, and spdlog flushed after every message,
 # from one run of the growth benchmarks. Writes docs/performance-growth.png (and its data
-# beside the build). Needs a Release build in build/bench (scripts/bench.sh makes one).
+# beside the build). Uses the Release build in build/bench (or $BENCH_BUILD), making it when
+# it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 missing=()
@@ -14,10 +15,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
 fi
-[ -x build/bench/bench/vantrel_bench ] || { cmake --preset bench && cmake --build --preset bench -- -j2; }
-results=build/bench/growth-results.json
-data=build/bench/growth.dat
-build/bench/bench/vantrel_bench --benchmark_filter=BM_Growth \
+build="${BENCH_BUILD:-build/bench}"
+[ -x "$build/bench/vantrel_bench" ] || { cmake --preset bench && cmake --build --preset bench -- -j2; }
+results="$build/growth-results.json"
+data="$build/growth.dat"
+"$build/bench/vantrel_bench" --benchmark_filter=BM_Growth \
   --benchmark_out="$results" --benchmark_out_format=json > /dev/null
 python3 - "$results" "$data" <<'PY'
 import json, sys

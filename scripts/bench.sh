@@ -18,7 +18,8 @@ cmake --preset bench
 cmake --build --preset bench -- -j2
 results=build/bench/bench-results.json
 build/bench/bench/vantrel_bench --benchmark_filter=-BM_Growth \
-  --benchmark_repetitions="${REPETITIONS:-5}" --benchmark_report_aggregates_only=true \
+  --benchmark_repetitions="${REPETITIONS:-5}" --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true \
   --benchmark_out="$results" --benchmark_out_format=json > /dev/null
 echo "medians of ${REPETITIONS:-5} repetitions ($results):"
 python3 bench/ratio_table.py "$results"
