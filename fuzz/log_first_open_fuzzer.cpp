@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -65,6 +66,13 @@ const std::string& Folder() {
     return folder;
 }
 
+// Where the last end block of the text starts, letters compared without regard to case.
+size_t LastEndBlock(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return lower.rfind(vantrel::kHtmlEndBlock);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -100,11 +108,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (mode & vantrel::LogModeTruncate) {
         Require(text.rfind(fresh, 0) == 0);
     } else if (mode & vantrel::LogModeAppend) {
-        // The earlier content up to the new text is kept byte for byte.
-        const size_t at = text.rfind(std::string(kNewText) + kSummary);
-        Require(at != std::string::npos && at <= earlier.size());
+        // The new text starts after the earlier text (a text log) or at the earlier run's last
+        // end block (an HTML log), and everything before it is kept byte for byte.
+        const uint64_t at = log.GetWritePosition() - (sizeof kNewText - 1);
+        const std::string written = std::string(kNewText) + kSummary;
+        Require(at <= earlier.size());
+        Require(text.compare(at, written.size(), written) == 0);
         Require(text.compare(0, at, earlier, 0, at) == 0);
-        if (!html) Require(at == earlier.size());
+        const size_t endBlock = LastEndBlock(earlier);
+        if (!html || endBlock == std::string::npos) {
+            Require(at == earlier.size());
+        } else {
+            Require(at == endBlock);
+        }
     } else {
         // The whole earlier log went to the back-up, after what the back-up held.
         const std::string before = (choice & 0x80) ? earlierBackUp : "";
