@@ -28,12 +28,14 @@ bool ExecutableParts(std::string* folder, std::string* name) {
     return true;
 }
 
-void SetDword(const std::string& key, const char* name, uint32_t value) {
+bool SetDword(const std::string& key, const char* name, uint32_t value) {
     platform::RegKey handle = nullptr;
     if (platform::RegCreateKey(key, platform::kKeyAllAccess, &handle) != platform::kErrorSuccess)
-        return;
-    platform::RegSetValue(handle, name, platform::kRegDword, &value, sizeof value);
+        return false;
+    const bool set = platform::RegSetValue(handle, name, platform::kRegDword, &value,
+                                           sizeof value) == platform::kErrorSuccess;
     platform::RegCloseKey(handle);
+    return set;
 }
 
 }  // namespace
@@ -44,31 +46,42 @@ std::string MakeTempFolder(const char* tag) {
     return pattern;
 }
 
+namespace {
+bool environmentPrepared = false;
+}  // namespace
+
 void PrepareEnvironment() {
-    static const bool prepared = [] {
-        setenv("XDG_CONFIG_HOME", MakeTempFolder("config").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", MakeTempFolder("run").c_str(), 1);
-        return true;
-    }();
-    (void)prepared;
+    if (environmentPrepared) return;
+    setenv("XDG_CONFIG_HOME", MakeTempFolder("config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", MakeTempFolder("run").c_str(), 1);
+    environmentPrepared = true;
 }
 
-void ConfigureLog(const char* logName, const LogSettings& settings) {
+void KeepEnvironment() {
+    environmentPrepared = true;
+}
+
+bool ConfigureLog(const char* logName, const LogSettings& settings) {
     PrepareEnvironment();
     std::string folder, name;
-    if (!ExecutableParts(&folder, &name)) return;
+    if (!ExecutableParts(&folder, &name)) return false;
     // A fresh runtime folder: the loaded library claims instance 1.
     const std::string instancePath = makeProcessKeyName(folder, name) + "\\" + makeProcName(1);
     const std::string key = ComposeSettingsKeyPath(instancePath, logName);
-    SetDword(key, "WriteImmediately", settings.writeImmediately);
-    SetDword(key, "NeedTimeStamp", settings.needTimeStamp);
+    const bool set = SetDword(key, "WriteImmediately", settings.writeImmediately) &&
+                     SetDword(key, "NeedTimeStamp", settings.needTimeStamp);
     // The library's own copy of the store code opens the database by itself.
     platform::ReleaseRegistryStore();
+    return set;
 }
 
 const LoggingExports* Library() {
     static const LoggingExports* loaded = []() -> const LoggingExports* {
         PrepareEnvironment();
+        for (const char* logName : {kMemoryLog, kFunctionsLog, kBitmapsLog, kThreadsMemoryLog}) {
+            if (!ConfigureLog(logName, LogSettings{0, 0})) return nullptr;
+        }
+        if (!ConfigureLog(kStampedLog, LogSettings{0, 1})) return nullptr;
         void* library = dlopen(VANTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
         if (!library) return nullptr;
         static LoggingExports exports;

@@ -34,11 +34,23 @@ std::string MakeTempFolder(const char* tag);
 // Points XDG_CONFIG_HOME and XDG_RUNTIME_DIR at temporary folders, once per process, before
 // anything opens the store or loads the library.
 void PrepareEnvironment();
+// Takes XDG_CONFIG_HOME and XDG_RUNTIME_DIR as they are set (for a measuring child process).
+void KeepEnvironment();
 
-// Gives a log file name its settings; call before the name is first logged to.
-void ConfigureLog(const char* logName, const LogSettings& settings);
+// Gives a log file name its settings; call before the name is first logged to. False when
+// the store could not take them.
+bool ConfigureLog(const char* logName, const LogSettings& settings);
 
-// The real library, loaded once into this process (nullptr when it cannot be loaded).
+// The log names the benchmarks use in memory mode (WriteImmediately 0); stampedLog also has
+// NeedTimeStamp 1. They are configured before the library is loaded.
+constexpr char kMemoryLog[] = "memory.log";
+constexpr char kFunctionsLog[] = "functions.log";
+constexpr char kStampedLog[] = "stamped.log";
+constexpr char kBitmapsLog[] = "bitmaps.log";
+constexpr char kThreadsMemoryLog[] = "threads_memory.log";
+
+// The real library, loaded once into this process with the memory-mode logs configured
+// (nullptr when either fails).
 const LoggingExports* Library();
 
 // The folder the loaded library writes its logs into (the instance folder of proc1).

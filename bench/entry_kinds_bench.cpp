@@ -16,26 +16,16 @@
 namespace vantrel::bench {
 namespace {
 
-const LoggingExports* EntryKindsLibrary() {
-    static const LoggingExports* library = [] {
-        ConfigureLog("functions.log", LogSettings{0, 0});
-        ConfigureLog("stamped.log", LogSettings{0, 1});
-        ConfigureLog("bitmaps.log", LogSettings{0, 0});
-        return Library();
-    }();
-    return library;
-}
-
 void BM_FunctionPair_Vantrel(benchmark::State& state) {
-    const LoggingExports* library = EntryKindsLibrary();
+    const LoggingExports* library = Library();
     if (!library) {
         state.SkipWithError("the library could not be loaded");
         return;
     }
-    library->printf("functions.log", "warm-up\n");  // creates the service
+    library->printf(kFunctionsLog, "warm-up\n");  // creates the service
     for (auto _ : state) {
-        if (!library->funcBegin("functions.log", 0, "CScene::Render") ||
-            !library->funcEnd("functions.log", 0)) {
+        if (!library->funcBegin(kFunctionsLog, 0, "CScene::Render") ||
+            !library->funcEnd(kFunctionsLog, 0)) {
             state.SkipWithError("logging failed");
             break;
         }
@@ -59,15 +49,15 @@ void BM_FunctionPair_SpdlogTwoEntries(benchmark::State& state) {
 BENCHMARK(BM_FunctionPair_SpdlogTwoEntries);
 
 void BM_StampedEntry_Vantrel(benchmark::State& state) {
-    const LoggingExports* library = EntryKindsLibrary();
+    const LoggingExports* library = Library();
     if (!library) {
         state.SkipWithError("the library could not be loaded");
         return;
     }
-    library->printf("stamped.log", "warm-up\n");  // creates the service
+    library->printf(kStampedLog, "warm-up\n");  // creates the service
     int i = 0;
     for (auto _ : state) {
-        if (!library->printf("stamped.log", kEntryFormat, ++i, kFrameName)) {
+        if (!library->printf(kStampedLog, kEntryFormat, ++i, kFrameName)) {
             state.SkipWithError("logging failed");
             break;
         }
@@ -106,15 +96,15 @@ std::vector<unsigned char> MakeBitmap() {
 }
 
 void BM_BitmapSnapshot_Vantrel(benchmark::State& state) {
-    const LoggingExports* library = EntryKindsLibrary();
+    const LoggingExports* library = Library();
     if (!library) {
         state.SkipWithError("the library could not be loaded");
         return;
     }
     std::vector<unsigned char> dib = MakeBitmap();
-    library->printf("bitmaps.log", "warm-up\n");  // creates the service
+    library->printf(kBitmapsLog, "warm-up\n");  // creates the service
     for (auto _ : state) {
-        if (!library->drawBitmap("bitmaps.log", "shot.bmp", dib.data(), "frame %d\n", 1)) {
+        if (!library->drawBitmap(kBitmapsLog, "shot.bmp", dib.data(), "frame %d\n", 1)) {
             state.SkipWithError("the snapshot failed");
             break;
         }

@@ -4,9 +4,11 @@
 #include <benchmark/benchmark.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "bench_environment.h"
@@ -14,28 +16,27 @@
 namespace vantrel::bench {
 namespace {
 
-const LoggingExports* MemoryModeLibrary() {
-    static const LoggingExports* library = [] {
-        ConfigureLog("memory.log", LogSettings{0, 0});
-        return Library();
-    }();
-    return library;
-}
-
 void BM_MemoryEntry_Vantrel(benchmark::State& state) {
-    const LoggingExports* library = MemoryModeLibrary();
+    const LoggingExports* library = Library();
     if (!library) {
         state.SkipWithError("the library could not be loaded");
         return;
     }
-    library->printf("memory.log", "warm-up\n");  // creates the service
+    library->printf(kMemoryLog, "warm-up\n");  // creates the service
+    // Kept in memory, the text reaches no file before unload: a file there (from an earlier
+    // run) stays as it is.
+    const std::string path = LogFolder() + "/" + kMemoryLog;
+    std::error_code ignored;
+    const auto sizeBefore = std::filesystem::file_size(path, ignored);
     int i = 0;
     for (auto _ : state) {
-        if (!library->printf("memory.log", kEntryFormat, ++i, kFrameName)) {
+        if (!library->printf(kMemoryLog, kEntryFormat, ++i, kFrameName)) {
             state.SkipWithError("logging failed");
             break;
         }
     }
+    if (std::filesystem::file_size(path, ignored) != sizeBefore)
+        state.SkipWithError("the log is not in memory mode");
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_MemoryEntry_Vantrel);
@@ -64,32 +65,63 @@ void BM_MemoryEntry_SnprintfString(benchmark::State& state) {
 }
 BENCHMARK(BM_MemoryEntry_SnprintfString);
 
+constexpr char kResidentChildVariable[] = "VANTREL_BENCH_RESIDENT_CHILD";
+
 // Resident memory gained while one thread logs a million entries into a new log, per byte of
-// text held.
-void BM_MemoryResident_Vantrel(benchmark::State& state) {
-    const LoggingExports* library = MemoryModeLibrary();
-    if (!library) {
-        state.SkipWithError("the library could not be loaded");
-        return;
-    }
-    static int run = 0;
-    const std::string logName = "resident_" + std::to_string(++run) + ".log";
-    ConfigureLog(logName.c_str(), LogSettings{0, 0});
-    library->printf(logName.c_str(), "warm-up\n");  // creates the service
+// text held, measured in a process of its own: in this one the heap already holds what the
+// other cases freed, and reused pages would hide what the log takes or count what it does
+// not.
+double MeasureResidentRatio() {
+    const LoggingExports* library = Library();
+    if (!library) return -1;
+    library->printf("resident.log", "warm-up\n");  // creates the service
     constexpr int kEntries = 1000000;
-    double ratio = 0;
+    const uint64_t before = ResidentBytes();
+    uint64_t text = 0;
+    char line[128];
+    for (int i = 0; i < kEntries; ++i) {
+        if (!library->printf("resident.log", kEntryFormat, i, kFrameName)) return -1;
+        // The text as the log holds it: the final LF becomes CR LF.
+        text +=
+            static_cast<uint64_t>(std::snprintf(line, sizeof line, kEntryFormat, i, kFrameName)) +
+            1;
+    }
+    return static_cast<double>(ResidentBytes() - before) / static_cast<double>(text);
+}
+
+// The measuring process is this program again, started with kResidentChildVariable set: it
+// measures before main and leaves without unloading (which would write the whole log).
+const bool residentChild = [] {
+    const char* folder = getenv(kResidentChildVariable);
+    if (!folder) return false;
+    setenv("XDG_CONFIG_HOME", folder, 1);
+    KeepEnvironment();
+    std::printf("%f\n", MeasureResidentRatio());
+    std::fflush(stdout);
+    _exit(0);
+}();
+
+void BM_MemoryResident_Vantrel(benchmark::State& state) {
+    double ratio = -1;
     for (auto _ : state) {
-        const uint64_t before = ResidentBytes();
-        uint64_t text = 0;
-        char line[128];
-        for (int i = 0; i < kEntries; ++i) {
-            library->printf(logName.c_str(), kEntryFormat, i, kFrameName);
-            // The text as the log holds it: the final LF becomes CR LF.
-            text += static_cast<uint64_t>(
-                        std::snprintf(line, sizeof line, kEntryFormat, i, kFrameName)) +
-                    1;
+        // The child uses a store of its own, with resident.log in memory mode; this process
+        // goes on with its own.
+        PrepareEnvironment();
+        const std::string ownStore = getenv("XDG_CONFIG_HOME");
+        const std::string store = MakeTempFolder("resident");
+        setenv("XDG_CONFIG_HOME", store.c_str(), 1);
+        const bool configured = ConfigureLog("resident.log", LogSettings{0, 0});
+        setenv("XDG_CONFIG_HOME", ownStore.c_str(), 1);
+        const std::string command = std::string(kResidentChildVariable) + "=" + store +
+                                    " XDG_RUNTIME_DIR=" + MakeTempFolder("resident-run") +
+                                    " /proc/" + std::to_string(getpid()) + "/exe";
+        FILE* child = configured ? popen(command.c_str(), "r") : nullptr;
+        if (!child || std::fscanf(child, "%lf", &ratio) != 1) ratio = -1;
+        if (child) pclose(child);
+        if (ratio < 0) {
+            state.SkipWithError("the measuring process failed");
+            break;
         }
-        ratio = static_cast<double>(ResidentBytes() - before) / static_cast<double>(text);
     }
     state.counters["resident_over_text"] = ratio;
 }

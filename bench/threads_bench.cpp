@@ -8,16 +8,8 @@
 namespace vantrel::bench {
 namespace {
 
-const LoggingExports* ThreadsLibrary() {
-    static const LoggingExports* library = [] {
-        ConfigureLog("threads_memory.log", LogSettings{0, 0});
-        return Library();
-    }();
-    return library;
-}
-
 void ThreadsLogging(benchmark::State& state, const char* logName) {
-    const LoggingExports* library = ThreadsLibrary();
+    const LoggingExports* library = Library();
     if (!library) {
         state.SkipWithError("the library could not be loaded");
         return;
@@ -40,7 +32,7 @@ void BM_ThreadsDefault_Vantrel(benchmark::State& state) {
 BENCHMARK(BM_ThreadsDefault_Vantrel)->Threads(1)->Threads(4)->UseRealTime();
 
 void BM_ThreadsMemory_Vantrel(benchmark::State& state) {
-    ThreadsLogging(state, "threads_memory.log");
+    ThreadsLogging(state, kThreadsMemoryLog);
 }
 BENCHMARK(BM_ThreadsMemory_Vantrel)->Threads(1)->Threads(4)->UseRealTime();
 
