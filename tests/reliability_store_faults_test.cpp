@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/registry.h"
 #include "support/host_runner.h"
@@ -106,6 +108,27 @@ TEST(StoreFaults, LockedStoreDoesNotStopAHostThatIsRunningAndTheEditorReportsIt)
         RunRegTool("query \"HKCU\\Software\\Osmirel Systems\\Kelvra\\default settings\\proc\\log\"")
             .exitCode,
         0);
+}
+
+// A host that starts while another process holds the store waits out one busy time-out, not
+// one per store call (a load and a first call make dozens), then loads without its settings
+// and fails its logging calls. The bound only tells a single wait from dozens of them.
+TEST(StoreFaults, AHostStartedWhileTheStoreIsLockedWaitsOnceAndFailsItsCalls) {
+    HostInstall host = InstallHost("lockedload");
+    ASSERT_EQ(RunHost(host, {"print|creates the store\\n"}).exitCode, 0);
+    platform::ReleaseRegistryStore();
+    StoreLockHolder lock(StorePath());
+    ASSERT_TRUE(lock.held());
+    HostInstall other = InstallHost("newcomer");
+    const auto start = std::chrono::steady_clock::now();
+    HostRun run = RunHost(other, {"print|x\\n", "printf|other.log|y\\n", "noop"});
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"0", "0", "9"}));
+    EXPECT_LT(seconds, 20) << "the host waited once per store call";
+    EXPECT_FALSE(PathExists(other.folder + "/vantrel"));
 }
 
 // A store that is not a database, or one cut short: the library still loads and its calls

@@ -6,8 +6,10 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -47,7 +49,21 @@ constexpr const char kCreateSchema[] =
     "PRAGMA user_version = 1;"
     "COMMIT;";
 
-constexpr int kBusyTimeoutMs = 2000;
+// A store locked by another process is waited for this long; after a wait that ran out, calls
+// fail at once for kFailFastMs, so a load or a logging call that makes dozens of store calls
+// is held up by one time-out, not by one per call.
+constexpr int64_t kBusyTimeoutMs = 2000;
+constexpr int64_t kFailFastMs = 5000;
+
+// Kept for the process, not per connection: a connection that failed to open is dropped and
+// the next call opens a new one.
+std::atomic<int64_t> failFastUntilMs{0};
+
+int64_t MonotonicMs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 // Only called for failures: a result that is none never reads as success.
 long MapSqliteError(int result) {
@@ -79,7 +95,7 @@ long MapSqliteError(int result) {
 
 // Resets a cached statement and drops its bindings when the call is done with it.
 class StatementUse {
-public:
+  public:
     explicit StatementUse(sqlite3_stmt* statement) : statement_(statement) {}
     ~StatementUse() {
         sqlite3_reset(statement_);
@@ -88,7 +104,7 @@ public:
     StatementUse(const StatementUse&) = delete;
     StatementUse& operator=(const StatementUse&) = delete;
 
-private:
+  private:
     sqlite3_stmt* statement_;
 };
 
@@ -141,7 +157,9 @@ std::string PasswordHome() {
 
 }  // namespace
 
-RegistryStore::~RegistryStore() { Close(); }
+RegistryStore::~RegistryStore() {
+    Close();
+}
 
 std::string RegistryStore::DefaultPath() {
     // XDG: a relative XDG_CONFIG_HOME is invalid and is ignored like an empty one.
@@ -197,7 +215,7 @@ long RegistryStore::Open(const std::string& path, Mode mode) {
         if (stat(path.c_str(), &info) != 0 && errno == ENOENT) return kErrorFileNotFound;
         return MapSqliteError(result);
     }
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_busy_handler(db_, &RegistryStore::WaitWhileBusy, this);
     // A damaged or hostile file must not make our statements run its triggers' functions or
     // let anything rewrite the schema behind SQLite's back.
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -208,6 +226,23 @@ long RegistryStore::Open(const std::string& path, Mode mode) {
     long error = EnsureSchema();
     if (error != kErrorSuccess) Close();
     return error;
+}
+
+int RegistryStore::WaitWhileBusy(void* self, int attempt) {
+    auto* store = static_cast<RegistryStore*>(self);
+    int64_t now = MonotonicMs();
+    if (attempt == 0) {
+        if (now < failFastUntilMs.load(std::memory_order_relaxed)) return 0;
+        store->busySinceMs_ = now;
+    }
+    if (now - store->busySinceMs_ >= kBusyTimeoutMs) {
+        failFastUntilMs.store(now + kFailFastMs, std::memory_order_relaxed);
+        return 0;
+    }
+    // Short sleeps first: most locks are another process's single small write.
+    struct timespec pause = {0, (attempt < 10 ? 1 : 10) * 1000000L};
+    nanosleep(&pause, nullptr);
+    return 1;
 }
 
 long RegistryStore::EnsureSchema() {
@@ -252,7 +287,9 @@ void RegistryStore::Close() {
     empty_ = false;
 }
 
-bool RegistryStore::InTransaction() const { return db_ && sqlite3_get_autocommit(db_) == 0; }
+bool RegistryStore::InTransaction() const {
+    return db_ && sqlite3_get_autocommit(db_) == 0;
+}
 
 const char* RegistryStore::StatementText(Statement which) {
     switch (which) {
@@ -294,8 +331,8 @@ const char* RegistryStore::StatementText(Statement which) {
 long RegistryStore::Prepare(Statement which, sqlite3_stmt** statement) {
     if (!db_) return kErrorInvalidHandle;
     if (!statements_[which]) {
-        int result = sqlite3_prepare_v3(db_, StatementText(which), -1,
-                                        SQLITE_PREPARE_PERSISTENT, &statements_[which], nullptr);
+        int result = sqlite3_prepare_v3(db_, StatementText(which), -1, SQLITE_PREPARE_PERSISTENT,
+                                        &statements_[which], nullptr);
         if (result != SQLITE_OK) {
             sqlite3_finalize(statements_[which]);
             statements_[which] = nullptr;
@@ -362,8 +399,8 @@ long RegistryStore::CreateKey(std::string_view path, int64_t* key, bool* created
         size_t end = normalized.find('\\', start);
         if (end == std::string::npos) end = normalized.size();
         std::string_view name(normalized.data() + start, end - start);
-        std::string childPath = parentPath.empty() ? std::string(name)
-                                                   : parentPath + '\\' + std::string(name);
+        std::string childPath =
+            parentPath.empty() ? std::string(name) : parentPath + '\\' + std::string(name);
         start = end + 1;
         int64_t child = 0;
         std::string stored;

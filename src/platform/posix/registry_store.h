@@ -22,15 +22,15 @@ struct sqlite3_stmt;
 namespace vantrel::platform {
 
 // More Windows error codes that only the POSIX store reports.
-constexpr long kErrorInvalidHandle = 6;         // ERROR_INVALID_HANDLE
-constexpr long kErrorOutOfMemory = 14;          // ERROR_OUTOFMEMORY
-constexpr long kErrorBadPathname = 161;         // ERROR_BAD_PATHNAME: a key path starting with "\"
-constexpr long kErrorRegistryCorrupt = 1015;    // ERROR_REGISTRY_CORRUPT: not a (valid) store
-constexpr long kErrorRegistryIoFailed = 1016;   // ERROR_REGISTRY_IO_FAILED
-constexpr long kErrorKeyDeleted = 1018;         // ERROR_KEY_DELETED: the key of a handle is gone
+constexpr long kErrorInvalidHandle = 6;        // ERROR_INVALID_HANDLE
+constexpr long kErrorOutOfMemory = 14;         // ERROR_OUTOFMEMORY
+constexpr long kErrorBadPathname = 161;        // ERROR_BAD_PATHNAME: a key path starting with "\"
+constexpr long kErrorRegistryCorrupt = 1015;   // ERROR_REGISTRY_CORRUPT: not a (valid) store
+constexpr long kErrorRegistryIoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED
+constexpr long kErrorKeyDeleted = 1018;        // ERROR_KEY_DELETED: the key of a handle is gone
 
 class RegistryStore {
-public:
+  public:
     enum class Mode {
         ReadWrite,  // creates folder and file when missing; falls back to reading when the
                     // file or its folder cannot be written (writable() tells)
@@ -93,8 +93,7 @@ public:
     long GetValue(int64_t key, std::string_view name, Value* value);
     // Creates or replaces; a replaced value keeps its name's letter case and its place in
     // the enumeration order. kErrorKeyDeleted when the key no longer exists.
-    long SetValue(int64_t key, std::string_view name, uint32_t type, const void* data,
-                  size_t size);
+    long SetValue(int64_t key, std::string_view name, uint32_t type, const void* data, size_t size);
     long DeleteValue(int64_t key, std::string_view name);
     // Values in the order they were first set, as RegEnumValue gives them.
     long EnumValues(int64_t key, std::vector<Value>* values);
@@ -105,7 +104,7 @@ public:
     long Commit();
     void Rollback();
 
-private:
+  private:
     enum Statement {
         kFindKey,
         kInsertKey,
@@ -135,6 +134,9 @@ private:
     std::string path_;
     bool writable_ = false;
     bool empty_ = false;  // a read-only store without a schema yet: holds no key at all
+    // Waiting for another process's lock: since when (see WaitWhileBusy).
+    int64_t busySinceMs_ = 0;
+    static int WaitWhileBusy(void* store, int attempt);
 };
 
 }  // namespace vantrel::platform
