@@ -9,30 +9,12 @@
 #include "platform/registry.h"
 #include "settings/settings_store.h"
 #include "support/host_runner.h"
+#include "support/log_text.h"
+#include "support/settings_values.h"
 #include "support/test_environment.h"
 
 namespace vantrel::test {
 namespace {
-
-const std::string kDefaultsKey = std::string(kRootSubKey) + "\\default settings\\proc\\log";
-
-void SetDefault(const char* name, uint32_t value) {
-    platform::RegKey key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(kDefaultsKey, platform::kKeyReadWrite, &key), 0);
-    ASSERT_EQ(platform::RegSetValue(key, name, platform::kRegDword, &value, 4), 0);
-    platform::RegCloseKey(key);
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// Replaces the times of summary blocks by a fixed text, so files compare exactly.
-std::string MaskTimes(const std::string& text) {
-    static const std::regex logTime("Log Time: \\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}");
-    return std::regex_replace(text, logTime, "Log Time: <time>");
-}
 
 std::string ServiceSummary(int pid, int threads) {
     char text[512];
@@ -42,13 +24,6 @@ std::string ServiceSummary(int pid, int threads) {
              "\r\n\r\n",
              pid, threads, pid, std::string(72, '/').c_str());
     return text;
-}
-
-int CountOf(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
 }
 
 TEST(HostLogging, DefaultSettingsWriteTheEntryAndSummaryAtOnce) {
@@ -66,19 +41,11 @@ TEST(HostLogging, DefaultSettingsWriteTheEntryAndSummaryAtOnce) {
 
     const std::string logKey =
         std::string(kRootSubKey) + "\\" + Lower(host.exePath) + "\\proc1\\vantrel.log";
-    platform::RegKey key = nullptr;
-    ASSERT_EQ(platform::RegOpenKey(logKey, platform::kKeyRead, &key), 0);
     for (int i = 0; i < kSettingCount; ++i) {
-        uint32_t value = 0, size = 4;
-        EXPECT_EQ(platform::RegQueryValue(key, GetSettingInfo(static_cast<Setting>(i)).valueName,
-                                          nullptr, &value, &size),
-                  0);
+        const char* name = GetSettingInfo(static_cast<Setting>(i)).valueName;
+        EXPECT_EQ(GetValue(logKey, name).value_or("").size(), 4u) << name;
     }
-    char path[512];
-    uint32_t size = sizeof path;
-    ASSERT_EQ(platform::RegQueryValue(key, "LogFolderPath", nullptr, path, &size), 0);
-    EXPECT_EQ(std::string(path, size), folder);
-    platform::RegCloseKey(key);
+    EXPECT_EQ(GetValue(logKey, "LogFolderPath"), folder);
     EXPECT_EQ(running.Finish(), 0);
 
     // After unload the file still holds the entry and one summary.
@@ -134,8 +101,8 @@ TEST(HostLogging, NameWithoutDotIsServedButEveryCallFails) {
 }
 
 TEST(HostLogging, HtmlDocumentIsCompleteAndContinuedRunsKeepOneFrame) {
-    SetDefault("HtmlDoc", 1);
-    SetDefault("CreateNewLogFile", 0);
+    PutDefaultSetting("HtmlDoc", 1);
+    PutDefaultSetting("CreateNewLogFile", 0);
     HostInstall host = InstallHost("viewer");
     for (int run = 0; run < 3; ++run) {
         HostRun result = RunHost(host, {"print|run " + std::to_string(run) + "\\n"});
@@ -158,7 +125,7 @@ TEST(HostLogging, HtmlDocumentIsCompleteAndContinuedRunsKeepOneFrame) {
 }
 
 TEST(HostLogging, MemoryModeWritesThreadFilesOnlyAtUnload) {
-    SetDefault("WriteImmediately", 0);
+    PutDefaultSetting("WriteImmediately", 0);
     HostInstall host = InstallHost("viewer");
     RunningHost running(host, {"print|main\\n", "thread|print|first\\n", "thread|print|second\\n",
                                "print|main again\\n", "hold"});

@@ -2,12 +2,8 @@
 // from memory and from part files, the summary block and Close.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <cstdarg>
 #include <cstdio>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -17,92 +13,27 @@
 #include "platform/atom_table.h"
 #include "platform/file.h"
 #include "platform/process.h"
-#include "platform/registry.h"
 #include "platform/test_seam.h"
-#include "settings/settings_store.h"
+#include "support/service_fixture.h"
+#include "support/settings_values.h"
 #include "support/test_environment.h"
 
 namespace vantrel {
 namespace {
 
-constexpr char kProcessKey[] = "/tmp/x/host";
-constexpr char kInstancePath[] = "/tmp/x/host\\proc1";
+using test::Log;
+using test::Picture;
+using test::Worker;
+
 const platform::SystemTime kFixedTime{2026, 12, 5, 4, 16, 5, 21, 123};
-
-// A thread that runs one task at a time on request, so a test can alternate between threads
-// that stay alive.
-class Worker {
-  public:
-    Worker() : thread_([this] { Loop(); }) {}
-    ~Worker() { Stop(); }
-    void Run(std::function<void()> task) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        task_ = std::move(task);
-        pending_ = true;
-        changed_.notify_all();
-        changed_.wait(hold, [this] { return !pending_; });
-    }
-    void Stop() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            stopping_ = true;
-            changed_.notify_all();
-        }
-        thread_.join();
-    }
-
-  private:
-    void Loop() {
-        std::unique_lock<std::mutex> hold(mutex_);
-        for (;;) {
-            changed_.wait(hold, [this] { return pending_ || stopping_; });
-            if (!pending_) return;
-            std::function<void()> task = std::move(task_);
-            hold.unlock();
-            task();
-            hold.lock();
-            pending_ = false;
-            changed_.notify_all();
-        }
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::function<void()> task_;
-    bool pending_ = false;
-    bool stopping_ = false;
-    std::thread thread_;
-};
-
-int32_t Log(CLog& log, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int32_t result = log.Printf(0, format, args);
-    va_end(args);
-    return result;
-}
 
 int32_t Begin(CLog& log, int number) {
     const std::string name = "f" + std::to_string(number);
     return log.FuncBegin(0, name.c_str());
 }
 
-int32_t Picture(CLog& log, const char* imageName, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int32_t result = log.DrawBitmap(0, imageName, nullptr, format, args);
-    va_end(args);
-    return result;
-}
-
 void SetLogSetting(const std::string& logName, const char* valueName, uint32_t value) {
-    platform::RegKey key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(ComposeSettingsKeyPath(kInstancePath, logName),
-                                     platform::kKeyAllAccess, &key),
-              platform::kErrorSuccess);
-    EXPECT_EQ(platform::RegSetValue(key, valueName, platform::kRegDword, &value, sizeof value),
-              platform::kErrorSuccess);
-    platform::RegCloseKey(key);
+    test::PutLogSetting(test::kInstancePath, logName, valueName, value);
 }
 
 std::string ServiceSummary(int threads, uint32_t loadingThreadId) {
@@ -134,12 +65,10 @@ class LogServiceTest : public ::testing::Test {
     // A service as the manager makes it, on the calling thread, which counts as the
     // loading thread unless another id is given.
     CLogService& Start(const char* logName = "vantrel.log", uint16_t atom = 0,
-                       uint32_t loadingThreadId = platform::GetCurrentThreadId()) {
+                       uint32_t loadingThreadId = 0) {
         service = std::make_unique<CLogService>();
-        platform::ThreadHandle handle = nullptr;
-        EXPECT_TRUE(platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle));
-        initResult = service->Init(kProcessKey, 1, atom, platform::GetCurrentProcessId(), handle,
-                                   loadingThreadId, LogModeFromSettings, folder.c_str(), logName);
+        initResult = test::InitService(*service, folder, logName, LogModeFromSettings, atom,
+                                       loadingThreadId);
         return *service;
     }
     std::string Path(const std::string& name) const { return folder + name; }

@@ -4,99 +4,28 @@
 // the files are deleted, cut or extended behind the services' backs.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <cstdarg>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "log/clog_service.h"
 #include "log/log_mode.h"
-#include "platform/process.h"
-#include "platform/registry.h"
 #include "platform/test_seam.h"
-#include "settings/settings_store.h"
+#include "support/service_fixture.h"
+#include "support/settings_values.h"
 #include "support/test_environment.h"
 
 namespace vantrel {
 namespace {
 
-constexpr char kProcessKey[] = "/tmp/x/host";
-constexpr char kInstancePath[] = "/tmp/x/host\\proc1";
-
-// A thread that runs one task at a time on request and stays alive in between.
-class Worker {
-  public:
-    Worker() : thread_([this] { Loop(); }) {}
-    ~Worker() { Stop(); }
-    void Run(std::function<void()> task) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        task_ = std::move(task);
-        pending_ = true;
-        changed_.notify_all();
-        changed_.wait(hold, [this] { return !pending_; });
-    }
-    void Stop() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            stopping_ = true;
-            changed_.notify_all();
-        }
-        thread_.join();
-    }
-
-  private:
-    void Loop() {
-        std::unique_lock<std::mutex> hold(mutex_);
-        for (;;) {
-            changed_.wait(hold, [this] { return pending_ || stopping_; });
-            if (!pending_) return;
-            std::function<void()> task = std::move(task_);
-            hold.unlock();
-            task();
-            hold.lock();
-            pending_ = false;
-            changed_.notify_all();
-        }
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::function<void()> task_;
-    bool pending_ = false;
-    bool stopping_ = false;
-    std::thread thread_;
-};
-
-int32_t Log(CLog& log, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int32_t result = log.Printf(0, format, args);
-    va_end(args);
-    return result;
-}
-
-int32_t Picture(CLog& log, const char* imageName, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int32_t result = log.DrawBitmap(0, imageName, nullptr, format, args);
-    va_end(args);
-    return result;
-}
+using test::Log;
+using test::Picture;
+using test::Worker;
 
 void SetLogSetting(const char* valueName, uint32_t value) {
-    platform::RegKey key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(ComposeSettingsKeyPath(kInstancePath, "vantrel.log"),
-                                     platform::kKeyAllAccess, &key),
-              platform::kErrorSuccess);
-    EXPECT_EQ(platform::RegSetValue(key, valueName, platform::kRegDword, &value, sizeof value),
-              platform::kErrorSuccess);
-    platform::RegCloseKey(key);
+    test::PutLogSetting(test::kInstancePath, "vantrel.log", valueName, value);
 }
 
 // One service and the folder it writes into; `full` forces the full rewrite for its calls.
@@ -108,12 +37,7 @@ struct MergeRun {
     explicit MergeRun(bool fullRewrite) : full(fullRewrite) {
         folder = test::MakeTempDir(fullRewrite ? "merge-full" : "merge-incremental") + "/";
         service = std::make_unique<CLogService>();
-        platform::ThreadHandle handle = nullptr;
-        EXPECT_TRUE(platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle));
-        EXPECT_EQ(service->Init(kProcessKey, 1, 0, platform::GetCurrentProcessId(), handle,
-                                platform::GetCurrentThreadId(), LogModeFromSettings, folder.c_str(),
-                                "vantrel.log"),
-                  1);
+        EXPECT_EQ(test::InitService(*service, folder, "vantrel.log"), 1);
     }
     ~MergeRun() {
         CLogService::ForceFullRewrite(false);
@@ -158,8 +82,9 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
 
         // Disturb both files alike, as another program might.
         if (chance(4)) {
-            unlink(full.Path().c_str());
-            unlink(incremental.Path().c_str());
+            std::error_code ignored;
+            std::filesystem::remove(full.Path(), ignored);
+            std::filesystem::remove(incremental.Path(), ignored);
         } else if (chance(4)) {
             const std::string content = test::ReadFile(full.Path());
             const size_t keep = content.empty() ? 0 : random() % content.size();

@@ -1,12 +1,6 @@
 // The settings editor vantrel-reg, run as a process on the test's store (it inherits
 // XDG_CONFIG_HOME): reg.exe's grammar and output, exit statuses, export and import.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -14,9 +8,8 @@
 
 #include "platform/registry.h"
 #include "registry_store.h"
+#include "support/reg_tool_runner.h"
 #include "support/test_environment.h"
-
-extern char** environ;
 
 namespace vantrel {
 namespace {
@@ -26,68 +19,20 @@ using test::MakeTempDir;
 using test::PathExists;
 using test::ReadFile;
 using test::WriteFile;
-
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun RunTool(const std::vector<std::string>& arguments) {
-    ToolRun run;
-    std::string tool = VANTREL_REG_TOOL_PATH;
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    int spawned = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    if (spawned == 0) {
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-        std::string* sinks[2] = {&run.out, &run.err};
-        int open = 2;
-        while (open > 0 && poll(fds, 2, -1) > 0) {
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || !fds[i].revents) continue;
-                char buffer[4096];
-                ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-                if (n > 0) {
-                    sinks[i]->append(buffer, n);
-                } else {
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    close(out[0]);
-    close(err[0]);
-    return run;
-}
+using ToolRun = test::RegToolRun;
+using test::RunRegTool;
 
 const char kDone[] = "The operation completed successfully.\n";
 
 class RegTool : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        if (std::string(VANTREL_REG_TOOL_PATH).empty()) GTEST_SKIP() << "vantrel-reg not built";
+        if (!test::RegToolBuilt()) GTEST_SKIP() << "vantrel-reg not built";
     }
 
     // Runs a command that must succeed.
     std::string Ok(const std::vector<std::string>& arguments) {
-        ToolRun run = RunTool(arguments);
+        ToolRun run = RunRegTool(arguments);
         EXPECT_EQ(0, run.exitCode) << run.err;
         EXPECT_EQ("", run.err);
         return run.out;
@@ -95,7 +40,7 @@ protected:
 
     // Runs a command that must fail with one line on stderr containing `fragment`.
     void Fails(const std::vector<std::string>& arguments, const std::string& fragment) {
-        ToolRun run = RunTool(arguments);
+        ToolRun run = RunRegTool(arguments);
         std::string joined;
         for (const std::string& argument : arguments) joined += argument + " ";
         EXPECT_EQ(1, run.exitCode) << joined;
@@ -115,8 +60,10 @@ protected:
         Ok({"add", "HKCU\\Software\\Test\\c:/tools/viewer.exe\\proc1"});
         Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Bytes", "/t", "REG_BINARY", "/d", "00ff10"});
         Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0b"});
-        Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Big", "/t", "REG_QWORD", "/d", "4294967296"});
-        Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%HOME%/x"});
+        Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Big", "/t", "REG_QWORD", "/d",
+            "4294967296"});
+        Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d",
+            "%HOME%/x"});
     }
 };
 
@@ -214,7 +161,8 @@ TEST_F(RegTool, DwordDataIsDecimalOrHexAndRangeChecked) {
         "\n",
         Ok({"query", "HKCU\\N"}));
     for (const char* bad : {"4294967296", "-1", "0x1FFFFFFFF", "12a", "0x", "", " 1", "1.5"}) {
-        Fails({"add", "HKCU\\N", "/v", "Bad", "/t", "REG_DWORD", "/d", bad}, "Invalid REG_DWORD data");
+        Fails({"add", "HKCU\\N", "/v", "Bad", "/t", "REG_DWORD", "/d", bad},
+              "Invalid REG_DWORD data");
     }
     Fails({"add", "HKCU\\N", "/v", "Bad", "/t", "REG_QWORD", "/d", "18446744073709551616"},
           "Invalid REG_QWORD data");
@@ -262,9 +210,11 @@ TEST_F(RegTool, StoredBytesAreWhatTheLibraryReads) {
 TEST_F(RegTool, AddOverwritesOnlyWithForce) {
     Ok({"add", "HKCU\\K", "/v", "v", "/d", "first"});
     Fails({"add", "HKCU\\K", "/v", "V", "/d", "second"}, "add /f to overwrite");
-    EXPECT_EQ("\nHKEY_CURRENT_USER\\K\n    v    REG_SZ    first\n\n", Ok({"query", "HKCU\\K", "/v", "v"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\K\n    v    REG_SZ    first\n\n",
+              Ok({"query", "HKCU\\K", "/v", "v"}));
     EXPECT_EQ(kDone, Ok({"add", "HKCU\\K", "/v", "V", "/t", "REG_DWORD", "/d", "2", "/F"}));
-    EXPECT_EQ("\nHKEY_CURRENT_USER\\K\n    v    REG_DWORD    0x2\n\n", Ok({"query", "HKCU\\K", "/v", "v"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\K\n    v    REG_DWORD    0x2\n\n",
+              Ok({"query", "HKCU\\K", "/v", "v"}));
     // A key that exists already is no conflict.
     EXPECT_EQ(kDone, Ok({"add", "HKCU\\K"}));
 }
@@ -278,7 +228,8 @@ TEST_F(RegTool, DeleteNeedsForceAndRemovesWhatItNames) {
     EXPECT_EQ(kDone, Ok({"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}));
     Fails({"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}, "unable to find");
     EXPECT_EQ(kDone, Ok({"delete", "HKCU\\Software\\Test\\Sub", "/va", "/f"}));
-    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n", Ok({"query", "HKCU\\Software\\Test\\Sub"}));
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n",
+              Ok({"query", "HKCU\\Software\\Test\\Sub"}));
     EXPECT_EQ(kDone, Ok({"delete", "hkcu\\software\\test", "/f"}));
     Fails({"query", "HKCU\\Software\\Test"}, "unable to find");
     Fails({"query", "HKCU\\Software\\Test\\Sub"}, "unable to find");
@@ -313,7 +264,8 @@ TEST_F(RegTool, ExportWritesRegeditFormat) {
     // An existing file is kept unless /y says otherwise.
     Fails({"export", "HKCU\\Ex\\Sub", file}, "add /y to overwrite");
     EXPECT_EQ(kDone, Ok({"export", "HKCU\\Ex\\Sub", file, "/y"}));
-    EXPECT_EQ(0u, ReadFile(file).find("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Ex\\Sub]\n"));
+    EXPECT_EQ(0u, ReadFile(file).find(
+                      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Ex\\Sub]\n"));
     Fails({"export", "HKCU\\Missing", file + ".2"}, "unable to find");
     EXPECT_FALSE(PathExists(file + ".2"));
     Fails({"export", "HKCU\\Ex", "/nonexistent-folder/x.reg"}, "Cannot write");
@@ -323,7 +275,8 @@ TEST_F(RegTool, ExportWipeImportGivesTheSameStore) {
     MakeTree();
     Ok({"add", "HKCU\\Software\\Test\\Sub", "/v", "Nul", "/t", "REG_SZ", "/d", ""});
     Ok({"add", "HKCU", "/v", "AtRoot", "/d", "root value"});
-    Ok({"add", "HKCU\\Software\\Test", "/v", "Long", "/t", "REG_BINARY", "/d", std::string(400, 'a')});
+    Ok({"add", "HKCU\\Software\\Test", "/v", "Long", "/t", "REG_BINARY", "/d",
+        std::string(400, 'a')});
     {
         // Bytes no .reg string can hold: they must come back through hex(1).
         RegistryStore store;
@@ -331,7 +284,8 @@ TEST_F(RegTool, ExportWipeImportGivesTheSameStore) {
         int64_t key;
         ASSERT_EQ(0, store.OpenKey("Software\\Test", &key));
         const std::string odd("line\nbreak\0zero\r", 16);
-        ASSERT_EQ(0, store.SetValue(key, "Odd \"name\"\\", platform::kRegSz, odd.data(), odd.size()));
+        ASSERT_EQ(0,
+                  store.SetValue(key, "Odd \"name\"\\", platform::kRegSz, odd.data(), odd.size()));
         ASSERT_EQ(0, store.SetValue(key, "Type", 0x12345678, "x", 1));
     }
     std::string before = QueryAll();
@@ -389,7 +343,7 @@ TEST_F(RegTool, ABrokenRegFileChangesNothingAndNamesItsLine) {
               "\"a\"=dword:00000001\n"
               "\"b\"=hex:01,zz\n"
               "\"c\"=\"later\"\n");
-    ToolRun run = RunTool({"import", file});
+    ToolRun run = RunRegTool({"import", file});
     EXPECT_EQ(1, run.exitCode);
     EXPECT_NE(std::string::npos, run.err.find("line 6: ")) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("nothing was imported")) << run.err;
@@ -401,7 +355,7 @@ TEST_F(RegTool, ABrokenRegFileChangesNothingAndNamesItsLine) {
               "[HKEY_CURRENT_USER\\New]\n"
               "\"a\"=dword:00000001\n"
               "[-HKEY_CURRENT_USER]\n");
-    run = RunTool({"import", file});
+    run = RunRegTool({"import", file});
     EXPECT_EQ(1, run.exitCode);
     EXPECT_NE(std::string::npos, run.err.find("line 5: ")) << run.err;
     EXPECT_EQ(before, QueryAll());
@@ -429,13 +383,13 @@ TEST_F(RegTool, UnusableStoresFailWithAMessage) {
 
 TEST_F(RegTool, HelpAndUsage) {
     for (const char* help : {"/?", "--help", "-?"}) {
-        ToolRun run = RunTool({help});
+        ToolRun run = RunRegTool({help});
         EXPECT_EQ(0, run.exitCode);
         EXPECT_NE(std::string::npos, run.out.find("vantrel-reg query  KEY")) << help;
         EXPECT_NE(std::string::npos, run.out.find("never prompts"));
     }
-    EXPECT_EQ(0, RunTool({"add", "/?"}).exitCode);
-    ToolRun bare = RunTool({});
+    EXPECT_EQ(0, RunRegTool({"add", "/?"}).exitCode);
+    ToolRun bare = RunRegTool({});
     EXPECT_EQ(1, bare.exitCode);
     EXPECT_NE(std::string::npos, bare.err.find("vantrel-reg import FILE"));
 }

@@ -14,23 +14,13 @@
 
 #include "platform/registry.h"
 #include "settings/process_identity.h"
-#include "settings/settings_store.h"
 #include "support/host_session.h"
+#include "support/log_text.h"
+#include "support/settings_values.h"
 #include "support/test_environment.h"
 
 namespace vantrel::test {
 namespace {
-
-void SetDefault(const char* name, uint32_t value) {
-    platform::RegKey key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(std::string(kRootSubKey) + "\\default settings\\proc\\log",
-                                     platform::kKeyReadWrite, &key),
-              0);
-    ASSERT_EQ(platform::RegSetValue(key, name, platform::kRegDword, &value, 4), 0);
-    platform::RegCloseKey(key);
-    // The host opens the store itself; let go of this process's connection first.
-    platform::ReleaseRegistryStore();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -82,7 +72,7 @@ class ManyThreadsTest : public ::testing::TestWithParam<ThreadsCase> {};
 // file) at a size that keeps the test short.
 TEST_P(ManyThreadsTest, EveryThreadsTextIsWholeAndInOrder) {
     const ThreadsCase& param = GetParam();
-    SetDefault("WriteImmediately", param.writeImmediately);
+    PutDefaultSetting("WriteImmediately", param.writeImmediately);
     HostInstall host = InstallSessionHost("threads");
     HostSession session(host);
     ASSERT_EQ(session.Send("load"), "1");
@@ -107,25 +97,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, ManyThreadsTest,
                                            ThreadsCase{"WrittenImmediately", 1, 300}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string ReadIdentifier(const HostInstall& host, int number) {
-    platform::RegKey key = nullptr;
-    if (platform::RegOpenKey(makeInstanceKeyPath(Lower(host.exePath), number), platform::kKeyRead,
-                             &key) != 0)
-        return "";
-    char buffer[256];
-    uint32_t size = sizeof buffer;
-    std::string text;
-    if (platform::RegQueryValue(key, "Identifier", nullptr, buffer, &size) == 0)
-        text.assign(buffer, size);
-    platform::RegCloseKey(key);
-    return text;
-}
-
 // Eight processes of one executable load the library at the same moment and log: eight
 // instance numbers, eight folders, eight complete logs, one record per number in the store.
 TEST(ManyProcesses, EightHostsStartedTogetherGetTheirOwnInstanceAndCompleteLogs) {
@@ -146,7 +117,8 @@ TEST(ManyProcesses, EightHostsStartedTogetherGetTheirOwnInstanceAndCompleteLogs)
         const std::string text = ReadFile(host.InstanceFolder(n) + "/vantrel.log");
         EXPECT_EQ(text.compare(0, expected.size(), expected), 0);
         EXPECT_NE(text.find("There are 1 thread(s)"), std::string::npos);
-        owners.insert(ReadIdentifier(host, n));
+        owners.insert(
+            GetValue(makeInstanceKeyPath(Lower(host.exePath), n), "Identifier").value_or(""));
     }
     EXPECT_FALSE(PathExists(host.InstanceFolder(kHosts + 1)));
     std::set<std::string> pids;

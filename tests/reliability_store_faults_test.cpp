@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
 #include "support/host_runner.h"
 #include "support/host_session.h"
+#include "support/reg_tool_runner.h"
 #include "support/test_environment.h"
 
 namespace vantrel::test {
@@ -25,22 +25,9 @@ std::string StorePath() {
     return std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db";
 }
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string output;  // standard output and standard error
-};
-
-ToolRun RunRegTool(const std::string& arguments) {
-    ToolRun run;
-    FILE* pipe =
-        popen((std::string(VANTREL_REG_TOOL_PATH) + " " + arguments + " 2>&1").c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+// The editor's query of the whole settings tree.
+RegToolRun QuerySettings() {
+    return RunRegTool({"query", "HKCU\\Software\\Osmirel Systems\\Kelvra", "/s"});
 }
 
 // Another process that holds an exclusive transaction on the store until it is destroyed.
@@ -85,7 +72,7 @@ class StoreLockHolder {
 // Once a host has its instance and its log services it needs nothing from the store, so it
 // goes on logging while another process holds the store; the editor reports the lock.
 TEST(StoreFaults, LockedStoreDoesNotStopAHostThatIsRunningAndTheEditorReportsIt) {
-    if (std::string(VANTREL_REG_TOOL_PATH).empty()) GTEST_SKIP() << "settings editor not built";
+    if (!RegToolBuilt()) GTEST_SKIP() << "settings editor not built";
     HostInstall host = InstallSessionHost("locked");
     HostSession session(host);
     ASSERT_EQ(session.Send("load"), "1");
@@ -95,19 +82,16 @@ TEST(StoreFaults, LockedStoreDoesNotStopAHostThatIsRunningAndTheEditorReportsIt)
         StoreLockHolder lock(StorePath());
         ASSERT_TRUE(lock.held());
         EXPECT_EQ(session.Send("printf|vantrel.log|while locked\\n"), "1");
-        const ToolRun query = RunRegTool("query \"HKCU\\Software\\Osmirel Systems\\Kelvra\" /s");
+        const RegToolRun query = QuerySettings();
         EXPECT_EQ(query.exitCode, 1);
-        EXPECT_NE(query.output.find("locked"), std::string::npos) << query.output;
+        EXPECT_NE(query.err.find("locked"), std::string::npos) << query.err;
     }
     EXPECT_EQ(session.Send("printf|vantrel.log|after\\n"), "1");
     EXPECT_EQ(session.Finish(), 0);
     EXPECT_EQ(ReadFile(host.InstanceFolder(1) + "/vantrel.log")
                   .rfind("before\r\nwhile locked\r\nafter\r\n", 0),
               0u);
-    EXPECT_EQ(
-        RunRegTool("query \"HKCU\\Software\\Osmirel Systems\\Kelvra\\default settings\\proc\\log\"")
-            .exitCode,
-        0);
+    EXPECT_EQ(QuerySettings().exitCode, 0);
 }
 
 // A host that starts while another process holds the store waits out one busy time-out, not
@@ -148,10 +132,10 @@ TEST(StoreFaults, DamagedStoreLeavesTheHostRunningAndTheEditorReportsIt) {
         EXPECT_EQ(run.exitCode, 0) << run.errors;
         ASSERT_EQ(run.lines.size(), 3u);
         EXPECT_EQ(run.lines[2], "9");
-        if (std::string(VANTREL_REG_TOOL_PATH).empty()) continue;
-        const ToolRun query = RunRegTool("query \"HKCU\\Software\\Osmirel Systems\\Kelvra\" /s");
+        if (!RegToolBuilt()) continue;
+        const RegToolRun query = QuerySettings();
         EXPECT_EQ(query.exitCode, 1);
-        EXPECT_FALSE(query.output.empty());
+        EXPECT_FALSE(query.err.empty());
     }
 }
 

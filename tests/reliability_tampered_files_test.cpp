@@ -13,6 +13,7 @@
 #include <string>
 
 #include "support/host_session.h"
+#include "support/log_text.h"
 #include "support/test_environment.h"
 
 namespace vantrel::test {
@@ -21,13 +22,6 @@ namespace {
 constexpr uid_t kNobody = 65534;
 constexpr char kSummaryEnd[] =
     "////////////////////////////////////////////////////////////////////////\r\n\r\n";
-
-int CountOf(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 
 // A complete log: the entries first, then exactly one summary, and nothing after it.
 void ExpectCompleteLog(const std::string& text, const std::string& entries) {

@@ -3,45 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "log/clog_service.h"
 #include "log/log_mode.h"
-#include "platform/process.h"
-#include "platform/registry.h"
 #include "platform/test_seam.h"
 #include "settings/settings_store.h"
+#include "support/service_fixture.h"
+#include "support/settings_values.h"
 #include "support/test_environment.h"
 
 namespace vantrel {
 namespace {
 
-constexpr char kProcessKey[] = "/tmp/x/host";
-constexpr char kInstancePath[] = "/tmp/x/host\\proc1";
+using test::kInstancePath;
+using test::PutLogSetting;
 
-void SetDword(const std::string& instancePath, const std::string& logName, const char* valueName,
-              uint32_t value) {
-    platform::RegKey key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(ComposeSettingsKeyPath(instancePath, logName),
-                                     platform::kKeyAllAccess, &key),
-              platform::kErrorSuccess);
-    EXPECT_EQ(platform::RegSetValue(key, valueName, platform::kRegDword, &value, sizeof value),
-              platform::kErrorSuccess);
-    platform::RegCloseKey(key);
-}
-
-std::string ReadString(const std::string& logName, const char* valueName) {
-    platform::RegKey key = nullptr;
-    if (platform::RegOpenKey(ComposeSettingsKeyPath(kInstancePath, logName), platform::kKeyRead,
-                             &key) != platform::kErrorSuccess) {
-        return "<no key>";
-    }
-    char data[1024];
-    uint32_t size = sizeof data;
-    const long status = platform::RegQueryValue(key, valueName, nullptr, data, &size);
-    platform::RegCloseKey(key);
-    return status == platform::kErrorSuccess ? std::string(data, size) : "<no value>";
+std::optional<std::string> ReadString(const std::string& logName, const char* valueName) {
+    return test::GetValue(ComposeSettingsKeyPath(kInstancePath, logName), valueName);
 }
 
 class ServiceConfigTest : public ::testing::Test {
@@ -51,10 +32,7 @@ class ServiceConfigTest : public ::testing::Test {
     // Init as the manager calls it; the folder is given with its trailing separator.
     int32_t Init(const char* logName, uint32_t mode = LogModeFromSettings) {
         service = std::make_unique<CLogService>();
-        platform::ThreadHandle handle = nullptr;
-        EXPECT_TRUE(platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle));
-        return service->Init(kProcessKey, 1, 0, platform::GetCurrentProcessId(), handle,
-                             platform::GetCurrentThreadId(), mode, Folder().c_str(), logName);
+        return test::InitService(*service, Folder(), logName, mode);
     }
     std::string Folder() const { return root + "/proc1/"; }
     void TearDown() override {
@@ -105,8 +83,8 @@ TEST_F(ServiceConfigTest, FreshStoreGetsTheEightSettingsAndTheFolder) {
 }
 
 TEST_F(ServiceConfigTest, PresentValuesAreKeptAndMissingOnesComeFromTheDefaultsKey) {
-    SetDword(kDefaultsInstancePath, kDefaultsLogName, "NeedTimeStamp", 1);
-    SetDword(kInstancePath, "vantrel.log", "IndentSize", 5);
+    PutLogSetting(kDefaultsInstancePath, kDefaultsLogName, "NeedTimeStamp", 1);
+    PutLogSetting(kInstancePath, "vantrel.log", "IndentSize", 5);
     ASSERT_EQ(Init("vantrel.log"), 1);
     EXPECT_EQ(readSetting(Setting::IndentSize, kInstancePath, "vantrel.log"), 5u);
     EXPECT_EQ(readSetting(Setting::NeedTimeStamp, kInstancePath, "vantrel.log"), 1u);
@@ -130,7 +108,8 @@ TEST_P(ServiceModeTest, ModeFollowsTheSettings) {
                                                       {"HtmlDoc", c.htmlDoc},
                                                       {"OutDev", c.outDev}};
     for (const auto& value : values) {
-        SetDword(kInstancePath, "vantrel.log", value.first, static_cast<uint32_t>(value.second));
+        PutLogSetting(kInstancePath, "vantrel.log", value.first,
+                      static_cast<uint32_t>(value.second));
     }
     ASSERT_EQ(Init("vantrel.log"), 1);
     EXPECT_EQ(service->GetMode(), c.mode);
@@ -169,12 +148,8 @@ TEST_F(ServiceConfigTest, UnwritableStoreUsesFallbacksAndFails) {
 
 TEST_F(ServiceConfigTest, OpenFailureFailsInit) {
     service = std::make_unique<CLogService>();
-    platform::ThreadHandle handle = nullptr;
-    ASSERT_TRUE(platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle));
-    EXPECT_EQ(service->Init(kProcessKey, 1, 0, platform::GetCurrentProcessId(), handle,
-                            platform::GetCurrentThreadId(), LogModeFromSettings, "", "vantrel.log"),
-              0);
-    EXPECT_EQ(ReadString("vantrel.log", "LogFolderPath"), "<no value>");
+    EXPECT_EQ(test::InitService(*service, "", "vantrel.log"), 0);
+    EXPECT_EQ(ReadString("vantrel.log", "LogFolderPath"), std::nullopt);
     service.reset();
 }
 

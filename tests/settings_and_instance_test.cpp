@@ -2,7 +2,6 @@
 // against the real store and named mutexes.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "manager/log_service_mgr.h"
@@ -13,35 +12,16 @@
 #include "platform_config.h"
 #include "settings/process_identity.h"
 #include "settings/settings_store.h"
+#include "support/settings_values.h"
 
 namespace vantrel {
 namespace {
 
 const std::string kDefaultsKey = std::string(kRootSubKey) + "\\default settings\\proc\\log";
 
-void SetValue(const std::string& key, const char* name, uint32_t type, const void* data,
-              uint32_t size) {
-    platform::RegKey handle = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(key, platform::kKeyReadWrite, &handle), 0);
-    ASSERT_EQ(platform::RegSetValue(handle, name, type, data, size), 0);
-    platform::RegCloseKey(handle);
-}
-
-void SetDword(const std::string& key, const char* name, uint32_t value) {
-    SetValue(key, name, platform::kRegDword, &value, 4);
-}
-
-bool QueryValue(const std::string& key, const char* name, uint32_t* type, std::string* data) {
-    platform::RegKey handle = nullptr;
-    if (platform::RegOpenKey(key, platform::kKeyRead, &handle) != 0) return false;
-    char buffer[512];
-    uint32_t size = sizeof buffer;
-    long result = platform::RegQueryValue(handle, name, type, buffer, &size);
-    platform::RegCloseKey(handle);
-    if (result != 0) return false;
-    data->assign(buffer, size);
-    return true;
-}
+using test::GetValue;
+using test::PutDword;
+using test::PutValue;
 
 bool LoadDefaults(CLogServiceMgr& mgr) {
     return mgr.loadDefaultSettings(platform::GetCurrentProcess(), platform::GetCurrentProcessId(),
@@ -60,13 +40,10 @@ TEST(DefaultSettings, FirstLoadCreatesTheEightBuiltInDefaults) {
         {"HtmlDoc", 0},          {"OutDev", 0}};
     for (const auto& [name, value] : expected) {
         uint32_t type = 0;
-        std::string data;
-        ASSERT_TRUE(QueryValue(kDefaultsKey, name, &type, &data)) << name;
+        EXPECT_EQ(GetValue(kDefaultsKey, name, &type),
+                  std::string(reinterpret_cast<const char*>(&value), 4))
+            << name;
         EXPECT_EQ(type, platform::kRegDword) << name;
-        ASSERT_EQ(data.size(), 4u) << name;
-        uint32_t stored;
-        memcpy(&stored, data.data(), 4);
-        EXPECT_EQ(stored, value) << name;
     }
 }
 
@@ -75,8 +52,8 @@ TEST(DefaultSettings, SecondLoadKeepsEditedValuesAndRepairsAllOnes) {
         CLogServiceMgr first;
         ASSERT_TRUE(LoadDefaults(first));
     }
-    SetDword(kDefaultsKey, "IndentSize", 5);
-    SetDword(kDefaultsKey, "HtmlDoc", 0xFFFFFFFF);
+    PutDword(kDefaultsKey, "IndentSize", 5);
+    PutDword(kDefaultsKey, "HtmlDoc", 0xFFFFFFFF);
     CLogServiceMgr second;
     ASSERT_TRUE(LoadDefaults(second));
     EXPECT_EQ(second.readyLevel, 1);
@@ -98,19 +75,19 @@ TEST(SettingsStore, LogKeysCopyTheCurrentDefaultsAndKeepTheirOwn) {
         CLogServiceMgr mgr;
         ASSERT_TRUE(LoadDefaults(mgr));
     }
-    SetDword(kDefaultsKey, "IndentSize", 5);
+    PutDword(kDefaultsKey, "IndentSize", 5);
     ASSERT_TRUE(writeSettingDefault(Setting::IndentSize, "/x/app\\proc1", "new.log"));
     EXPECT_EQ(readSetting(Setting::IndentSize, "/x/app\\proc1", "new.log"), 5u);
 
-    SetDword(ComposeSettingsKeyPath("/x/app\\proc1", "old.log"), "IndentSize", 3);
+    PutDword(ComposeSettingsKeyPath("/x/app\\proc1", "old.log"), "IndentSize", 3);
     EXPECT_EQ(readSetting(Setting::IndentSize, "/x/app\\proc1", "old.log"), 3u);
 }
 
 TEST(SettingsStore, ValuesOfOtherTypesReadAsTheirFirstBytes) {
     const std::string key = ComposeSettingsKeyPath("/x/app\\proc1", "odd.log");
-    SetValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
+    PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
     EXPECT_EQ(readSetting(Setting::IndentSize, "/x/app\\proc1", "odd.log"), 0xFFFF0007u);
-    SetValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
+    PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
     EXPECT_EQ(readSetting(Setting::HtmlDoc, "/x/app\\proc1", "odd.log"), kMissingMarker);
     EXPECT_EQ(readSetting(Setting::OutDev, "/x/app\\proc1", "missing.log"), kMissingMarker);
 }
@@ -118,12 +95,10 @@ TEST(SettingsStore, ValuesOfOtherTypesReadAsTheirFirstBytes) {
 TEST(SettingsStore, LogFolderPathIsStoredWithoutTerminatingZero) {
     ASSERT_TRUE(writeLogFolderPath("/x/app\\proc1", "vantrel.log", "c:\\logs"));
     uint32_t type = 0;
-    std::string data;
-    ASSERT_TRUE(QueryValue(ComposeSettingsKeyPath("/x/app\\proc1", "vantrel.log"), "LogFolderPath",
-                           &type, &data));
+    EXPECT_EQ(
+        GetValue(ComposeSettingsKeyPath("/x/app\\proc1", "vantrel.log"), "LogFolderPath", &type),
+        "c:\\logs");  // 7 bytes: no terminating zero
     EXPECT_EQ(type, platform::kRegSz);
-    EXPECT_EQ(data, std::string("c:\\logs"));
-    EXPECT_EQ(data.size(), 7u);
 }
 
 TEST(ProcessIdentityNames, BuildersAndPathSplit) {
@@ -177,10 +152,9 @@ TEST_F(InstanceClaim, FirstProcessTakesNumberOneAndRecordsItsIdentity) {
     platform::SystemTime created;
     ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
     uint32_t type = 0;
-    std::string data;
-    ASSERT_TRUE(QueryValue(makeInstanceKeyPath(mgr.processKeyName, 1), "Identifier", &type, &data));
+    EXPECT_EQ(GetValue(makeInstanceKeyPath(mgr.processKeyName, 1), "Identifier", &type),
+              makeIdentity(platform::GetCurrentProcessId(), created));
     EXPECT_EQ(type, platform::kRegSz);
-    EXPECT_EQ(data, makeIdentity(platform::GetCurrentProcessId(), created));
 }
 
 TEST_F(InstanceClaim, HeldNumbersAreSkippedAndOwnRecordIsTakenAgain) {

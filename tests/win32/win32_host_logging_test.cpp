@@ -4,10 +4,10 @@
 
 #include <cstdio>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "support/log_text.h"
 #include "support/test_environment.h"
 #include "support/win32/host_process.h"
 #include "support/win32/registry_values.h"
@@ -18,12 +18,6 @@ namespace {
 
 void SetDefault(const char* name, uint32_t value) {
     SetDword("default settings\\proc\\log", name, value);
-}
-
-// Replaces the times of summary blocks by a fixed text, so files compare exactly.
-std::string MaskTimes(const std::string& text) {
-    static const std::regex logTime("Log Time: \\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}");
-    return std::regex_replace(text, logTime, "Log Time: <time>");
 }
 
 template <typename Host>
@@ -44,13 +38,6 @@ struct Ids {
 
 Ids IdsOf(const RunningHost& host) {
     return {host.pid(), host.loadingThreadId()};
-}
-
-int CountOf(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
 }
 
 TEST(Win32HostLogging, DefaultSettingsWriteTheEntryAndSummaryAtOnceAndTheNextRunBacksUp) {

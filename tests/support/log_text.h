@@ -1,0 +1,28 @@
+// Reading the texts of log files: counting parts, masking summary times, letter case.
+#pragma once
+
+#include <cctype>
+#include <regex>
+#include <string>
+
+namespace vantrel::test {
+
+inline int CountOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// Replaces the times of summary blocks by a fixed text, so files compare exactly.
+inline std::string MaskTimes(const std::string& text) {
+    static const std::regex logTime("Log Time: \\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}");
+    return std::regex_replace(text, logTime, "Log Time: <time>");
+}
+
+inline std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace vantrel::test

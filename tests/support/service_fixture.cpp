@@ -1,0 +1,70 @@
+#include "support/service_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+
+#include "platform/process.h"
+
+namespace vantrel::test {
+
+int32_t Log(CLog& log, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int32_t result = log.Printf(0, format, args);
+    va_end(args);
+    return result;
+}
+
+int32_t Picture(CLog& log, const char* imageName, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int32_t result = log.DrawBitmap(0, imageName, nullptr, format, args);
+    va_end(args);
+    return result;
+}
+
+int32_t InitService(CLogService& service, const std::string& folder, const char* logName,
+                    uint32_t mode, uint16_t atom, uint32_t loadingThreadId) {
+    platform::ThreadHandle handle = nullptr;
+    EXPECT_TRUE(platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle));
+    return service.Init(kProcessKey, 1, atom, platform::GetCurrentProcessId(), handle,
+                        loadingThreadId ? loadingThreadId : platform::GetCurrentThreadId(), mode,
+                        folder.c_str(), logName);
+}
+
+Worker::Worker() : thread_([this] { Loop(); }) {}
+
+void Worker::Run(std::function<void()> task) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    task_ = std::move(task);
+    pending_ = true;
+    changed_.notify_all();
+    changed_.wait(hold, [this] { return !pending_; });
+}
+
+void Worker::Stop() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        stopping_ = true;
+        changed_.notify_all();
+    }
+    thread_.join();
+}
+
+void Worker::Loop() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    for (;;) {
+        changed_.wait(hold, [this] { return pending_ || stopping_; });
+        if (!pending_) return;
+        std::function<void()> task = std::move(task_);
+        hold.unlock();
+        task();
+        hold.lock();
+        pending_ = false;
+        changed_.notify_all();
+    }
+}
+
+}  // namespace vantrel::test
