@@ -1,8 +1,6 @@
 // The registry calls of platform/registry.h on the POSIX store, as the settings code uses
 // them: where the store lives, handle rights, the query contract, faults, descriptors,
 // several threads and several processes, unwritable and corrupt stores.
-#include "platform/registry.h"
-
 #include <dirent.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -17,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/registry.h"
 #include "platform/test_seam.h"
 #include "registry_store.h"
 #include "support/test_environment.h"
@@ -32,7 +31,9 @@ using test::WriteFile;
 const char kSettingsKey[] = "Software\\Osmirel Systems\\Kelvra\\default settings\\proc\\log";
 
 // Where the store of the current test lives (the listener points XDG_CONFIG_HOME at it).
-std::string StorePath() { return RegistryStore::DefaultPath(); }
+std::string StorePath() {
+    return RegistryStore::DefaultPath();
+}
 
 int OpenDescriptors() {
     int count = 0;
@@ -93,16 +94,19 @@ std::string InChild(uid_t uid, const std::function<std::string()>& check) {
     return report;
 }
 
-#define CHILD_EXPECT_EQ(expected, actual)                                                  \
-    do {                                                                                   \
-        long got = (actual);                                                               \
-        if (got != (expected)) {                                                           \
-            report += std::string(#actual) + " gave " + std::to_string(got) + "; ";        \
-        }                                                                                  \
+#define CHILD_EXPECT_EQ(expected, actual)                                           \
+    do {                                                                            \
+        long got = (actual);                                                        \
+        if (got != (expected)) {                                                    \
+            report += std::string(#actual) + " gave " + std::to_string(got) + "; "; \
+        }                                                                           \
     } while (0)
 
-TEST(RegistryApi, StoreLivesInXdgConfigHomeWithPrivateModes) {
-    ASSERT_EQ(kErrorSuccess, SetDword("k", "v", 1));
+TEST(RegistryApi, StoreLivesInXdgConfigHomeWithPrivateModesWhateverTheUmask) {
+    const mode_t previous = umask(0);
+    const long created = SetDword("k", "v", 1);
+    umask(previous);
+    ASSERT_EQ(kErrorSuccess, created);
     struct stat info;
     ASSERT_EQ(0, stat(StorePath().c_str(), &info));
     EXPECT_EQ(0600u, info.st_mode & 0777);
@@ -166,10 +170,18 @@ TEST(RegistryApi, SettingsPatternsReadAndWrite) {
     EXPECT_EQ(kErrorMoreData, RegQueryValue(key, "LogFolderPath", nullptr, &number, &size));
     EXPECT_EQ(0xFFFFFFFFu, number);
     EXPECT_EQ(7u, size);
+    // A buffer of exactly the size, and a larger one: the data, and its size.
     char text[256];
+    memset(text, '#', sizeof text);
+    size = 7;
+    ASSERT_EQ(kErrorSuccess, RegQueryValue(key, "LogFolderPath", nullptr, text, &size));
+    EXPECT_EQ(folder + "#", std::string(text, 8));
     size = sizeof text;
     ASSERT_EQ(kErrorSuccess, RegQueryValue(key, "LogFolderPath", nullptr, text, &size));
     EXPECT_EQ(folder, std::string(text, size));
+    EXPECT_EQ(kErrorInvalidParameter, RegQueryValue(key, "LogFolderPath", nullptr, text, nullptr));
+    EXPECT_EQ(kErrorSuccess, RegQueryValue(key, "LogFolderPath", nullptr, nullptr, nullptr));
+    EXPECT_EQ(kErrorFileNotFound, RegQueryValue(key, "gone", nullptr, nullptr, &size));
     // Data shorter than the buffer replaces only its first bytes.
     const uint8_t two[2] = {0x05, 0x00};
     ASSERT_EQ(kErrorSuccess, RegSetValue(key, "Short", kRegBinary, two, 2));
@@ -263,8 +275,8 @@ TEST(RegistryApi, ReleaseLeavesNoDescriptorOpen) {
     ASSERT_EQ(kErrorSuccess, ReadDword("k", "v", &number));
     EXPECT_GT(OpenDescriptors(), before);  // the connection is open...
     ReleaseRegistryStore();
-    EXPECT_EQ(before, OpenDescriptors());  // ...and closed without a trace
-    ReleaseRegistryStore();                // twice is harmless
+    EXPECT_EQ(before, OpenDescriptors());                    // ...and closed without a trace
+    ReleaseRegistryStore();                                  // twice is harmless
     ASSERT_EQ(kErrorSuccess, ReadDword("k", "v", &number));  // and it opens again
     EXPECT_EQ(1u, number);
 }
@@ -324,7 +336,8 @@ TEST(RegistryApi, ProcessesCreatingAFreshStoreAtOnceAllSucceed) {
     }
     uint32_t number;
     for (int p = 0; p < kProcesses; ++p) {
-        ASSERT_EQ(kErrorSuccess, ReadDword(kSettingsKey, ("p" + std::to_string(p)).c_str(), &number));
+        ASSERT_EQ(kErrorSuccess,
+                  ReadDword(kSettingsKey, ("p" + std::to_string(p)).c_str(), &number));
         EXPECT_EQ(3u, number);
     }
     ASSERT_EQ(kErrorSuccess, ReadDword(kSettingsKey, "shared", &number));
@@ -353,7 +366,7 @@ TEST(RegistryApi, AForkedChildOpensItsOwnConnection) {
 // The store made by root, used by a user who may not write it: the real thing, not a mode
 // bit that root would ignore.
 class UnwritableStore : public ::testing::Test {
-protected:
+  protected:
     static constexpr uid_t kNobody = 65534;
 
     void SetUp() override {
@@ -362,7 +375,7 @@ protected:
         ReleaseRegistryStore();
         folder_ = config_ + "/vantrel";
         file_ = folder_ + "/registry.db";
-        chmod(config_.c_str(), 0755);  // the child must reach the store
+        chmod(config_.c_str(), 0755);          // the child must reach the store
         if (geteuid() != 0) uid_ = geteuid();  // without root, the modes hold for us as well
     }
 
@@ -463,7 +476,8 @@ TEST(RegistryApi, ACorruptStoreFailsEveryCallCleanly) {
 }
 
 TEST(RegistryApi, ATruncatedStoreFailsCleanly) {
-    for (int i = 0; i < 200; ++i) ASSERT_EQ(kErrorSuccess, SetDword("k" + std::to_string(i), "v", i));
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(kErrorSuccess, SetDword("k" + std::to_string(i), "v", i));
     ReleaseRegistryStore();
     std::string bytes = ReadFile(StorePath());
     WriteFile(StorePath(), bytes.substr(0, bytes.size() / 3));
