@@ -230,23 +230,21 @@ TEST_F(LogServiceTest, HtmlNamesAndDocumentAfterEveryEntry) {
                   kHtmlClosingLine);
 }
 
-TEST_F(LogServiceTest, NameWithoutDotMakesNoThreadLogs) {
-    CLogService& log = Start("trace");
-    ASSERT_EQ(initResult, 1);
-    EXPECT_EQ(Log(log, "lost\n"), 0);
-    EXPECT_EQ(Begin(log, 1), 0);
-    EXPECT_EQ(log.FuncEnd(0), 0);
-    EXPECT_EQ(Picture(log, "p.bmp", "x\n"), 0);
-    EXPECT_EQ(log.GetThreadLogCount(), 1u);
-    EXPECT_EQ(log.GetThreadLogAt(0), nullptr);
-}
-
-TEST_F(LogServiceTest, HtmlNameWithoutDotBeforeItsSuffixMakesNoThreadLogs) {
-    SetLogSetting("trace", "HtmlDoc", 1);
-    CLogService& log = Start("trace");
-    EXPECT_EQ(log.GetFileName(), "trace.htm");
-    EXPECT_EQ(Log(log, "lost\n"), 0);
-    EXPECT_EQ(log.GetThreadLogAt(0), nullptr);
+TEST_F(LogServiceTest, NameWithoutDotBeforeAnyHtmlSuffixMakesNoThreadLogs) {
+    for (uint32_t html : {0u, 1u}) {
+        SCOPED_TRACE(html);
+        SetLogSetting("trace", "HtmlDoc", html);
+        CLogService& log = Start("trace");
+        ASSERT_EQ(initResult, 1);
+        EXPECT_EQ(log.GetFileName(), html ? "trace.htm" : "trace");
+        EXPECT_EQ(Log(log, "lost\n"), 0);
+        EXPECT_EQ(Begin(log, 1), 0);
+        EXPECT_EQ(log.FuncEnd(0), 0);
+        EXPECT_EQ(Picture(log, "p.bmp", "x\n"), 0);
+        EXPECT_EQ(log.GetThreadLogCount(), 1u);
+        EXPECT_EQ(log.GetThreadLogAt(0), nullptr);
+        log.Close();
+    }
 }
 
 TEST_F(LogServiceTest, NullNamesAndFormatsDoNotCrash) {
