@@ -78,7 +78,8 @@ bool ConfigureLog(const char* logName, const LogSettings& settings) {
 const LoggingExports* Library() {
     static const LoggingExports* loaded = []() -> const LoggingExports* {
         PrepareEnvironment();
-        for (const char* logName : {kMemoryLog, kFunctionsLog, kBitmapsLog, kThreadsMemoryLog}) {
+        for (const char* logName :
+             {kMemoryLog, kFunctionsLog, kBitmapsLog, kOneThreadMemoryLog, kFourThreadsMemoryLog}) {
             if (!ConfigureLog(logName, LogSettings{0, 0})) return nullptr;
         }
         if (!ConfigureLog(kStampedLog, LogSettings{0, 1})) return nullptr;
@@ -95,7 +96,7 @@ const LoggingExports* Library() {
             !find(exports.funcEnd, "logFuncEndMgr_device_fname") ||
             !find(exports.drawBitmap, "logDrawBitmapMgr_deviceDefault_fname") ||
             !find(exports.recordBegin, "dtimerRecordBegin") ||
-            !find(exports.recordEnd, "dtimerRecordEnd"))
+            !find(exports.recordEnd, "dtimerRecordEnd") || !find(exports.reset, "dtimerReset"))
             return nullptr;
         return &exports;
     }();

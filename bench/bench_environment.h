@@ -20,6 +20,7 @@ struct LoggingExports {
                           ...) = nullptr;
     int64_t (*recordBegin)(int32_t index, int32_t countIt) = nullptr;
     int64_t (*recordEnd)(int32_t index) = nullptr;
+    void (*reset)(int32_t index) = nullptr;
 };
 
 // Settings of one log file name, written into the store before the library first serves it.
@@ -47,7 +48,8 @@ constexpr char kMemoryLog[] = "memory.log";
 constexpr char kFunctionsLog[] = "functions.log";
 constexpr char kStampedLog[] = "stamped.log";
 constexpr char kBitmapsLog[] = "bitmaps.log";
-constexpr char kThreadsMemoryLog[] = "threads_memory.log";
+constexpr char kOneThreadMemoryLog[] = "threads1_memory.log";
+constexpr char kFourThreadsMemoryLog[] = "threads4_memory.log";
 
 // The real library, loaded once into this process with the memory-mode logs configured
 // (nullptr when either fails).

@@ -3,15 +3,13 @@
 // use cost. The dtimer benchmarks call the exports of the real library; the table ones call
 // the same code in this process.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
-#include <stdlib.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <string>
 
+#include "bench_environment.h"
 #include "timer/timer_table.h"
 
 namespace {
@@ -28,22 +26,16 @@ struct DtimerExports {
     void (*reset)(int32_t) = nullptr;
 };
 
-// Loads the library once, with its settings store and runtime folder in a temporary folder.
+// The library as the other benchmarks load it: one copy per process, so that every case
+// finds the settings store and runtime folder it was loaded with.
 const DtimerExports* LoadedDtimer() {
     static const DtimerExports* exports = []() -> const DtimerExports* {
-        char folder[] = "/tmp/vantrel-bench-XXXXXX";
-        if (!mkdtemp(folder)) return nullptr;
-        setenv("XDG_CONFIG_HOME", folder, 1);
-        setenv("XDG_RUNTIME_DIR", folder, 1);
-        void* library = dlopen(VANTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        const vantrel::bench::LoggingExports* library = vantrel::bench::Library();
         if (!library) return nullptr;
         static DtimerExports loaded;
-        loaded.recordBegin =
-            reinterpret_cast<decltype(loaded.recordBegin)>(dlsym(library, "dtimerRecordBegin"));
-        loaded.recordEnd =
-            reinterpret_cast<decltype(loaded.recordEnd)>(dlsym(library, "dtimerRecordEnd"));
-        loaded.reset = reinterpret_cast<decltype(loaded.reset)>(dlsym(library, "dtimerReset"));
-        if (!loaded.recordBegin || !loaded.recordEnd || !loaded.reset) return nullptr;
+        loaded.recordBegin = library->recordBegin;
+        loaded.recordEnd = library->recordEnd;
+        loaded.reset = library->reset;
         return &loaded;
     }();
     return exports;
