@@ -8,6 +8,8 @@ scripts/setup.sh
 cmake --preset default -DVANTREL_BUILD_BENCH=ON
 cmake --build --preset default
 ctest --preset default -j2
+# Formatting and clang-tidy.
+scripts/lint.sh
 # The suite again under AddressSanitizer+UBSan and ThreadSanitizer, the demo under valgrind,
 # then each fuzz target for a bounded time (VANTREL_FUZZ_SECONDS, 0 skips fuzzing).
 scripts/test-sanitizers.sh

@@ -1,13 +1,14 @@
 // The .reg file parser of vantrel-reg: a pure function from text to operations, or to an
 // error with its line. Also the writer, whose output the parser must read back exactly.
-#include "key_path.h"
 #include "reg_file_parser.h"
-#include "reg_file_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "key_path.h"
+#include "reg_file_writer.h"
 
 namespace vantrel::reg {
 namespace {
@@ -16,7 +17,9 @@ using Kind = RegFileOperation::Kind;
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 
-RegFileParse Parse(const std::string& body) { return ParseRegFile(kHeader + body); }
+RegFileParse Parse(const std::string& body) {
+    return ParseRegFile(kHeader + body);
+}
 
 // Expects a parse error on `line` whose message contains `fragment`.
 void ExpectError(const std::string& text, int line, const std::string& fragment) {
@@ -105,7 +108,8 @@ TEST(RegFileParser, ContinuedHexLinesAndSpacing) {
 
 TEST(RegFileParser, AcceptsBomsLineEndsAndRegedit4) {
     const std::string body = "[HKCU\\K]\r\n\"v\"=\"x\"\r\n";
-    EXPECT_TRUE(ParseRegFile("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n" + body).ok());
+    EXPECT_TRUE(
+        ParseRegFile("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n" + body).ok());
     EXPECT_TRUE(ParseRegFile("REGEDIT4\n\n" + body).ok());
     // UTF-16LE with its BOM, as reg.exe writes it.
     std::string utf8 = "Windows Registry Editor Version 5.00\r\n\r\n" + body;

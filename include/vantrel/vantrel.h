@@ -57,9 +57,8 @@ VANTREL_API int32_t VANTREL_CALL logPrintfMgr_deviceDefault_fname(
     const char* fname, VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(2);
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_device_fnameDefault(
     int32_t device, VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(2);
-VANTREL_API int32_t VANTREL_CALL
-logPrintfMgr_deviceDefault_fnameDefault(VANTREL_FORMAT_STRING const char* fmt, ...)
-    VANTREL_PRINTF_FORMAT(1);
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr_deviceDefault_fnameDefault(
+    VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(1);
 
 /* Bitmap snapshots: bitmap points at a packed DIB (a 40-byte BITMAPINFOHEADER, its colour
  * table, then the pixels); it is saved as a BMP file in the log's "img" folder under
@@ -71,8 +70,8 @@ VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fname(
     const char* fname, const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt,
     ...) VANTREL_PRINTF_FORMAT(4);
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_device_fnameDefault(
-    int32_t device, const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt,
-    ...) VANTREL_PRINTF_FORMAT(4);
+    int32_t device, const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt, ...)
+    VANTREL_PRINTF_FORMAT(4);
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fnameDefault(
     const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt, ...)
     VANTREL_PRINTF_FORMAT(3);

@@ -18,7 +18,7 @@ namespace vantrel {
 // Writes the function-begin entry on construction and the function-end entry on every exit
 // of its scope: normal return, early return or exception.
 class FunctionScope {
-public:
+  public:
     FunctionScope(const char* fileName, const char* functionName) noexcept : fileName_(fileName) {
         logFuncBeginMgr_device_fname(fileName_, 0, functionName);
     }
@@ -26,13 +26,13 @@ public:
     FunctionScope(const FunctionScope&) = delete;
     FunctionScope& operator=(const FunctionScope&) = delete;
 
-private:
+  private:
     const char* fileName_;
 };
 
 // Measures its scope on one stopwatch timer, counting the measurement.
 class TimerScope {
-public:
+  public:
     explicit TimerScope(int index, bool countIt = true) noexcept : index_(index) {
         dtimerRecordBegin(index_, countIt ? 1 : 0);
     }
@@ -40,7 +40,7 @@ public:
     TimerScope(const TimerScope&) = delete;
     TimerScope& operator=(const TimerScope&) = delete;
 
-private:
+  private:
     int index_;
 };
 
@@ -60,8 +60,9 @@ private:
 #else
 #define VANTREL_FUNCTION_NAME __func__
 #endif
-#define VANTREL_FUNC(fileName) \
-    ::vantrel::FunctionScope VANTREL_CONCAT(vantrelScope_, __LINE__)(fileName, VANTREL_FUNCTION_NAME)
+#define VANTREL_FUNC(fileName)                                                 \
+    ::vantrel::FunctionScope VANTREL_CONCAT(vantrelScope_, __LINE__)(fileName, \
+                                                                     VANTREL_FUNCTION_NAME)
 #define VANTREL_FUNC_NAMED(fileName, functionName) \
     ::vantrel::FunctionScope VANTREL_CONCAT(vantrelScope_, __LINE__)(fileName, functionName)
 #define VANTREL_TIMER(index) ::vantrel::TimerScope VANTREL_CONCAT(vantrelTimer_, __LINE__)(index)

@@ -17,10 +17,11 @@ size_t FormatStamp(char* out, size_t size, const char* open, const char* close) 
     if (size == 0) return 0;
     char text[64];
     const size_t openLength = std::strlen(open);
-    std::memcpy(text, open, openLength);
+    // text is assembled without terminators and ended once, when it is copied out.
+    std::memcpy(text, open, openLength);  // NOLINT(bugprone-not-null-terminated-result)
     size_t length = openLength + FormatClockTime(text + openLength, platform::GetLocalTime());
     const size_t closeLength = std::strlen(close);
-    std::memcpy(text + length, close, closeLength);
+    std::memcpy(text + length, close, closeLength);  // NOLINT(bugprone-not-null-terminated-result)
     length += closeLength;
     if (length > size - 1) length = size - 1;
     std::memcpy(out, text, length);

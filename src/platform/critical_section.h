@@ -6,17 +6,17 @@
 namespace vantrel::platform {
 
 class CriticalSection {
-public:
+  public:
     void Enter() { mutex_.lock(); }
     void Leave() { mutex_.unlock(); }
 
-private:
+  private:
     std::recursive_mutex mutex_;
 };
 
 // Enters on construction, leaves on destruction.
 class CriticalSectionGuard {
-public:
+  public:
     explicit CriticalSectionGuard(CriticalSection& section) : section_(section) {
         section_.Enter();
     }
@@ -24,7 +24,7 @@ public:
     CriticalSectionGuard(const CriticalSectionGuard&) = delete;
     CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
 
-private:
+  private:
     CriticalSection& section_;
 };
 

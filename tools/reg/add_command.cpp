@@ -33,8 +33,8 @@ int RunAdd(const Arguments& arguments) {
     if (!ParseData(type, arguments.data, separator, &bytes, &error)) return Failed(error);
     // As reg.exe: a key alone unless a value is named or data or a type is given (then the
     // unnamed value when no name is).
-    bool setValue = arguments.hasValueName || arguments.defaultValue || arguments.hasData ||
-                    arguments.hasType;
+    bool setValue =
+        arguments.hasValueName || arguments.defaultValue || arguments.hasData || arguments.hasType;
     std::string valueName = arguments.hasValueName ? arguments.valueName : std::string();
 
     RegistryStore store;

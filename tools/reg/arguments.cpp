@@ -6,8 +6,19 @@ namespace vantrel::reg {
 
 namespace {
 
-enum class Switch { None, ValueName, DefaultValue, AllValues, Recurse, Separator, Force,
-                    Overwrite, Type, Data, View };
+enum class Switch {
+    None,
+    ValueName,
+    DefaultValue,
+    AllValues,
+    Recurse,
+    Separator,
+    Force,
+    Overwrite,
+    Type,
+    Data,
+    View
+};
 
 struct CommandGrammar {
     const char* name;
@@ -37,7 +48,8 @@ Switch Classify(const CommandGrammar& grammar, bool recurseMeansS, const std::st
     *foreign = false;
     if (word.size() < 2 || (word[0] != '/' && word[0] != '-')) return Switch::None;
     std::string name = Lower(word.substr(1));
-    static const char* const kAll[] = {"v", "ve", "va", "s", "t", "d", "f", "y", "reg:32", "reg:64"};
+    static const char* const kAll[] = {"v", "ve", "va", "s",      "t",
+                                       "d", "f",  "y",  "reg:32", "reg:64"};
     bool known = false;
     for (const char* each : kAll) known = known || name == each;
     if (!known) return Switch::None;  // e.g. an absolute file name
@@ -90,8 +102,8 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments* arguments,
         bool foreign;
         Switch which = Classify(*grammar, arguments->command == "query", word, &foreign);
         if (foreign) {
-            *error = "Invalid syntax: " + word + " is not a switch of " + arguments->command +
-                     "." + usage;
+            *error = "Invalid syntax: " + word + " is not a switch of " + arguments->command + "." +
+                     usage;
             return false;
         }
         if (which == Switch::None) {
@@ -121,12 +133,23 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments* arguments,
                 arguments->hasSeparator = true;
                 operand = &arguments->separator;
                 break;
-            case Switch::DefaultValue: arguments->defaultValue = true; break;
-            case Switch::AllValues: arguments->allValues = true; break;
-            case Switch::Recurse: arguments->recurse = true; break;
-            case Switch::Force: arguments->force = true; break;
-            case Switch::Overwrite: arguments->overwrite = true; break;
-            default: break;
+            case Switch::DefaultValue:
+                arguments->defaultValue = true;
+                break;
+            case Switch::AllValues:
+                arguments->allValues = true;
+                break;
+            case Switch::Recurse:
+                arguments->recurse = true;
+                break;
+            case Switch::Force:
+                arguments->force = true;
+                break;
+            case Switch::Overwrite:
+                arguments->overwrite = true;
+                break;
+            default:
+                break;
         }
         if (operand) {
             // The word after it is taken as it is, even when it starts with "/" or "-".
@@ -139,11 +162,9 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments* arguments,
     }
     if (arguments->operands.size() != grammar->operands) {
         *error = std::string("Invalid syntax: ") +
-                 (arguments->operands.size() < grammar->operands ? "missing operand."
-                                                                 : "unexpected argument \"" +
-                                                                       arguments->operands
-                                                                           [grammar->operands] +
-                                                                       "\".") +
+                 (arguments->operands.size() < grammar->operands
+                      ? "missing operand."
+                      : "unexpected argument \"" + arguments->operands[grammar->operands] + "\".") +
                  usage;
         return false;
     }

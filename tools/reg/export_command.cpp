@@ -67,8 +67,8 @@ int RunExport(const Arguments& arguments) {
     bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
     int closeError = std::fclose(out) == 0 ? 0 : errno;
     if (!written || closeError) {
-        return Failed("Cannot write " + file + ": " +
-                      std::strerror(closeError ? closeError : EIO) + ".");
+        return Failed("Cannot write " + file + ": " + std::strerror(closeError ? closeError : EIO) +
+                      ".");
     }
     return Succeeded();
 }

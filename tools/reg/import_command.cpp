@@ -45,8 +45,8 @@ long Apply(RegistryStore& store, const RegFileOperation& operation, int64_t* key
             return error == platform::kErrorSuccess ? store.DeleteTree(doomed) : error;
         }
         case Kind::SetValue:
-            return store.SetValue(*key, operation.valueName, operation.type,
-                                  operation.data.data(), operation.data.size());
+            return store.SetValue(*key, operation.valueName, operation.type, operation.data.data(),
+                                  operation.data.size());
         case Kind::DeleteValue: {
             long error = store.DeleteValue(*key, operation.valueName);
             return error == platform::kErrorFileNotFound ? platform::kErrorSuccess : error;

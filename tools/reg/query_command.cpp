@@ -63,8 +63,8 @@ long QueryValue(RegistryStore& store, int64_t key, const std::string& keyName,
     std::vector<RegistryStore::SubKey> subKeys;
     if ((error = store.EnumSubKeys(key, &subKeys)) != platform::kErrorSuccess) return error;
     for (const RegistryStore::SubKey& subKey : subKeys) {
-        error = QueryValue(store, subKey.id, keyName + "\\" + subKey.name, valueName, true, found,
-                           out);
+        error =
+            QueryValue(store, subKey.id, keyName + "\\" + subKey.name, valueName, true, found, out);
         if (error != platform::kErrorSuccess) return error;
     }
     return platform::kErrorSuccess;

@@ -14,7 +14,9 @@ struct ParseError {
     std::string message;
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view TrimLeft(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -56,8 +58,9 @@ bool Decode(std::string_view raw, std::string* text, ParseError* error) {
         for (size_t i = 2; i + 1 < raw.size(); i += 2) {
             unsigned unit = static_cast<uint8_t>(raw[i]) | static_cast<uint8_t>(raw[i + 1]) << 8;
             if (unit > 0xFF) {
-                *error = {line, "a character above U+00FF cannot be stored (names and strings "
-                                "are single-byte)"};
+                *error = {line,
+                          "a character above U+00FF cannot be stored (names and strings "
+                          "are single-byte)"};
                 return false;
             }
             if (unit == '\n') ++line;
@@ -105,10 +108,18 @@ bool ReadQuoted(std::string_view* text, std::string* out, std::string* error) {
         }
         if (++i == text->size()) break;
         switch ((*text)[i]) {
-            case '\\': out->push_back('\\'); break;
-            case '"': out->push_back('"'); break;
-            case 'n': out->push_back('\n'); break;
-            case 'r': out->push_back('\r'); break;
+            case '\\':
+                out->push_back('\\');
+                break;
+            case '"':
+                out->push_back('"');
+                break;
+            case 'n':
+                out->push_back('\n');
+                break;
+            case 'r':
+                out->push_back('\r');
+                break;
             default:
                 *error = std::string("unknown escape \\") + (*text)[i] +
                          " in a quoted string (write a backslash as \\\\)";
@@ -120,7 +131,7 @@ bool ReadQuoted(std::string_view* text, std::string* out, std::string* error) {
 }
 
 class Parser {
-public:
+  public:
     explicit Parser(std::vector<std::string_view> lines) : lines_(std::move(lines)) {}
 
     bool Run(std::vector<Operation>* operations, ParseError* error) {
@@ -129,13 +140,14 @@ public:
         if (lines_.empty()) return Fail(1, "the file is empty");
         std::string_view header = TrimRight(lines_[0]);
         if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") {
-            return Fail(1, "not a registry file: the first line must be \"Windows Registry "
-                           "Editor Version 5.00\"");
+            return Fail(1,
+                        "not a registry file: the first line must be \"Windows Registry "
+                        "Editor Version 5.00\"");
         }
         for (index_ = 1; index_ < lines_.size(); ++index_) {
             std::string_view line = TrimLeft(lines_[index_]);
             if (line.empty() || line[0] == ';') continue;
-            bool ok = line[0] == '['                  ? Section(line)
+            bool ok = line[0] == '['                     ? Section(line)
                       : line[0] == '"' || line[0] == '@' ? ValueLine(line)
                                                          : Fail(LineNumber(), "unrecognized line");
             if (!ok) return false;
@@ -143,7 +155,7 @@ public:
         return true;
     }
 
-private:
+  private:
     int LineNumber() const { return static_cast<int>(index_) + 1; }
 
     bool Fail(int line, std::string message) {
@@ -210,8 +222,9 @@ private:
         } else if (StartsWithIgnoringCase(line, "hex(")) {
             ok = HexType(line.substr(4), &operation);
         } else {
-            return Fail(start, "unrecognized value data (expected \"text\", dword:, hex:, "
-                               "hex(N): or -)");
+            return Fail(start,
+                        "unrecognized value data (expected \"text\", dword:, hex:, "
+                        "hex(N): or -)");
         }
         if (!ok) return false;
         operations_->push_back(std::move(operation));
@@ -262,7 +275,8 @@ private:
                 size_t comma = text.find(',', position);
                 bool last = comma == std::string_view::npos;
                 if (last) comma = text.size();
-                std::string_view token = TrimRight(TrimLeft(text.substr(position, comma - position)));
+                std::string_view token =
+                    TrimRight(TrimLeft(text.substr(position, comma - position)));
                 position = comma + 1;
                 // "xx," before a continuation leaves one empty token at the end.
                 if (token.empty() && last && more) break;

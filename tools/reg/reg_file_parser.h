@@ -18,11 +18,11 @@ struct RegFileOperation {
         DeleteValue,  // "Name"=-
     };
     Kind kind = Kind::CreateKey;
-    int line = 0;          // 1-based line where the entry starts
-    std::string keyPath;   // below HKEY_CURRENT_USER, normalized; for values, their section's
-    std::string valueName; // "" = the default value (@)
+    int line = 0;           // 1-based line where the entry starts
+    std::string keyPath;    // below HKEY_CURRENT_USER, normalized; for values, their section's
+    std::string valueName;  // "" = the default value (@)
     uint32_t type = 0;
-    std::string data;      // raw bytes; strings without a terminating zero
+    std::string data;  // raw bytes; strings without a terminating zero
 };
 
 struct RegFileParse {

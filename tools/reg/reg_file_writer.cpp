@@ -17,11 +17,20 @@ std::string Quoted(const std::string& text) {
     std::string quoted = "\"";
     for (char c : text) {
         switch (c) {
-            case '\\': quoted += "\\\\"; break;
-            case '"': quoted += "\\\""; break;
-            case '\n': quoted += "\\n"; break;
-            case '\r': quoted += "\\r"; break;
-            default: quoted.push_back(c);
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            default:
+                quoted.push_back(c);
         }
     }
     return quoted + "\"";

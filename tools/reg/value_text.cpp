@@ -36,7 +36,9 @@ constexpr TypeEntry kTypes[] = {
     {"REG_QWORD", kRegQword, true},
 };
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -167,8 +169,9 @@ bool ParseData(uint32_t type, std::string_view text, char separator, std::string
             std::vector<std::string> items;
             std::string item;
             for (size_t i = 0; i < text.size(); ++i) {
-                bool split = separator ? text[i] == separator
-                                       : text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '0';
+                bool split = separator
+                                 ? text[i] == separator
+                                 : text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '0';
                 if (!split) {
                     item.push_back(text[i]);
                     continue;
@@ -177,7 +180,8 @@ bool ParseData(uint32_t type, std::string_view text, char separator, std::string
                 items.push_back(std::move(item));
                 item.clear();
             }
-            if (!item.empty()) items.push_back(std::move(item));  // a trailing separator ends the list
+            if (!item.empty())
+                items.push_back(std::move(item));  // a trailing separator ends the list
             for (const std::string& each : items) {
                 if (each.empty()) {
                     *error = "Invalid REG_MULTI_SZ data: an item is empty.";

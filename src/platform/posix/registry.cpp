@@ -60,7 +60,9 @@ RegistryStore* Store(long* error) {
 }
 
 // Keys that need write rights fail as access denied where there is no store to write to.
-long WriteFailure(long error) { return error == kErrorFileNotFound ? kErrorAccessDenied : error; }
+long WriteFailure(long error) {
+    return error == kErrorFileNotFound ? kErrorAccessDenied : error;
+}
 
 long NewHandle(int64_t id, uint32_t rights, RegKey* key) {
     *key = new (std::nothrow) RegKeyObject{id, rights};
@@ -122,7 +124,9 @@ long RegSetValue(RegKey key, const char* name, uint32_t type, const void* data, 
                               data, size);
 }
 
-void RegCloseKey(RegKey key) { delete key; }
+void RegCloseKey(RegKey key) {
+    delete key;
+}
 
 void ReleaseRegistryStore() {
     std::lock_guard<std::mutex> guard(storeLock);
