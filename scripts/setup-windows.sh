@@ -8,14 +8,4 @@ packages=(cmake ninja-build googletest
           gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix
           gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
           wine64)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "installing: ${missing[*]}"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+"$(dirname "$0")/install-missing-packages.sh" --no-install-recommends "${packages[@]}"

@@ -38,18 +38,7 @@ TEST(HostLifecycle, FirstLoadCreatesDefaultsAndTheInstanceRecord) {
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     ASSERT_EQ(run.lines, std::vector<std::string>{"9"});
     const std::string defaults = ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName);
-    const std::pair<const char*, uint32_t> expected[] = {
-        {"NeedTimeStamp", 0},    {"ShowThreadId", 1},
-        {"CacheSize(KB)", 256},  {"CreateNewLogFile", 1},
-        {"WriteImmediately", 1}, {"IndentSize", 3},
-        {"HtmlDoc", 0},          {"OutDev", 0}};
-    for (const auto& [name, value] : expected) {
-        uint32_t type = 0;
-        EXPECT_EQ(GetValue(defaults, name, &type),
-                  std::string(reinterpret_cast<const char*>(&value), 4))
-            << name;
-        EXPECT_EQ(type, platform::kRegDword) << name;
-    }
+    ExpectBuiltInDefaults(defaults);
     uint32_t type = 0;
     const auto identifier =
         GetValue(makeInstanceKeyPath(Lower(host.exePath), 1), "Identifier", &type);

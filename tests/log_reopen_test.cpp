@@ -12,28 +12,16 @@
 #include "log/log_mode.h"
 #include "platform/process.h"
 #include "platform/test_seam.h"
+#include "support/service_fixture.h"
 #include "support/test_environment.h"
 
 namespace vantrel {
 namespace {
 
+using test::Log;
+using test::Picture;
+
 const platform::SystemTime kFixedTime{2026, 12, 5, 4, 16, 5, 21, 123};
-
-int32_t Log(CLog& log, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int32_t result = log.Printf(0, format, args);
-    va_end(args);
-    return result;
-}
-
-int32_t Picture(CLog& log, const char* imageName, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int32_t result = log.DrawBitmap(0, imageName, nullptr, format, args);
-    va_end(args);
-    return result;
-}
 
 class LogReopenTest : public ::testing::Test {
   protected:

@@ -33,18 +33,7 @@ TEST(DefaultSettings, FirstLoadCreatesTheEightBuiltInDefaults) {
     CLogServiceMgr mgr;
     ASSERT_TRUE(LoadDefaults(mgr));
     EXPECT_EQ(mgr.readyLevel, 1);
-    const std::pair<const char*, uint32_t> expected[] = {
-        {"NeedTimeStamp", 0},    {"ShowThreadId", 1},
-        {"CacheSize(KB)", 256},  {"CreateNewLogFile", 1},
-        {"WriteImmediately", 1}, {"IndentSize", 3},
-        {"HtmlDoc", 0},          {"OutDev", 0}};
-    for (const auto& [name, value] : expected) {
-        uint32_t type = 0;
-        EXPECT_EQ(GetValue(kDefaultsKey, name, &type),
-                  std::string(reinterpret_cast<const char*>(&value), 4))
-            << name;
-        EXPECT_EQ(type, platform::kRegDword) << name;
-    }
+    test::ExpectBuiltInDefaults(kDefaultsKey);
 }
 
 TEST(DefaultSettings, SecondLoadKeepsEditedValuesAndRepairsAllOnes) {

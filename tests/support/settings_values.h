@@ -24,4 +24,7 @@ void PutDefaultSetting(const char* name, uint32_t value);
 std::optional<std::string> GetValue(const std::string& keyPath, const char* name,
                                     uint32_t* type = nullptr);
 
+// Checks that the key holds the eight settings as REG_DWORD with their built-in defaults.
+void ExpectBuiltInDefaults(const std::string& keyPath);
+
 }  // namespace vantrel::test
