@@ -50,36 +50,50 @@ extern "C" {
 /* Printf entries. fname selects the log file (letters, digits, "_" and "." only, compared
  * without regard to case); the Default variants use "vantrel.log" and device 0. The device
  * number is accepted and never changes the output. End the format with "\n" to end the line. */
+/* Writes the formatted message to the log fname; 1 when it was taken, 0 when not (library not
+ * ready, bad name, file unavailable). Any thread. */
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_device_fname(const char* fname, int32_t device,
                                                            VANTREL_FORMAT_STRING const char* fmt,
                                                            ...) VANTREL_PRINTF_FORMAT(3);
+/* As above, device 0. */
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_deviceDefault_fname(
     const char* fname, VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(2);
+/* As above, to "vantrel.log". */
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_device_fnameDefault(
     int32_t device, VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(2);
+/* As above, device 0, to "vantrel.log". */
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_deviceDefault_fnameDefault(
     VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(1);
 
 /* Bitmap snapshots: bitmap points at a packed DIB (a 40-byte BITMAPINFOHEADER, its colour
  * table, then the pixels); it is saved as a BMP file in the log's "img" folder under
  * imageName (NULL: a name is made up) and an image tag followed by the message is logged. */
+/* Saves bitmap under img/imageName of the log fname and logs its tag and the message; the
+ * result is that of the entry (a file that could not be written still gets its entry). Any
+ * thread. */
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_device_fname(
     const char* fname, int32_t device, const char* imageName, void* bitmap,
     VANTREL_FORMAT_STRING const char* fmt, ...) VANTREL_PRINTF_FORMAT(5);
+/* As above, device 0. */
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fname(
     const char* fname, const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt,
     ...) VANTREL_PRINTF_FORMAT(4);
+/* As above, to "vantrel.log". */
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_device_fnameDefault(
     int32_t device, const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt, ...)
     VANTREL_PRINTF_FORMAT(4);
+/* As above, device 0, to "vantrel.log". */
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fnameDefault(
     const char* imageName, void* bitmap, VANTREL_FORMAT_STRING const char* fmt, ...)
     VANTREL_PRINTF_FORMAT(3);
 
 /* Function scopes: a begin line "name" with "{" below it, one indentation level deeper for
  * the calling thread, and "}" at the end. Pair every begin with an end on the same thread. */
+/* Writes funcName (a trailing line end dropped; never used as a format) and "{", then indents
+ * the calling thread's entries one level deeper; 1 or 0 as above. */
 VANTREL_API int32_t VANTREL_CALL logFuncBeginMgr_device_fname(const char* fname, int32_t device,
                                                               const char* funcName);
+/* Goes back one level and writes "}"; 1 or 0 as above. */
 VANTREL_API int32_t VANTREL_CALL logFuncEndMgr_device_fname(const char* fname, int32_t device);
 
 /* Kept for callers built against older headers: they accept anything, do nothing, return 1. */
@@ -95,11 +109,18 @@ VANTREL_API int32_t VANTREL_CALL logFuncEndMgr(const char* fname, ...);
 
 /* Stopwatch timers 0..31. Timers 1..18 only run once timer 0 has been begun with countIt set
  * (render timers); 19..31 always run. An index outside 0..31 is ignored (results 0). */
+/* Starts a measurement (counted when countIt is not 0); returns the begin time in us, 0 when a
+ * render timer is gated off. */
 VANTREL_API int64_t VANTREL_CALL dtimerRecordBegin(int32_t index, int32_t countIt);
+/* Adds the time since the last begin; returns the end time in us (0 when gated off). */
 VANTREL_API int64_t VANTREL_CALL dtimerRecordEnd(int32_t index);
+/* Total measured time in us. */
 VANTREL_API int64_t VANTREL_CALL dtimerGetElapsed(int32_t index);
+/* Number of counted measurements. */
 VANTREL_API int32_t VANTREL_CALL dtimerGetCount(int32_t index);
+/* Total / count in us, 0 without a count. */
 VANTREL_API int64_t VANTREL_CALL dtimerGetAverageElapsed(int32_t index);
+/* Clears total and count (of timer 0: gates timers 1..18 off again). */
 VANTREL_API void VANTREL_CALL dtimerReset(int32_t index);
 
 #ifdef __cplusplus
