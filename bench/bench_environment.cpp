@@ -118,4 +118,16 @@ uint64_t ResidentBytes() {
     return got == 2 ? resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
+void LogEntriesWhileRunning(benchmark::State& state, const LoggingExports& library,
+                            const char* logName) {
+    int i = 0;
+    for (auto _ : state) {
+        if (!library.printf(logName, kEntryFormat, ++i, kFrameName)) {
+            state.SkipWithError("logging failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 }  // namespace vantrel::bench

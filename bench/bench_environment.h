@@ -3,6 +3,8 @@
 // select a mode, and the entry every case logs.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <string>
 
@@ -57,6 +59,11 @@ const LoggingExports* Library();
 
 // The folder the loaded library writes its logs into (the instance folder of proc1).
 std::string LogFolder();
+
+// The timed loop of the entry cases: one printf entry of the shared message per iteration to
+// logName; a refused entry ends the case with an error.
+void LogEntriesWhileRunning(benchmark::State& state, const LoggingExports& library,
+                            const char* logName);
 
 // Resident memory of this process in bytes.
 uint64_t ResidentBytes();

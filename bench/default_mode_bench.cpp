@@ -35,14 +35,7 @@ void VantrelEntries(benchmark::State& state, const char* logName, int alreadyLog
         for (int i = 0; i < alreadyLogged || i == 0; ++i)
             library->printf(logName, kEntryFormat, i, kFrameName);
     }
-    int i = 0;
-    for (auto _ : state) {
-        if (!library->printf(logName, kEntryFormat, ++i, kFrameName)) {
-            state.SkipWithError("logging failed");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations());
+    LogEntriesWhileRunning(state, *library, logName);
 }
 
 void BM_DefaultEntry_Vantrel(benchmark::State& state) {

@@ -28,16 +28,9 @@ void BM_MemoryEntry_Vantrel(benchmark::State& state) {
     const std::string path = LogFolder() + "/" + kMemoryLog;
     std::error_code ignored;
     const auto sizeBefore = std::filesystem::file_size(path, ignored);
-    int i = 0;
-    for (auto _ : state) {
-        if (!library->printf(kMemoryLog, kEntryFormat, ++i, kFrameName)) {
-            state.SkipWithError("logging failed");
-            break;
-        }
-    }
+    LogEntriesWhileRunning(state, *library, kMemoryLog);
     if (std::filesystem::file_size(path, ignored) != sizeBefore)
         state.SkipWithError("the log is not in memory mode");
-    state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_MemoryEntry_Vantrel);
 

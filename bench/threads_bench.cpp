@@ -16,14 +16,7 @@ void ThreadsLogging(benchmark::State& state, const char* logName) {
     }
     // The first call of a thread creates its log (and the first of all, the service).
     library->printf(logName, "warm-up\n");
-    int i = 0;
-    for (auto _ : state) {
-        if (!library->printf(logName, kEntryFormat, ++i, kFrameName)) {
-            state.SkipWithError("logging failed");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations());
+    LogEntriesWhileRunning(state, *library, logName);
 }
 
 // One log per thread count: in the default mode every merge rewrites the texts of the

@@ -6,8 +6,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "platform/registry.h"
@@ -65,18 +63,6 @@ void UseFreshEnvironment() {
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     platform::ReleaseRegistryStore();
     platform::testing::ClearFaults();
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
 }
 
 bool PathExists(const std::string& path) {

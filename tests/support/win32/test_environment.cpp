@@ -8,8 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "platform/registry.h"
@@ -112,18 +110,6 @@ void UseFreshEnvironment() {
     DeleteSettingsTree();
     platform::ReleaseRegistryStore();
     platform::testing::ClearFaults();
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
 }
 
 bool PathExists(const std::string& path) {
