@@ -43,6 +43,8 @@ endforeach()
 # The shared helpers that run on both systems; the other support/*.cpp drive POSIX processes.
 file(GLOB VANTREL_WIN32_TESTS CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/win32/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/*.cpp)
+file(GLOB VANTREL_PORTABLE_FOLDER_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/portable/*.cpp)
+list(APPEND VANTREL_WIN32_TESTS ${VANTREL_PORTABLE_FOLDER_TESTS})
 list(APPEND VANTREL_WIN32_TESTS ${CMAKE_CURRENT_SOURCE_DIR}/support/file_contents.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/support/service_fixture.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/support/settings_values.cpp)
