@@ -78,8 +78,8 @@ bool ConfigureLog(const char* logName, const LogSettings& settings) {
 const LoggingExports* Library() {
     static const LoggingExports* loaded = []() -> const LoggingExports* {
         PrepareEnvironment();
-        for (const char* logName :
-             {kMemoryLog, kFunctionsLog, kBitmapsLog, kOneThreadMemoryLog, kFourThreadsMemoryLog}) {
+        for (const char* logName : {kMemoryLog, kFunctionsLog, kBitmapsLog, kOneThreadMemoryLog,
+                                    kTwoThreadsMemoryLog, kFourThreadsMemoryLog}) {
             if (!ConfigureLog(logName, LogSettings{0, 0})) return nullptr;
         }
         if (!ConfigureLog(kStampedLog, LogSettings{0, 1})) return nullptr;

@@ -51,6 +51,7 @@ constexpr char kFunctionsLog[] = "functions.log";
 constexpr char kStampedLog[] = "stamped.log";
 constexpr char kBitmapsLog[] = "bitmaps.log";
 constexpr char kOneThreadMemoryLog[] = "threads1_memory.log";
+constexpr char kTwoThreadsMemoryLog[] = "threads2_memory.log";
 constexpr char kFourThreadsMemoryLog[] = "threads4_memory.log";
 
 // The real library, loaded once into this process with the memory-mode logs configured

@@ -1,12 +1,10 @@
 // Cost per entry in the default mode as the log grows: the full rewrite of every thread's text
-// at each merge (CLogService::ForceFullRewrite), the incremental merge, and spdlog's basic file
-// sink flushed after every message. Drives CLogService from vantrel_internal directly, which
+// at each merge (CLogService::ForceFullRewrite), the incremental merge, and spdlog writing the
+// same text flushed after every message. Drives CLogService from vantrel_internal directly, which
 // runs the same code as the exports minus the manager's look-up, so the log can start afresh
 // for each run. Reports the cost per entry averaged over the kWindow entries that end at each
 // checkpoint as counters "at_<entries>"; bench/plot_growth.sh draws them.
 #include <benchmark/benchmark.h>
-#include <spdlog/sinks/basic_file_sink.h>
-#include <spdlog/spdlog.h>
 
 #include <chrono>
 #include <cstdarg>
@@ -19,6 +17,7 @@
 #include "log/log_mode.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "spdlog_plain.h"
 
 namespace vantrel::bench {
 namespace {
@@ -100,13 +99,11 @@ BENCHMARK(BM_Growth_IncrementalMerge)
 void BM_Growth_SpdlogFlushEach(benchmark::State& state) {
     for (auto _ : state) {
         const std::string logs = MakeTempFolder("growth-spdlog");
-        auto logger = spdlog::basic_logger_mt("growth", logs + "/spdlog.log", true);
-        logger->flush_on(spdlog::level::trace);
+        auto logger = PlainSpdlogLogger(logs + "/spdlog.log", true);
         MeasureGrowth(state, 200000, [&](int i) {
-            logger->info("{} items in frame {}", i, kFrameName);
+            logger->info(kSpdlogEntryFormat, i, kFrameName);
             return true;
         });
-        spdlog::drop("growth");
         logger.reset();
         std::error_code ignored;
         std::filesystem::remove_all(logs, ignored);

@@ -1,36 +1,126 @@
-// Four threads logging to one file name, in each mode, against one thread: the manager
-// serialises every call, so four threads share one thread's throughput (less what handing the
-// lock between them costs). Goes through the real library's exports.
+// Several threads logging to one file name, in each mode, against one thread. Memory mode: the
+// threads' entries go to caches of their own, so throughput should add up. Default mode: the
+// file groups the text by thread, so an entry of an early thread moves the text of every later
+// thread, which the merge writes again; measured at three sizes of the log. Goes through the
+// real library's exports.
 #include <benchmark/benchmark.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
 
 #include "bench_environment.h"
 
 namespace vantrel::bench {
 namespace {
 
-void ThreadsLogging(benchmark::State& state, const char* logName) {
+const char* MemoryLogFor(int threads) {
+    switch (threads) {
+        case 1:
+            return kOneThreadMemoryLog;
+        case 2:
+            return kTwoThreadsMemoryLog;
+        default:
+            return kFourThreadsMemoryLog;
+    }
+}
+
+void BM_ThreadsMemory_Vantrel(benchmark::State& state) {
     const LoggingExports* library = Library();
     if (!library) {
         state.SkipWithError("the library could not be loaded");
         return;
     }
+    const char* logName = MemoryLogFor(state.threads());
     // The first call of a thread creates its log (and the first of all, the service).
     library->printf(logName, "warm-up\n");
     LogEntriesWhileRunning(state, *library, logName);
 }
+BENCHMARK(BM_ThreadsMemory_Vantrel)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 
-// One log per thread count: in the default mode every merge rewrites the texts of the
-// threads after the one that logged (the file holds them grouped by thread), so the cost per
-// entry grows with a log that several threads write, and the two cases must not share one.
-void BM_ThreadsDefault_Vantrel(benchmark::State& state) {
-    ThreadsLogging(state, state.threads() == 1 ? "threads1_default.log" : "threads4_default.log");
-}
-BENCHMARK(BM_ThreadsDefault_Vantrel)->Threads(1)->Threads(4)->UseRealTime();
+// The threads of one run fill a new log in turn, in the order of their index (which is then
+// the order of their texts in the file), before the timed loop starts; filling it in that
+// order costs each entry only the text behind it, which is still empty.
+class TurnTaking {
+  public:
+    // Waits for the thread's turn and returns the run it belongs to.
+    long WaitForTurn(int index, int threads) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        if (arrived_ == 0) {
+            ++run_;
+            turn_ = 0;
+        }
+        const long run = run_;
+        if (++arrived_ == threads) arrived_ = 0;
+        changed_.wait(hold, [&] { return turn_ == index; });
+        return run;
+    }
+    void EndTurn() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        ++turn_;
+        changed_.notify_all();
+    }
 
-void BM_ThreadsMemory_Vantrel(benchmark::State& state) {
-    ThreadsLogging(state, state.threads() == 1 ? kOneThreadMemoryLog : kFourThreadsMemoryLog);
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int arrived_ = 0;
+    int turn_ = 0;
+    long run_ = 0;
+};
+
+void DefaultModeThreads(benchmark::State& state, int entriesInFile) {
+    const LoggingExports* library = Library();
+    if (!library) {
+        state.SkipWithError("the library could not be loaded");
+        return;
+    }
+    static TurnTaking turns;
+    const int threads = state.threads();
+    const long run = turns.WaitForTurn(static_cast<int>(state.thread_index()), threads);
+    const std::string logName = "threads" + std::to_string(threads) + "_" +
+                                std::to_string(entriesInFile) + "_" + std::to_string(run) + ".log";
+    bool filled = true;
+    for (int i = 0; i < entriesInFile / threads && filled; ++i)
+        filled = library->printf(logName.c_str(), kEntryFormat, i, kFrameName) != 0;
+    turns.EndTurn();
+    if (!filled) {
+        state.SkipWithError("logging failed");
+        return;
+    }
+    LogEntriesWhileRunning(state, *library, logName.c_str());
 }
-BENCHMARK(BM_ThreadsMemory_Vantrel)->Threads(1)->Threads(4)->UseRealTime();
+
+// Iterations per thread stay small against the size of the log, which they grow.
+void BM_ThreadsDefault1k_Vantrel(benchmark::State& state) {
+    DefaultModeThreads(state, 1000);
+}
+BENCHMARK(BM_ThreadsDefault1k_Vantrel)
+    ->Threads(1)
+    ->Threads(2)
+    ->Threads(4)
+    ->Iterations(25)
+    ->UseRealTime();
+
+void BM_ThreadsDefault10k_Vantrel(benchmark::State& state) {
+    DefaultModeThreads(state, 10000);
+}
+BENCHMARK(BM_ThreadsDefault10k_Vantrel)
+    ->Threads(1)
+    ->Threads(2)
+    ->Threads(4)
+    ->Iterations(100)
+    ->UseRealTime();
+
+void BM_ThreadsDefault100k_Vantrel(benchmark::State& state) {
+    DefaultModeThreads(state, 100000);
+}
+BENCHMARK(BM_ThreadsDefault100k_Vantrel)
+    ->Threads(1)
+    ->Threads(2)
+    ->Threads(4)
+    ->Iterations(100)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace vantrel::bench
