@@ -9,6 +9,7 @@
 
 #include "key_path.h"
 #include "reg_file_writer.h"
+#include "text_encoding.h"
 
 namespace vantrel::reg {
 namespace {
@@ -53,15 +54,15 @@ TEST(RegFileParser, ReadsSectionsAndEveryKindOfValue) {
     EXPECT_EQ("Software\\Test", ops[1].keyPath);
     EXPECT_EQ("Text", ops[1].valueName);
     EXPECT_EQ(platform::kRegSz, ops[1].type);
-    EXPECT_EQ("C:\\dir \"q\"", ops[1].data);  // no terminating zero
+    EXPECT_EQ(std::string("C:\\dir \"q\"\0", 11), ops[1].data);  // with its terminating zero
     EXPECT_EQ(platform::kRegDword, ops[2].type);
     EXPECT_EQ(std::string("\x1f\x00\x00\x00", 4), ops[2].data);
     EXPECT_EQ("", ops[3].valueName);
-    EXPECT_EQ("default", ops[3].data);
+    EXPECT_EQ(std::string("default\0", 8), ops[3].data);
     EXPECT_EQ(platform::kRegBinary, ops[4].type);
     EXPECT_EQ(std::string("\x00\xff\x10", 3), ops[4].data);
     EXPECT_EQ(platform::kRegMultiSz, ops[5].type);
-    EXPECT_EQ(std::string("a\0b\0\0", 5), ops[5].data);
+    EXPECT_EQ(std::string("a\0b\0\0", 5), ops[5].data);  // 8-bit: an earlier vantrel-reg export
     EXPECT_EQ(platform::kRegQword, ops[6].type);
     EXPECT_EQ(8u, ops[6].data.size());
     EXPECT_EQ(platform::kRegNone, ops[7].type);
@@ -106,31 +107,101 @@ TEST(RegFileParser, ContinuedHexLinesAndSpacing) {
     EXPECT_EQ(10, parse.operations[4].line);
 }
 
-TEST(RegFileParser, AcceptsBomsLineEndsAndRegedit4) {
-    const std::string body = "[HKCU\\K]\r\n\"v\"=\"x\"\r\n";
-    EXPECT_TRUE(
-        ParseRegFile("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n" + body).ok());
-    EXPECT_TRUE(ParseRegFile("REGEDIT4\n\n" + body).ok());
-    // UTF-16LE with its BOM, as reg.exe writes it.
-    std::string utf8 = "Windows Registry Editor Version 5.00\r\n\r\n" + body;
-    std::string utf16 = "\xFF\xFE";
-    for (char c : utf8) {
-        utf16.push_back(c);
-        utf16.push_back('\0');
+// UTF-16LE of ASCII text.
+std::string Wide(const std::string& ascii) {
+    std::string wide;
+    for (char c : ascii) wide += std::string{c, '\0'};
+    return wide;
+}
+
+// A UTF-16LE file as reg.exe writes it, holding the value "v" in key K; `data` follows "=",
+// already in UTF-16LE.
+std::string Utf16File(const std::string& data) {
+    return "\xFF\xFE" + Wide("Windows Registry Editor Version 5.00\r\n\r\n[HKCU\\K]\r\n\"v\"=") +
+           data + Wide("\r\n");
+}
+
+TEST(RegFileParser, StringDataFollowsEachFilesConvention) {
+    const std::string kSection = "[HKCU\\K]\r\n\"v\"=";
+    struct Row {
+        const char* fault;
+        std::string file;
+        std::string data;  // what "v" stores, when errorLine is 0
+        int errorLine;
+        const char* error;
+    };
+    const Row rows[] = {
+        {"hex(2) of a 5.00 file cut at its first zero byte",
+         Utf16File(Wide("hex(2):25,00,50,00,41,00,54,00,48,00,25,00,3b,00,78,00,00,00")),
+         std::string("%PATH%;x\0", 9), 0, ""},
+        {"hex(7) of a 5.00 file cut after its first item",
+         Utf16File(Wide("hex(7):61,00,00,00,62,00,00,00,63,00,00,00,00,00")),
+         std::string("a\0b\0c\0\0", 7), 0, ""},
+        {"characters beyond Latin-1 refused instead of stored as UTF-8",
+         Utf16File(Wide("\"") + std::string("\x3A\x26\x3D\xD8\x00\xDE", 6) + Wide("\"")),
+         std::string("\xE2\x98\xBA\xF0\x9F\x98\x80\0", 8), 0, ""},
+        {"a stand-in surrogate not turned back into its store byte",
+         Utf16File(Wide("hex(1):e9,dc,00,00")), std::string("\xE9\0", 2), 0, ""},
+        {"non-string hex data of a 5.00 file converted", Utf16File(Wide("hex(0):61,00")),
+         std::string("a\0", 2), 0, ""},
+        {"a UTF-8 5.00 file with CR LF (as Notepad saves) taken as 8-bit",
+         "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n" + kSection +
+             "hex(2):41,00,00,00\r\n",
+         std::string("A\0", 2), 0, ""},
+        {"REGEDIT4 hex data converted", "REGEDIT4\r\n\r\n" + kSection + "hex(2):41,00\r\n",
+         std::string("A\0", 2), 0, ""},
+        {"a quoted string stored without its zero", "REGEDIT4\n\n" + kSection + "\"x\"\n",
+         std::string("x\0", 2), 0, ""},
+        {"an earlier vantrel-reg export (5.00, 8-bit, LF) misread as UTF-16",
+         kHeader + "[HKCU\\K]\n\"v\"=hex(7):61,00,00\n", std::string("a\0\0", 3), 0, ""},
+        {"odd UTF-16 data stored cut", Utf16File(Wide("hex(2):41,00,42")), "", 4, "UTF-16LE"},
+        {"a lone surrogate in data", Utf16File(Wide("hex(7):00,d8,00,00")), "", 4, "UTF-16LE"},
+        {"a lone surrogate in the text",
+         Utf16File(Wide("\"") + std::string("\x00\xD8", 2) + Wide("\"")), "", 4, "lone surrogate"},
+        {"half a character at the end", Utf16File("") + "A", "", 5, "half a character"},
+        {"big-endian text misread", "\xFE\xFF", "", 1, "big-endian"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        if (row.errorLine) {
+            ExpectError(row.file, row.errorLine, row.error);
+            continue;
+        }
+        RegFileParse parse = ParseRegFile(row.file);
+        ASSERT_TRUE(parse.ok()) << parse.errorLine << ": " << parse.error;
+        ASSERT_EQ(2u, parse.operations.size());
+        EXPECT_EQ("K", parse.operations[1].keyPath);
+        EXPECT_EQ(row.data, parse.operations[1].data);
     }
-    RegFileParse parse = ParseRegFile(utf16);
-    ASSERT_TRUE(parse.ok()) << parse.error;
-    ASSERT_EQ(2u, parse.operations.size());
-    EXPECT_EQ("x", parse.operations[1].data);
-    // A character beyond one byte cannot be stored: refused on its line.
-    std::string wide = "\xFF\xFE";
-    for (char c : std::string("Windows Registry Editor Version 5.00\n\n[HKCU\\")) {
-        wide.push_back(c);
-        wide.push_back('\0');
+}
+
+TEST(RegFileText, StoreBytesAndUtf16ConvertBothWaysWithoutLoss) {
+    struct Row {
+        const char* fault;
+        std::string store;
+        std::string utf16;
+    };
+    using S = std::string;
+    const Row rows[] = {
+        {"NUL cut or dropped", S("a\0", 2), S("a\0\0\0", 4)},
+        {"two-byte UTF-8 taken bytewise", "\xC3\xA9", S("\xE9\0", 2)},
+        {"three-byte UTF-8 taken bytewise", "\xE2\x98\xBA", "\x3A\x26"},
+        {"a character beyond U+FFFF without its surrogate pair", "\xF0\x9F\x98\x80",
+         S("\x3D\xD8\x00\xDE", 4)},
+        {"a byte that is no UTF-8 lost", "\xE9", "\xE9\xDC"},
+        {"an overlong form taken as a character", "\xC0\x80", "\xC0\xDC\x80\xDC"},
+        {"an encoded surrogate taken as a character", "\xED\xA0\x80", "\xED\xDC\xA0\xDC\x80\xDC"},
+        {"a sequence cut at the end taken as a character", "a\xE2\x98",
+         S("a\0\xE2\xDC\x98\xDC", 6)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        EXPECT_EQ(row.utf16, StoreToUtf16Le(row.store));
+        std::string back;
+        size_t bad = 0;
+        EXPECT_TRUE(Utf16LeToStore(row.utf16, &back, &bad));
+        EXPECT_EQ(row.store, back);
     }
-    wide += std::string("\x3A\x26]\0\n\0", 6);  // U+263A
-    ExpectError(wide, 3, "above U+00FF");
-    ExpectError("\xFE\xFF", 1, "big-endian");
 }
 
 TEST(RegFileParser, RefusesMalformedLinesWithTheirNumber) {
@@ -171,11 +242,14 @@ TEST(RegFileParser, RefusesMalformedLinesWithTheirNumber) {
 TEST(RegFileWriter, WritesWhatTheParserReadsBack) {
     using Value = platform::RegistryStore::Value;
     std::vector<RegFileSection> sections = {
-        {"HKEY_CURRENT_USER", {{"AtRoot", platform::kRegSz, "r"}}},
-        {"HKEY_CURRENT_USER\\Software\\Test",
-         {{"", platform::kRegSz, "default"},
-          {"Quote\"Back\\\nNew", platform::kRegSz, "C:\\x \"y\""},
+        {"HKEY_CURRENT_USER", {{"AtRoot", platform::kRegSz, std::string("r\0", 2)}}},
+        {"HKEY_CURRENT_USER\\Software\\Caf\xC3\xA9",
+         {{"", platform::kRegSz, std::string("default\0", 8)},
+          {"Quote\"Back\\\nNew", platform::kRegSz, std::string("C:\\x \"y\"\0", 9)},
+          {"NoZero", platform::kRegSz, "as the library writes"},
           {"Raw", platform::kRegSz, std::string("a\0b\r\n", 5)},
+          {"Expand", platform::kRegExpandSz, std::string("%A%;\xC3\xA9\0", 7)},
+          {"Multi", platform::kRegMultiSz, std::string("a\0\xE9\0\0", 5)},
           {"Count", platform::kRegDword, std::string("\x78\x56\x34\x12", 4)},
           {"ShortDword", platform::kRegDword, std::string("\x01", 1)},
           {"Long", platform::kRegBinary, std::string(200, '\xAB')},
@@ -183,25 +257,38 @@ TEST(RegFileWriter, WritesWhatTheParserReadsBack) {
           {"Odd", 0xFFFFFFFFu, "z"}}},
         {"HKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe", {}},
     };
-    std::string text = WriteRegFile(sections);
-    EXPECT_NE(std::string::npos, text.find("\"Count\"=dword:12345678\n"));
-    EXPECT_NE(std::string::npos, text.find("\"Raw\"=hex(1):61,00,62,0d,0a\n"));
-    EXPECT_NE(std::string::npos, text.find("\"ShortDword\"=hex(4):01\n"));
-    EXPECT_NE(std::string::npos, text.find("\"Odd\"=hex(ffffffff):7a\n"));
+    const std::string file = WriteRegFile(sections);
+    ASSERT_EQ(0u, file.rfind("\xFF\xFE", 0));
+    std::string text;
+    size_t bad = 0;
+    ASSERT_TRUE(Utf16LeToStore(file.substr(2), &text, &bad));
+    // String data in UTF-16LE as the registry holds it; "\xE9" is no UTF-8 and travels as
+    // its stand-in.
+    for (const char* line :
+         {"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER]\r\n",
+          "\r\n[HKEY_CURRENT_USER\\Software\\Caf\xC3\xA9]\r\n",
+          "\"NoZero\"=\"as the library writes\"\r\n", "\"Count\"=dword:12345678\r\n",
+          "\"Raw\"=hex(1):61,00,00,00,62,00,0d,00,0a,00\r\n",
+          "\"Expand\"=hex(2):25,00,41,00,25,00,3b,00,e9,00,00,00\r\n",
+          "\"Multi\"=hex(7):61,00,00,00,e9,dc,00,00,00,00\r\n", "\"ShortDword\"=hex(4):01\r\n",
+          "\"Odd\"=hex(ffffffff):7a\r\n"}) {
+        EXPECT_NE(std::string::npos, text.find(line)) << line;
+    }
     // regedit's wrapping: no line longer than 80 characters, 25 bytes per continued line.
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
+        EXPECT_EQ('\r', text[end - 1]);
+        EXPECT_LE(end - start - 1, 80u) << text.substr(start, end - start);
         start = end + 1;
     }
     EXPECT_NE(std::string::npos, text.find("\n  " + [] {
         std::string row;
         for (int i = 0; i < 25; ++i) row += "ab,";
-        return row + "\\\n";
+        return row + "\\\r\n";
     }()));
 
-    RegFileParse parse = ParseRegFile(text);
+    RegFileParse parse = ParseRegFile(file);
     ASSERT_TRUE(parse.ok()) << parse.errorLine << ": " << parse.error << "\n" << text;
     std::vector<RegFileSection> back;
     for (const RegFileOperation& operation : parse.operations) {
@@ -221,7 +308,9 @@ TEST(RegFileWriter, WritesWhatTheParserReadsBack) {
             const Value& actual = back[s].values[v];
             EXPECT_EQ(expected.name, actual.name);
             EXPECT_EQ(expected.type, actual.type) << expected.name;
-            EXPECT_EQ(expected.data, actual.data) << expected.name;
+            // A string stored without its zero gains one, as any Windows import gives it.
+            std::string data = expected.name == "NoZero" ? expected.data + '\0' : expected.data;
+            EXPECT_EQ(data, actual.data) << expected.name;
         }
     }
 }

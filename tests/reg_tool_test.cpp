@@ -10,6 +10,7 @@
 #include "registry_store.h"
 #include "support/reg_tool_runner.h"
 #include "support/test_environment.h"
+#include "text_encoding.h"
 
 namespace vantrel {
 namespace {
@@ -23,6 +24,15 @@ using ToolRun = test::RegToolRun;
 using test::RunRegTool;
 
 const char kDone[] = "The operation completed successfully.\n";
+
+// The text of a UTF-16LE file with its BOM, in the store's code page; "" if it is not one.
+std::string Utf16FileText(const std::string& file) {
+    std::string raw = ReadFile(file), text;
+    size_t bad = 0;
+    if (raw.rfind("\xFF\xFE", 0) != 0 || !reg::Utf16LeToStore(raw.substr(2), &text, &bad))
+        return "";
+    return text;
+}
 
 class RegTool : public ::testing::Test {
   protected:
@@ -76,8 +86,7 @@ TEST_F(RegTool, AddAndQueryPrintAsRegExe) {
         "    Count    REG_DWORD    0x123\n"
         "\n"
         "HKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\n"
-        "HKEY_CURRENT_USER\\Software\\Test\\Sub\n"
-        "\n",
+        "HKEY_CURRENT_USER\\Software\\Test\\Sub\n",
         Ok({"query", "hkcu\\software\\TEST"}));
     EXPECT_EQ(
         "\n"
@@ -97,20 +106,15 @@ TEST_F(RegTool, AddAndQueryPrintAsRegExe) {
         "    Path    REG_EXPAND_SZ    %HOME%/x\n"
         "\n",
         Ok({"query", "HKCU\\Software\\Test", "/s"}));
-    // A key without values: its name, then its subkeys.
-    EXPECT_EQ(
-        "\n"
-        "HKEY_CURRENT_USER\\Software\n"
-        "HKEY_CURRENT_USER\\Software\\Test\n"
-        "\n",
-        Ok({"query", "HKCU\\Software"}));
-    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\\proc1\n",
-              Ok({"query", "HKCU\\Software\\Test\\C:/TOOLS/VIEWER.EXE\\proc1"}));
+    // A key without values is not named itself, unless /s reached it.
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\n", Ok({"query", "HKCU\\Software"}));
+    EXPECT_EQ("\n", Ok({"query", "HKCU\\Software\\Test\\C:/TOOLS/VIEWER.EXE\\proc1"}));
+    EXPECT_EQ(Ok({"query", "HKCU\\Software\\Test", "/s"}), Ok({"query", "HKCU\\Software", "/s"}));
 }
 
 TEST_F(RegTool, QueryOfAFreshStoreShowsAnEmptyRoot) {
-    EXPECT_EQ("\nHKEY_CURRENT_USER\n", Ok({"query", "HKCU"}));
-    EXPECT_EQ("\nHKEY_CURRENT_USER\n\n", Ok({"query", "HKEY_CURRENT_USER\\", "/s"}));
+    EXPECT_EQ("\n", Ok({"query", "HKCU"}));
+    EXPECT_EQ("\n", Ok({"query", "HKEY_CURRENT_USER\\", "/s"}));
 }
 
 TEST_F(RegTool, QueryOneValue) {
@@ -119,7 +123,7 @@ TEST_F(RegTool, QueryOneValue) {
               Ok({"query", "HKCU\\Software\\Test", "/v", "COUNT"}));
     EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n    (Default)    REG_SZ    default\n\n",
               Ok({"query", "HKCU\\Software\\Test\\Sub", "/ve"}));
-    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\n    (Default)    REG_SZ    (value not set)\n\n",
+    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\n    (Default)    REG_SZ    (value not set)\n",
               Ok({"query", "HKCU\\Software\\Test", "-VE"}));
     EXPECT_EQ(
         "\n"
@@ -182,29 +186,54 @@ TEST_F(RegTool, BadTypesAndDataAreRefused) {
     Fails({"query", "HKCU\\T"}, "unable to find");
 }
 
+// What `add` stores is what the library reads on Windows after reg.exe stored the same.
 TEST_F(RegTool, StoredBytesAreWhatTheLibraryReads) {
-    Ok({"add", "HKCU\\Lib", "/v", "LogFolderPath", "/d", "c:\\logs"});
-    Ok({"add", "HKCU\\Lib", "/v", "IndentSize", "/t", "REG_DWORD", "/d", "5"});
-    Ok({"add", "HKCU\\Lib", "/v", "Odd", "/t", "REG_BINARY", "/d", "abc"});
-    Ok({"add", "HKCU\\Lib", "/v", "Items", "/t", "REG_MULTI_SZ", "/s", ",", "/d", "x,yz"});
-    Ok({"add", "HKCU\\Lib", "/v", "Empty"});
-    RegistryStore store;
-    ASSERT_EQ(0, store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadOnly));
-    int64_t key;
-    ASSERT_EQ(0, store.OpenKey("lib", &key));
-    RegistryStore::Value value;
-    ASSERT_EQ(0, store.GetValue(key, "LogFolderPath", &value));
-    EXPECT_EQ(platform::kRegSz, value.type);
-    EXPECT_EQ("c:\\logs", value.data);  // 7 bytes: no terminating zero
-    ASSERT_EQ(0, store.GetValue(key, "IndentSize", &value));
-    EXPECT_EQ(std::string("\x05\x00\x00\x00", 4), value.data);
-    ASSERT_EQ(0, store.GetValue(key, "Odd", &value));
-    EXPECT_EQ(std::string("\x0a\xbc", 2), value.data);  // an odd first digit is a byte
-    ASSERT_EQ(0, store.GetValue(key, "Items", &value));
-    EXPECT_EQ(std::string("x\0yz\0\0", 6), value.data);
-    ASSERT_EQ(0, store.GetValue(key, "Empty", &value));
-    EXPECT_EQ(platform::kRegSz, value.type);
-    EXPECT_EQ("", value.data);
+    struct Row {
+        const char* fault;
+        std::vector<std::string> typeAndData;
+        uint32_t type;
+        std::string bytes;
+    };
+    const Row rows[] = {
+        {"REG_SZ without its zero (IndentSize 7 read as 0xffffff37)",
+         {"/t", "REG_SZ", "/d", "7"},
+         platform::kRegSz,
+         std::string("7\0", 2)},
+        {"REG_EXPAND_SZ without its zero",
+         {"/t", "reg_expand_sz", "/d", "%PATH%;x"},
+         platform::kRegExpandSz,
+         std::string("%PATH%;x\0", 9)},
+        {"an empty REG_SZ without its zero", {}, platform::kRegSz, std::string("\0", 1)},
+        {"REG_NONE not stored as reg.exe's UTF-16 string",
+         {"/t", "REG_NONE", "/d", "ab"},
+         platform::kRegNone,
+         std::string("a\0b\0\0\0", 6)},
+        {"REG_DWORD not little-endian",
+         {"/t", "REG_DWORD", "/d", "5"},
+         platform::kRegDword,
+         std::string("\x05\x00\x00\x00", 4)},
+        {"an odd first hex digit not a byte of its own",
+         {"/t", "REG_BINARY", "/d", "abc"},
+         platform::kRegBinary,
+         "\x0a\xbc"},
+        {"REG_MULTI_SZ items or separator lost",
+         {"/t", "REG_MULTI_SZ", "/s", ",", "/d", "x,yz"},
+         platform::kRegMultiSz,
+         std::string("x\0yz\0\0", 6)},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> arguments = {"add", "HKCU\\Lib", "/v", "V", "/f"};
+        arguments.insert(arguments.end(), row.typeAndData.begin(), row.typeAndData.end());
+        Ok(arguments);
+        RegistryStore store;
+        ASSERT_EQ(0, store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadOnly));
+        int64_t key;
+        RegistryStore::Value value;
+        ASSERT_EQ(0, store.OpenKey("lib", &key));
+        ASSERT_EQ(0, store.GetValue(key, "V", &value));
+        EXPECT_EQ(row.type, value.type) << row.fault;
+        EXPECT_EQ(row.bytes, value.data) << row.fault;
+    }
 }
 
 TEST_F(RegTool, AddOverwritesOnlyWithForce) {
@@ -228,8 +257,7 @@ TEST_F(RegTool, DeleteNeedsForceAndRemovesWhatItNames) {
     EXPECT_EQ(kDone, Ok({"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}));
     Fails({"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}, "unable to find");
     EXPECT_EQ(kDone, Ok({"delete", "HKCU\\Software\\Test\\Sub", "/va", "/f"}));
-    EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n",
-              Ok({"query", "HKCU\\Software\\Test\\Sub"}));
+    EXPECT_EQ("\n", Ok({"query", "HKCU\\Software\\Test\\Sub"}));
     EXPECT_EQ(kDone, Ok({"delete", "hkcu\\software\\test", "/f"}));
     Fails({"query", "HKCU\\Software\\Test"}, "unable to find");
     Fails({"query", "HKCU\\Software\\Test\\Sub"}, "unable to find");
@@ -244,28 +272,34 @@ TEST_F(RegTool, ExportWritesRegeditFormat) {
     Ok({"add", "HKCU\\Ex\\Sub", "/v", "Bin", "/t", "REG_BINARY", "/d", std::string(60, '1')});
     Ok({"add", "HKCU\\Ex\\Sub", "/v", "Q", "/t", "REG_QWORD", "/d", "1"});
     Ok({"add", "HKCU\\Ex\\Sub", "/v", "None", "/t", "REG_NONE"});
+    Ok({"add", "HKCU\\Ex\\Sub", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%A%"});
+    Ok({"add", "HKCU\\Ex\\Sub", "/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0b"});
     std::string file = MakeTempDir("export") + "/ex.reg";
     EXPECT_EQ(kDone, Ok({"export", "hkcu\\ex", file}));
+    // reg.exe's file: UTF-16LE with its BOM, CR LF, string data in UTF-16LE.
     EXPECT_EQ(
-        "Windows Registry Editor Version 5.00\n"
-        "\n"
-        "[HKEY_CURRENT_USER\\Ex]\n"
-        "\"Text\"=\"C:\\\\dir \\\"quoted\\\"\"\n"
-        "\"Count\"=dword:00000003\n"
-        "@=\"default\"\n"
-        "\n"
-        "[HKEY_CURRENT_USER\\Ex\\Sub]\n"
-        "\"Bin\"=hex:11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,\\\n"
-        "  11,11,11,11,11,11,11\n"
-        "\"Q\"=hex(b):01,00,00,00,00,00,00,00\n"
-        "\"None\"=hex(0):\n"
-        "\n",
-        ReadFile(file));
+        "Windows Registry Editor Version 5.00\r\n"
+        "\r\n"
+        "[HKEY_CURRENT_USER\\Ex]\r\n"
+        "\"Text\"=\"C:\\\\dir \\\"quoted\\\"\"\r\n"
+        "\"Count\"=dword:00000003\r\n"
+        "@=\"default\"\r\n"
+        "\r\n"
+        "[HKEY_CURRENT_USER\\Ex\\Sub]\r\n"
+        "\"Bin\"=hex:11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,\\\r\n"
+        "  11,11,11,11,11,11,11\r\n"
+        "\"Q\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+        "\"None\"=hex(0):00,00\r\n"
+        "\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+        "\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+        "\r\n",
+        Utf16FileText(file));
     // An existing file is kept unless /y says otherwise.
     Fails({"export", "HKCU\\Ex\\Sub", file}, "add /y to overwrite");
     EXPECT_EQ(kDone, Ok({"export", "HKCU\\Ex\\Sub", file, "/y"}));
-    EXPECT_EQ(0u, ReadFile(file).find(
-                      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Ex\\Sub]\n"));
+    EXPECT_EQ(0u,
+              Utf16FileText(file).find(
+                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Ex\\Sub]\r\n"));
     Fails({"export", "HKCU\\Missing", file + ".2"}, "unable to find");
     EXPECT_FALSE(PathExists(file + ".2"));
     Fails({"export", "HKCU\\Ex", "/nonexistent-folder/x.reg"}, "Cannot write");
@@ -278,14 +312,15 @@ TEST_F(RegTool, ExportWipeImportGivesTheSameStore) {
     Ok({"add", "HKCU\\Software\\Test", "/v", "Long", "/t", "REG_BINARY", "/d",
         std::string(400, 'a')});
     {
-        // Bytes no .reg string can hold: they must come back through hex(1).
+        // Bytes no .reg string can hold come back through hex(1); bytes that are no UTF-8
+        // through their stand-ins.
         RegistryStore store;
         ASSERT_EQ(0, store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadWrite));
         int64_t key;
         ASSERT_EQ(0, store.OpenKey("Software\\Test", &key));
-        const std::string odd("line\nbreak\0zero\r", 16);
-        ASSERT_EQ(0,
-                  store.SetValue(key, "Odd \"name\"\\", platform::kRegSz, odd.data(), odd.size()));
+        const std::string odd("line\nbreak\0zero\r\xE9", 17);
+        ASSERT_EQ(0, store.SetValue(key, "Odd \"name\"\\ \xE9 caf\xC3\xA9", platform::kRegSz,
+                                    odd.data(), odd.size()));
         ASSERT_EQ(0, store.SetValue(key, "Type", 0x12345678, "x", 1));
     }
     std::string before = QueryAll();
@@ -293,7 +328,7 @@ TEST_F(RegTool, ExportWipeImportGivesTheSameStore) {
     Ok({"export", "HKCU", file});
     Ok({"delete", "HKCU\\Software", "/f"});
     Ok({"delete", "HKCU", "/va", "/f"});
-    EXPECT_EQ("\nHKEY_CURRENT_USER\n\n", QueryAll());
+    EXPECT_EQ("\n", QueryAll());
     EXPECT_EQ(kDone, Ok({"import", file}));
     EXPECT_EQ(before, QueryAll());
     // Exported again, the file is the same too.
@@ -307,18 +342,23 @@ TEST_F(RegTool, ImportAppliesDeletionsAndAcceptsWindowsFiles) {
     Ok({"add", "HKCU\\Kept", "/v", "old", "/d", "1"});
     Ok({"add", "HKCU\\Kept", "/v", "stays", "/d", "1"});
     std::string file = MakeTempDir("import") + "/in.reg";
-    WriteFile(file,
-              "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
-              "\r\n"
-              "; a comment\r\n"
-              "[-HKEY_CURRENT_USER\\Gone]\r\n"
-              "[-HKEY_CURRENT_USER\\Never\\Was]\r\n"
-              "\r\n"
-              "[HKEY_CURRENT_USER\\Kept]\r\n"
-              "\"old\"=-\r\n"
-              "\"absent\"=-\r\n"
-              "\"new\"=dword:0000000a\r\n"
-              "@=\"d\"\r\n");
+    // As reg.exe exports it: UTF-16LE, and so is the data of hex(2) and hex(7).
+    WriteFile(file, "\xFF\xFE" +
+                        reg::StoreToUtf16Le(
+                            "Windows Registry Editor Version 5.00\r\n"
+                            "\r\n"
+                            "; a comment\r\n"
+                            "[-HKEY_CURRENT_USER\\Gone]\r\n"
+                            "[-HKEY_CURRENT_USER\\Never\\Was]\r\n"
+                            "\r\n"
+                            "[HKEY_CURRENT_USER\\Kept]\r\n"
+                            "\"old\"=-\r\n"
+                            "\"absent\"=-\r\n"
+                            "\"new\"=dword:0000000a\r\n"
+                            "@=\"d\"\r\n"
+                            "\"path\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,3b,00,78,00,\\\r\n"
+                            "  00,00\r\n"
+                            "\"list\"=hex(7):61,00,00,00,62,00,00,00,63,00,00,00,00,00\r\n"));
     EXPECT_EQ(kDone, Ok({"import", file}));
     Fails({"query", "HKCU\\Gone"}, "unable to find");
     EXPECT_EQ(
@@ -327,6 +367,8 @@ TEST_F(RegTool, ImportAppliesDeletionsAndAcceptsWindowsFiles) {
         "    stays    REG_SZ    1\n"
         "    new    REG_DWORD    0xa\n"
         "    (Default)    REG_SZ    d\n"
+        "    path    REG_EXPAND_SZ    %PATH%;x\n"
+        "    list    REG_MULTI_SZ    a\\0b\\0c\n"
         "\n",
         Ok({"query", "HKCU\\Kept"}));
 }

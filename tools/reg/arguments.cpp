@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ascii_case.h"
+
 namespace vantrel::reg {
 
 namespace {
@@ -35,19 +37,12 @@ constexpr CommandGrammar kCommands[] = {
     {"import", 1, "FILE", " reg:32 reg:64 "},
 };
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
-    return text;
-}
-
 // The switch a word names for this command; None for an operand.
 Switch Classify(const CommandGrammar& grammar, bool recurseMeansS, const std::string& word,
                 bool* foreign) {
     *foreign = false;
     if (word.size() < 2 || (word[0] != '/' && word[0] != '-')) return Switch::None;
-    std::string name = Lower(word.substr(1));
+    std::string name = LowerAscii(word.substr(1));
     static const char* const kAll[] = {"v", "ve", "va", "s",      "t",
                                        "d", "f",  "y",  "reg:32", "reg:64"};
     bool known = false;
@@ -84,7 +79,7 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments* arguments,
         *error = "Invalid syntax: a command is missing. Type \"vantrel-reg /?\" for usage.";
         return false;
     }
-    arguments->command = Lower(words[0]);
+    arguments->command = LowerAscii(words[0]);
     const CommandGrammar* grammar = nullptr;
     for (const CommandGrammar& each : kCommands) {
         if (arguments->command == each.name) grammar = &each;

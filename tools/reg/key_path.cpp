@@ -1,25 +1,16 @@
 #include "key_path.h"
 
+#include "ascii_case.h"
 #include "registry_store.h"
 
 namespace vantrel::reg {
 
 namespace {
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-        char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-        if (x != y) return false;
-    }
-    return true;
-}
-
 bool IsOtherHive(std::string_view hive) {
     for (const char* name : {"HKLM", "HKEY_LOCAL_MACHINE", "HKCR", "HKEY_CLASSES_ROOT", "HKU",
                              "HKEY_USERS", "HKCC", "HKEY_CURRENT_CONFIG"}) {
-        if (EqualsIgnoringCase(hive, name)) return true;
+        if (EqualsIgnoringAsciiCase(hive, name)) return true;
     }
     return false;
 }
@@ -35,7 +26,8 @@ bool ParseKeyName(std::string_view text, std::string* subPath, std::string* erro
     std::string_view hive = text.substr(0, separator);
     std::string_view rest =
         separator == std::string_view::npos ? std::string_view() : text.substr(separator + 1);
-    if (!EqualsIgnoringCase(hive, "HKCU") && !EqualsIgnoringCase(hive, "HKEY_CURRENT_USER")) {
+    if (!EqualsIgnoringAsciiCase(hive, "HKCU") &&
+        !EqualsIgnoringAsciiCase(hive, "HKEY_CURRENT_USER")) {
         if (IsOtherHive(hive)) {
             *error = "Only HKEY_CURRENT_USER (HKCU) exists here; " + std::string(hive) +
                      " is a Windows-only hive.";

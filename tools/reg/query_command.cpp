@@ -20,31 +20,31 @@ std::string ValueLine(const std::string& name, uint32_t type, const std::string&
            "    " + FormatData(type, data) + "\n";
 }
 
-// A key block as reg.exe prints it: the key, its values, a blank line if there were values
-// (always when recursing); then its subkeys' names and a blank line, or with /s the
-// subkeys' own blocks.
+// A key block as reg.exe prints it: the key and its values, then a blank line, where it has
+// values or is a subkey reached by /s; then its subkeys' names, or with /s their own blocks.
 long QueryKey(RegistryStore& store, int64_t key, const std::string& name, bool recurse,
-              std::string* out) {
+              bool reached, std::string* out) {
     std::vector<RegistryStore::Value> values;
     std::vector<RegistryStore::SubKey> subKeys;
     long error = store.EnumValues(key, &values);
     if (error == platform::kErrorSuccess) error = store.EnumSubKeys(key, &subKeys);
     if (error != platform::kErrorSuccess) return error;
-    *out += name + "\n";
-    for (const RegistryStore::Value& value : values) {
-        *out += ValueLine(value.name, value.type, value.data);
+    if (!values.empty() || reached) {
+        *out += name + "\n";
+        for (const RegistryStore::Value& value : values) {
+            *out += ValueLine(value.name, value.type, value.data);
+        }
+        *out += "\n";
     }
-    if (!values.empty() || recurse) *out += "\n";
     for (const RegistryStore::SubKey& subKey : subKeys) {
         std::string subName = name + "\\" + subKey.name;
         if (!recurse) {
             *out += subName + "\n";
-        } else if ((error = QueryKey(store, subKey.id, subName, true, out)) !=
+        } else if ((error = QueryKey(store, subKey.id, subName, true, true, out)) !=
                    platform::kErrorSuccess) {
             return error;
         }
     }
-    if (!subKeys.empty() && !recurse) *out += "\n";
     return platform::kErrorSuccess;
 }
 
@@ -97,10 +97,10 @@ int RunQuery(const Arguments& arguments) {
         } else if (found == 0 && !valueName.empty()) {
             return Failed(StoreErrorText(platform::kErrorFileNotFound, store.path()));
         } else if (found == 0) {
-            out += keyName + "\n    (Default)    REG_SZ    (value not set)\n\n";
+            out += keyName + "\n    (Default)    REG_SZ    (value not set)\n";
         }
     } else {
-        result = QueryKey(store, key, keyName, arguments.recurse, &out);
+        result = QueryKey(store, key, keyName, arguments.recurse, false, &out);
         if (result != platform::kErrorSuccess) return Failed(StoreErrorText(result, store.path()));
     }
     std::fwrite(out.data(), 1, out.size(), stdout);

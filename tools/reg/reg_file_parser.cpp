@@ -1,7 +1,11 @@
 #include "reg_file_parser.h"
 
+#include <algorithm>
+
+#include "ascii_case.h"
 #include "key_path.h"
 #include "platform/registry.h"
+#include "text_encoding.h"
 
 namespace vantrel::reg {
 
@@ -36,45 +40,29 @@ int HexDigit(char c) {
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-        if (c != prefix[i]) return false;
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
-// Single-byte text from the file's bytes: UTF-16LE with BOM decoded, a UTF-8 BOM dropped.
-bool Decode(std::string_view raw, std::string* text, ParseError* error) {
-    if (raw.size() >= 2 && static_cast<uint8_t>(raw[0]) == 0xFE &&
-        static_cast<uint8_t>(raw[1]) == 0xFF) {
+// The file's text in the store's code page: UTF-16LE with BOM converted, a UTF-8 BOM
+// dropped. `utf16` tells which it was.
+bool Decode(std::string_view raw, std::string* text, bool* utf16, ParseError* error) {
+    auto starts = [&](const char* bom, size_t size) { return raw.substr(0, size) == bom; };
+    *utf16 = starts("\xFF\xFE", 2);
+    if (starts("\xFE\xFF", 2)) {
         *error = {1, "UTF-16 big-endian files are not supported; save it as UTF-16LE or ANSI"};
         return false;
     }
-    if (raw.size() >= 2 && static_cast<uint8_t>(raw[0]) == 0xFF &&
-        static_cast<uint8_t>(raw[1]) == 0xFE) {
-        int line = 1;
-        text->reserve(raw.size() / 2);
-        for (size_t i = 2; i + 1 < raw.size(); i += 2) {
-            unsigned unit = static_cast<uint8_t>(raw[i]) | static_cast<uint8_t>(raw[i + 1]) << 8;
-            if (unit > 0xFF) {
-                *error = {line,
-                          "a character above U+00FF cannot be stored (names and strings "
-                          "are single-byte)"};
-                return false;
-            }
-            if (unit == '\n') ++line;
-            text->push_back(static_cast<char>(unit));
-        }
-        if (raw.size() % 2 == 1) {
-            *error = {line, "the UTF-16 text ends in half a character"};
-            return false;
-        }
+    if (!*utf16) {
+        if (starts("\xEF\xBB\xBF", 3)) raw.remove_prefix(3);
+        text->assign(raw.data(), raw.size());
         return true;
     }
-    if (raw.size() >= 3 && raw.substr(0, 3) == "\xEF\xBB\xBF") raw.remove_prefix(3);
-    text->assign(raw.data(), raw.size());
-    return true;
+    size_t bad = 0;
+    if (Utf16LeToStore(raw.substr(2), text, &bad)) return true;
+    int line = 1 + static_cast<int>(std::count(text->begin(), text->end(), '\n'));
+    *error = {line, bad + 3 == raw.size() ? "the UTF-16 text ends in half a character"
+                                          : "the UTF-16 text holds a lone surrogate"};
+    return false;
 }
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
@@ -132,13 +120,19 @@ bool ReadQuoted(std::string_view* text, std::string* out, std::string* error) {
 
 class Parser {
   public:
-    explicit Parser(std::vector<std::string_view> lines) : lines_(std::move(lines)) {}
+    // `windowsText`: the file is UTF-16 or has CR LF line ends, as every file written on
+    // Windows has; only vantrel-reg's own earlier exports lack both.
+    Parser(std::vector<std::string_view> lines, bool windowsText)
+        : lines_(std::move(lines)), windowsText_(windowsText) {}
 
     bool Run(std::vector<Operation>* operations, ParseError* error) {
         operations_ = operations;
         error_ = error;
         if (lines_.empty()) return Fail(1, "the file is empty");
         std::string_view header = TrimRight(lines_[0]);
+        // Version 5.00 files hold string data in hex(N) form as the registry's UTF-16LE,
+        // REGEDIT4 files as 8-bit text; vantrel-reg's earlier 5.00 exports used 8-bit too.
+        utf16Strings_ = header == "Windows Registry Editor Version 5.00" && windowsText_;
         if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") {
             return Fail(1,
                         "not a registry file: the first line must be \"Windows Registry "
@@ -209,6 +203,7 @@ class Parser {
         } else if (!line.empty() && line[0] == '"') {
             operation.type = platform::kRegSz;
             ok = ReadQuoted(&line, &operation.data, &error);
+            operation.data.push_back('\0');  // stored with its terminating zero, as on Windows
             if (ok && !TrimRight(line).empty()) {
                 ok = false;
                 error = "text after the closing quote";
@@ -261,7 +256,20 @@ class Parser {
             type = type << 4 | static_cast<uint32_t>(digit);
         }
         operation->type = type;
-        return HexBytes(text.substr(close + 2), operation);
+        if (!HexBytes(text.substr(close + 2), operation)) return false;
+        bool text16 = type == platform::kRegSz || type == platform::kRegExpandSz ||
+                      type == platform::kRegMultiSz;
+        if (!utf16Strings_ || !text16) return true;
+        std::string converted;
+        size_t bad = 0;
+        if (!Utf16LeToStore(operation->data, &converted, &bad)) {
+            return Fail(operation->line, "hex(" + std::string(digits) +
+                                             ") data of a version 5.00 file is UTF-16LE text, "
+                                             "but byte " +
+                                             std::to_string(bad + 1) + " starts no character");
+        }
+        operation->data = std::move(converted);
+        return true;
     }
 
     // Comma-separated bytes of one or two hex digits; a line ending in "\" goes on.
@@ -306,6 +314,8 @@ class Parser {
     size_t index_ = 0;
     std::vector<Operation>* operations_ = nullptr;
     ParseError* error_ = nullptr;
+    bool windowsText_;
+    bool utf16Strings_ = false;
     bool inSection_ = false;
     std::string sectionPath_;
 };
@@ -316,8 +326,11 @@ RegFileParse ParseRegFile(std::string_view raw) {
     RegFileParse result;
     std::string text;
     ParseError error{0, std::string()};
-    if (Decode(raw, &text, &error)) {
-        Parser parser(SplitLines(text));
+    bool utf16 = false;
+    if (Decode(raw, &text, &utf16, &error)) {
+        size_t firstEnd = text.find('\n');
+        bool crlf = firstEnd != std::string::npos && firstEnd > 0 && text[firstEnd - 1] == '\r';
+        Parser parser(SplitLines(text), utf16 || crlf);
         if (parser.Run(&result.operations, &error)) return result;
     }
     result.operations.clear();

@@ -22,7 +22,7 @@ struct RegFileOperation {
     std::string keyPath;    // below HKEY_CURRENT_USER, normalized; for values, their section's
     std::string valueName;  // "" = the default value (@)
     uint32_t type = 0;
-    std::string data;  // raw bytes; strings without a terminating zero
+    std::string data;  // the bytes to store; a quoted string with its terminating zero
 };
 
 struct RegFileParse {
@@ -32,9 +32,12 @@ struct RegFileParse {
     bool ok() const { return errorLine == 0; }
 };
 
-// Accepts LF or CR LF line ends, a UTF-8 byte-order mark, and UTF-16LE text with its BOM
-// (characters above U+00FF are refused: the store's names are single-byte). Lines ending in
-// "\" inside hex data continue on the next line. Lines starting with ";" are comments.
+// Accepts LF or CR LF line ends, a UTF-8 byte-order mark, and UTF-16LE text with its BOM,
+// which is converted to the store's code page (text_encoding.h). The hex(1), hex(2) and
+// hex(7) data of a version 5.00 file is UTF-16LE and converted the same way; REGEDIT4 data
+// is stored as it is, and so is that of vantrel-reg's earlier 5.00 exports (8-bit text with
+// LF line ends, which no Windows tool writes). Lines ending in "\" inside hex data continue on the
+// next line. Lines starting with ";" are comments.
 RegFileParse ParseRegFile(std::string_view text);
 
 }  // namespace vantrel::reg

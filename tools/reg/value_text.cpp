@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "ascii_case.h"
 #include "platform/registry.h"
+#include "text_encoding.h"
 
 namespace vantrel::reg {
 
@@ -35,10 +37,6 @@ constexpr TypeEntry kTypes[] = {
     {"REG_RESOURCE_REQUIREMENTS_LIST", 10, false},
     {"REG_QWORD", kRegQword, true},
 };
-
-char Upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -94,11 +92,7 @@ std::string HexPairs(std::string_view bytes) {
 
 bool TypeFromName(std::string_view name, uint32_t* type) {
     for (const TypeEntry& entry : kTypes) {
-        std::string_view candidate(entry.name);
-        if (!entry.forAdd || candidate.size() != name.size()) continue;
-        bool same = true;
-        for (size_t i = 0; i < name.size() && same; ++i) same = Upper(name[i]) == candidate[i];
-        if (same) {
+        if (entry.forAdd && EqualsIgnoringAsciiCase(name, entry.name)) {
             *type = entry.type;
             return true;
         }
@@ -193,8 +187,13 @@ bool ParseData(uint32_t type, std::string_view text, char separator, std::string
             bytes->push_back('\0');
             return true;
         }
-        default:  // REG_SZ, REG_EXPAND_SZ, REG_NONE: the text itself, no terminating zero
+        case kRegNone:
+            // reg.exe stores it as a UTF-16 string, which no ANSI read converts.
+            *bytes = StoreToUtf16Le(std::string(text) + '\0');
+            return true;
+        default:  // REG_SZ, REG_EXPAND_SZ: with the terminating zero, as reg.exe stores them
             bytes->assign(text.data(), text.size());
+            bytes->push_back('\0');
             return true;
     }
     *error = "Invalid REG_BINARY data \"" + std::string(text) + "\": give hex digits only.";
