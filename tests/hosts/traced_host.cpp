@@ -1,0 +1,54 @@
+// A host built with -finstrument-functions and linked against the tracing add-on, for what
+// the demo does not show: names of functions missing from the dynamic symbol table, and
+// threads that still run traced code while the process exits.
+//
+//   vantrel_traced_host unnamed | exit-while-busy
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// Internal linkage: not in the dynamic symbol table even with -rdynamic.
+__attribute__((noinline)) int Hidden(int value) {
+    return value * 3;
+}
+
+}  // namespace
+
+int Visible(int value) {
+    return Hidden(value) + 1;
+}
+
+int Recurse(int depth) {
+    return depth == 0 ? 0 : Recurse(depth - 1) + 1;
+}
+
+// Destroyed during static destruction, while the busy threads still run.
+struct Farewell {
+    ~Farewell();
+};
+Farewell::~Farewell() {
+    Recurse(2);
+}
+Farewell farewell;
+
+void KeepTracing() {
+    for (;;) Recurse(4);
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2) return 2;
+    if (strcmp(argv[1], "unnamed") == 0) {
+        printf("%d\n", Visible(2));
+        return 0;
+    }
+    if (strcmp(argv[1], "exit-while-busy") == 0) {
+        for (int i = 0; i < 3; ++i) std::thread(KeepTracing).detach();
+        usleep(20000);
+        return 0;  // exit runs with the threads still in traced calls
+    }
+    return 2;
+}
