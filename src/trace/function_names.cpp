@@ -86,7 +86,19 @@ VANTREL_TRACE_NO_INSTRUMENT char* WorkOutName(void* function) {
     return Printed("0x%" PRIxPTR " in %s", address, file);
 }
 
+VANTREL_TRACE_NO_INSTRUMENT void LockNames() {
+    pthread_mutex_lock(&namesLock);
+}
+
+VANTREL_TRACE_NO_INSTRUMENT void UnlockNames() {
+    pthread_mutex_unlock(&namesLock);
+}
+
 }  // namespace
+
+void KeepFunctionNamesUsableAfterFork() {
+    pthread_atfork(LockNames, UnlockNames, UnlockNames);
+}
 
 const char* FunctionName(void* function) noexcept {
     if (const char* known = FindKnownName(function)) return known;

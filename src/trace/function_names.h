@@ -11,4 +11,8 @@ namespace vantrel::trace {
 // per function and kept for the life of the process, so the pointer stays valid.
 VANTREL_TRACE_NO_INSTRUMENT const char* FunctionName(void* function) noexcept;
 
+// Holds the name table's lock across fork(), so that a child never inherits it taken by a
+// thread that does not exist there. Called once, at the add-on's load.
+VANTREL_TRACE_NO_INSTRUMENT void KeepFunctionNamesUsableAfterFork();
+
 }  // namespace vantrel::trace

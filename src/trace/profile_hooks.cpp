@@ -2,6 +2,7 @@
 // program, and the add-on's load and unload.
 #include <cstdint>
 
+#include "trace/function_names.h"
 #include "trace/no_instrument.h"
 #include "trace/thread_calls.h"
 #include "trace/trace_log_name.h"
@@ -53,6 +54,7 @@ namespace {
 // after the destructor below.
 __attribute__((constructor)) VANTREL_TRACE_NO_INSTRUMENT void LoadTraceAddOn() {
     vantrel::trace::ChooseTraceLogName();
+    vantrel::trace::KeepFunctionNamesUsableAfterFork();
     vantrel::trace::OpenTraceWindow();
 }
 

@@ -1,5 +1,6 @@
 #include "trace/trace_window.h"
 
+#include <pthread.h>
 #include <sched.h>
 #include <time.h>
 
@@ -25,11 +26,19 @@ VANTREL_TRACE_NO_INSTRUMENT long MonotonicMs() {
     return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
+// A child of fork() has only the forking thread, which is in no hook: calls that other
+// threads had in flight do not exist there, and its exit must not wait for them.
+VANTREL_TRACE_NO_INSTRUMENT void ForgetOtherThreadsCalls() {
+    callsInFlight.store(0);
+}
+
 }  // namespace
 
 void OpenTraceWindow() {
     int expected = kNotYetOpen;
-    windowState.compare_exchange_strong(expected, kOpen);
+    if (windowState.compare_exchange_strong(expected, kOpen)) {
+        pthread_atfork(nullptr, nullptr, ForgetOtherThreadsCalls);
+    }
 }
 
 void CloseTraceWindow() {

@@ -10,7 +10,8 @@ deb=$(ls "$work"/vantrel_*.deb)
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/lib/libvantrel.so.0 ./usr/bin/vantrel-reg ./usr/include/vantrel/vantrel.h \
             ./usr/include/vantrel/vantrel.hpp ./usr/lib/pkgconfig/vantrel.pc \
-            ./usr/lib/cmake/vantrel/vantrelConfig.cmake; do
+            ./usr/lib/cmake/vantrel/vantrelConfig.cmake ./usr/lib/libvantrel_trace.so.0 \
+            ./usr/lib/pkgconfig/vantrel-trace.pc; do
   grep -qxF "$path" <<<"$contents" || { echo "missing from the package: $path"; exit 1; }
 done
 dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || { echo "no dependency on libsqlite3"; exit 1; }

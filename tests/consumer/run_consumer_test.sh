@@ -18,12 +18,22 @@ cmake -S "$source_dir/tests/consumer" -B "$work/cmake-build" -G Ninja \
 cmake --build "$work/cmake-build" >/dev/null
 "$work/cmake-build/consumer_c"
 "$work/cmake-build/consumer_cpp"
+"$work/cmake-build/consumer_traced"
 
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 mkdir -p "$work/pc"
 cc -std=c99 -Wall -Wextra -Werror -pedantic "$source_dir/tests/consumer/consumer.c" \
   $(pkg-config --cflags --libs vantrel) -o "$work/pc/consumer_c"
 "$work/pc/consumer_c"
+cc -std=c99 -Wall -Wextra -Werror -pedantic "$source_dir/tests/consumer/consumer.c" \
+  $(pkg-config --cflags --libs vantrel-trace) -o "$work/pc/consumer_traced"
+"$work/pc/consumer_traced"
+
+# Traced through vantrel::trace and through pkg-config: main is named in each trace.log.
+for build in cmake-build pc; do
+  trace=$(ls "$work/$build"/vantrel/consumer_traced/proc*/trace.log | head -n 1)
+  grep -q '^main // tid:' "$trace" || { echo "main not traced by name ($build)"; cat "$trace"; exit 1; }
+done
 
 # The C++ run threw out of a guarded scope: every "{" still has its "}" and the last entry
 # stands at indentation 0.
