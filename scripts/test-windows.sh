@@ -30,3 +30,5 @@ cleanup() {
 trap cleanup EXIT
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 ctest --test-dir "$build_64" --output-on-failure -V
+# The settings editor against Wine's reg, in the same throwaway prefix.
+scripts/test-reg-peer.sh
