@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "reg_file_parser.h"
+#include "text_encoding.h"
 
 namespace {
 void Require(bool condition) {
@@ -29,6 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // silently cut them.
         Require(operation.keyPath.find('\0') == std::string::npos);
         Require(operation.valueName.find('\0') == std::string::npos);
+        // Export writes names and string data as UTF-16LE: whatever import stored must come
+        // back byte for byte.
+        std::string back;
+        size_t bad = 0;
+        for (const std::string* text :
+             {&operation.keyPath, &operation.valueName, &operation.data}) {
+            Require(vantrel::reg::Utf16LeToStore(vantrel::reg::StoreToUtf16Le(*text), &back, &bad));
+            Require(back == *text);
+        }
     }
     return 0;
 }
