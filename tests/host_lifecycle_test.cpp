@@ -14,9 +14,11 @@
 #include "settings/process_identity.h"
 #include "settings/settings_store.h"
 #include "support/host_runner.h"
+#include "support/host_session.h"
 #include "support/log_text.h"
 #include "support/settings_values.h"
 #include "support/test_environment.h"
+#include "support/unprivileged.h"
 
 namespace vantrel::test {
 namespace {
@@ -85,45 +87,19 @@ TEST(HostLifecycle, AnotherExecutableHasItsOwnNumbers) {
     b.Finish();
 }
 
-// Runs the host as an unprivileged user (CI runs as root, whom file modes do not stop).
-int RunHostAsNobody(const HostInstall& host, const std::vector<std::string>& commands,
-                    std::string* output) {
-    int out[2];
-    if (pipe(out) != 0) return -1;
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(90);
-        setenv("VANTREL_LIBRARY", VANTREL_LIBRARY_PATH, 1);
-        std::vector<char*> argv{const_cast<char*>(host.exePath.c_str())};
-        for (const std::string& c : commands) argv.push_back(const_cast<char*>(c.c_str()));
-        argv.push_back(nullptr);
-        execv(host.exePath.c_str(), argv.data());
-        _exit(91);
-    }
-    close(out[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0) output->append(buffer, n);
-    close(out[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(HostLifecycle, UnwritableStoreLoadsButLogsNothing) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
-    HostInstall host = InstallHost("viewer");
+    HostInstall host = InstallSessionHost("viewer");
     // The host's folder is writable by the unprivileged user; the store (root's, 0700) is not.
     chmod(host.folder.c_str(), 0777);
-    std::string output;
-    int code = RunHostAsNobody(
-        host, {"print|hello\\n", "printf|trace.log|x\\n", "begin|trace.log|f", "end|trace.log"},
-        &output);
-    if (code == 91) GTEST_SKIP() << "the unprivileged user cannot run the build's host";
-    ASSERT_EQ(code, 0) << output;
-    EXPECT_EQ(output, "0\n0\n0\n0\n");
+    SessionOptions options;
+    options.dropToId = kUnprivilegedId;
+    HostSession session(host, options);
+    ASSERT_EQ(session.Send("load"), "1");
+    for (const char* call : {"printf|vantrel.log|hello\\n", "printf|trace.log|x\\n",
+                             "begin|trace.log|f", "end|trace.log"})
+        EXPECT_EQ(session.Send(call), "0") << call;
+    EXPECT_EQ(session.Finish(), 0);
     EXPECT_FALSE(PathExists(host.folder + "/vantrel"));
 }
 

@@ -2,7 +2,6 @@
 // them: where the store lives, handle rights, the query contract, faults, descriptors,
 // several threads and several processes, unwritable and corrupt stores.
 #include <dirent.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@
 #include "platform/test_seam.h"
 #include "registry_store.h"
 #include "support/test_environment.h"
+#include "support/unprivileged.h"
 
 namespace vantrel::platform {
 namespace {
@@ -74,7 +74,7 @@ std::string InChild(uid_t uid, const std::function<std::string()>& check) {
         close(channel[0]);
         std::string report;
         if (uid != 0 && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)) {
+            !DropPrivilegesTo(uid)) {
             report = "could not drop privileges";
         } else {
             report = check();
@@ -367,8 +367,6 @@ TEST(RegistryApi, AForkedChildOpensItsOwnConnection) {
 // bit that root would ignore.
 class UnwritableStore : public ::testing::Test {
   protected:
-    static constexpr uid_t kNobody = 65534;
-
     void SetUp() override {
         config_ = StorePath().substr(0, StorePath().rfind("/vantrel/"));
         ASSERT_EQ(kErrorSuccess, SetDword("present", "v", 4));
@@ -410,7 +408,7 @@ class UnwritableStore : public ::testing::Test {
     }
 
     std::string config_, folder_, file_;
-    uid_t uid_ = kNobody;
+    uid_t uid_ = kUnprivilegedId;
 };
 
 TEST_F(UnwritableStore, ReadOnlyFileCanBeReadButNotWritten) {

@@ -15,11 +15,11 @@
 #include "support/host_session.h"
 #include "support/log_text.h"
 #include "support/test_environment.h"
+#include "support/unprivileged.h"
 
 namespace vantrel::test {
 namespace {
 
-constexpr uid_t kNobody = 65534;
 constexpr char kSummaryEnd[] =
     "////////////////////////////////////////////////////////////////////////\r\n\r\n";
 
@@ -114,9 +114,9 @@ TEST(ReadOnlyFolder, CallsFailWhileItIsReadOnlyAndCatchUpAfterwards) {
     const std::string config = MakeTempDir("nobody-config");
     const std::string runtime = MakeTempDir("nobody-runtime");
     for (const std::string& path : {host.folder, config, runtime})
-        ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(chown(path.c_str(), kUnprivilegedId, kUnprivilegedId), 0);
     SessionOptions options;
-    options.dropToId = kNobody;
+    options.dropToId = kUnprivilegedId;
     options.environment = {{"XDG_CONFIG_HOME", config}, {"XDG_RUNTIME_DIR", runtime}};
     HostSession session(host, options);
     ASSERT_EQ(session.Send("load"), "1");

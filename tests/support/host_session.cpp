@@ -1,7 +1,6 @@
 #include "support/host_session.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 extern char** environ;
 
 #include "support/test_environment.h"
+#include "support/unprivileged.h"
 
 namespace vantrel::test {
 
@@ -51,7 +51,8 @@ HostSession::HostSession(const HostInstall& host, const SessionOptions& options)
         const size_t at = text.find('=');
         if (at != std::string::npos) variables[text.substr(0, at)] = text.substr(at + 1);
     }
-    variables["VANTREL_LIBRARY"] = VANTREL_LIBRARY_PATH;
+    variables["VANTREL_LIBRARY"] =
+        options.dropToId >= 0 ? LibraryForAnyUser() : VANTREL_LIBRARY_PATH;
     for (const auto& [name, value] : options.environment) variables[name] = value;
     std::vector<std::string> lines;
     for (const auto& [name, value] : variables) lines.push_back(name + "=" + value);
@@ -63,10 +64,8 @@ HostSession::HostSession(const HostInstall& host, const SessionOptions& options)
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
-        if (options.dropToId >= 0) {
-            const auto id = static_cast<uid_t>(options.dropToId);
-            if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) _exit(126);
-        }
+        if (options.dropToId >= 0 && !DropPrivilegesTo(static_cast<uid_t>(options.dropToId)))
+            _exit(126);
         execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }

@@ -15,7 +15,8 @@ namespace vantrel::test {
 HostInstall InstallSessionHost(const std::string& exeName = "host");
 
 struct SessionOptions {
-    // Runs the host as this user and group (and no supplementary groups); < 0 keeps root.
+    // Runs the host as this user and group (and no supplementary groups), with a copy of the
+    // library that user can reach; < 0 keeps root.
     int dropToId = -1;
     // Environment variables set for the host only.
     std::map<std::string, std::string> environment;
