@@ -2,7 +2,6 @@
 // instance number among the running hosts of the same executable, and logs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>

@@ -73,8 +73,7 @@ std::string InChild(uid_t uid, const std::function<std::string()>& check) {
     if (pid == 0) {
         close(channel[0]);
         std::string report;
-        if (uid != 0 && geteuid() == 0 &&
-            !DropPrivilegesTo(uid)) {
+        if (uid != 0 && geteuid() == 0 && !test::DropPrivilegesTo(uid)) {
             report = "could not drop privileges";
         } else {
             report = check();
@@ -408,7 +407,7 @@ class UnwritableStore : public ::testing::Test {
     }
 
     std::string config_, folder_, file_;
-    uid_t uid_ = kUnprivilegedId;
+    uid_t uid_ = test::kUnprivilegedId;
 };
 
 TEST_F(UnwritableStore, ReadOnlyFileCanBeReadButNotWritten) {

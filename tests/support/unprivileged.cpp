@@ -32,7 +32,8 @@ std::string MakeLibraryCopy() {
     }
     const std::string blocked = UnreachableAncestor(folder);
     if (!blocked.empty()) {
-        ADD_FAILURE() << blocked << " keeps other users out; point TMPDIR at a folder they can reach";
+        ADD_FAILURE() << blocked
+                      << " keeps other users out; point TMPDIR at a folder they can reach";
         return "";
     }
     return copy;
