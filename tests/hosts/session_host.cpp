@@ -14,6 +14,9 @@
 //   threads|T|N|FNAME|OTHERS   T threads log N entries "t<t>:<i>\n" each to FNAME while
 //                              OTHERS more threads log N entries each to other<k>.log; all
 //                              start together                         -> calls that returned 0
+//   serial|T|FNAME|KIND        T threads one after another, each making one entry "s<t>\n"
+//                              to FNAME (KIND "bitmap": a 1x1 snapshot with that caption)
+//                                                             -> calls that returned 0
 //   cycles|K|FNAME             K times: dlclose, dlopen, one entry "cycle <k>\n" to FNAME
 //                                                -> "<fds before> <fds after> <failed calls>"
 //   fds                        open descriptors of this process                     -> count
@@ -128,6 +131,22 @@ int RunThreads(int threads, int entries, const std::string& fname, int others) {
     return failed.load();
 }
 
+int RunSerialThreads(int threads, const std::string& fname, bool bitmap) {
+    PrintfFn text = Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
+    BitmapFn picture = Symbol<BitmapFn>("logDrawBitmapMgr_deviceDefault_fname");
+    if (!text || !picture) return -1;
+    int failed = 0;
+    for (int t = 0; t < threads; ++t) {
+        std::thread([&, t] {
+            uint8_t dib[44] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0};
+            const int32_t result = bitmap ? picture(fname.c_str(), nullptr, dib, "s%d\n", t)
+                                          : text(fname.c_str(), "s%d\n", t);
+            if (!result) ++failed;
+        }).join();
+    }
+    return failed;
+}
+
 std::string Run(const std::vector<std::string>& f) {
     const std::string& verb = f[0];
     auto field = [&](size_t i) { return i < f.size() ? f[i] : std::string(); };
@@ -164,6 +183,8 @@ std::string Run(const std::vector<std::string>& f) {
     }
     if (verb == "threads")
         return std::to_string(RunThreads(number(1), number(2), field(3), number(4)));
+    if (verb == "serial")
+        return std::to_string(RunSerialThreads(number(1), field(2), field(3) == "bitmap"));
     if (verb == "cycles") {
         const int before = CountDescriptors();
         int failed = 0;
