@@ -45,7 +45,8 @@ class ServiceConfigTest : public ::testing::Test {
 
 TEST_F(ServiceConfigTest, NameCheckFailsBeforeTouchingRegistryOrDisk) {
     const std::vector<std::string> rejected = {"with space.log", "a-b.log",   "a\\b.log",
-                                               "caf\xE9.log",    "tab\t.log", ""};
+                                               "caf\xE9.log",    "tab\t.log", "",
+                                               "x.log.",         "x.log.."};
     for (const std::string& name : rejected) {
         SCOPED_TRACE(name);
         EXPECT_EQ(Init(name.c_str()), 0);

@@ -26,6 +26,14 @@ bool IsPlainFileName(const char* name) {
     return std::strpbrk(name, "/\\") == nullptr;
 }
 
+// Whether WriteDib has anything to write for this bitmap; one it cannot lay out leaves an
+// empty file, as designed.
+bool HasDibToWrite(const void* bitmap) {
+    const DibInfoHeader header = ReadDibInfoHeader(bitmap);
+    DibLayout layout;
+    return header.size == kDibInfoHeaderSize && ComputeDibLayout(header, &layout);
+}
+
 }  // namespace
 
 int32_t CLog::DrawBitmap(int32_t /*device*/, const char* imageName, void* bitmap,
@@ -70,11 +78,16 @@ int32_t CLog::DrawBitmap(int32_t /*device*/, const char* imageName, void* bitmap
             opened = snapshot.Open(path, platform::FileOpenMode::CreateOrEmptyReadWrite);
         }
         if (opened) {
-            if (bitmap != nullptr) WriteDib(bitmap, snapshot);
-            // An entry must not point at a snapshot whose file may be incomplete.
+            // A snapshot is kept whole or not at all: a file the disk or a size limit cut short
+            // is deleted, and no entry points at it.
+            bool whole = bitmap == nullptr || !HasDibToWrite(bitmap) || WriteDib(bitmap, snapshot);
             try {
                 snapshot.Close();
             } catch (const platform::FileError&) {
+                whole = false;
+            }
+            if (!whole) {
+                platform::DeleteFile(path);
                 return 0;
             }
         }

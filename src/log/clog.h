@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "log/part_files.h"
 #include "platform/critical_section.h"
 #include "platform/file.h"
 #include "platform/handles.h"
@@ -73,6 +74,10 @@ class CLog {
 
     // The file writer.
     int32_t OpenLogFile(const std::string& path);
+    // The first opening of a part file (a log deleted on close): created under a free name.
+    int32_t CreatePartFile();
+    // Takes the part file's name and path from where it lies now (it may have been moved).
+    void FollowPartFile();
     static uint64_t FindEndBlock(platform::File& file);
     int32_t SetFolder(const char* folderPath);
     int32_t BuildFileName(const char* name);
@@ -113,6 +118,10 @@ class CLog {
     // reopening and nothing but WriteAt of the merge has written to it.
     uint64_t knownFileLength = 0;
     bool fileLengthKnown = false;
+
+    // The part file this log created in this run (a log deleted on close): the only file
+    // it ever writes or deletes.
+    part_files::Ticket partFile;
 
     // Whether writePosition holds an offset. Kept beside kNotPositioned so that a flush
     // ending exactly at 0xFFFFFFFF is never taken for "not yet positioned".

@@ -56,7 +56,8 @@ int32_t CLog::FillCheck(bool isImage) {
     if (mode & quiet) return 1;
     if (!IsCacheFull()) return 1;
     int32_t result = FlushCache(false);
-    if ((mode & LogModeWriteImmediately) && IsFileOpen()) CloseFile();
+    // A part file is closed again too, so that idle threads hold no descriptors.
+    if ((mode & (LogModeWriteImmediately | LogModeDeleteOnClose)) && IsFileOpen()) CloseFile();
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include "log/cmem.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
+#include "log/part_files.h"
 #include "platform/process.h"
 #include "platform_config.h"
 
@@ -213,6 +214,7 @@ int32_t CLog::Open(uint32_t processIdArg, platform::ThreadHandle threadHandleArg
     fileReset = true;
     filePath.clear();
     fileLengthKnown = false;
+    part_files::Delete(partFile);  // a reopened log starts a new part file
 
     if (!SetFolder(folderArg)) return 0;
     // Folders that cannot be made now are met again, and reported, by OpenFile.
@@ -271,7 +273,9 @@ int32_t CLog::OpenFile() {
     fileLengthKnown = false;
     if (positioned && !filePath.empty()) {
         bool missing = false;
-        if (file.OpenForWritesAt(filePath, &knownFileLength, &missing)) {
+        if (partFile ? part_files::Reopen(partFile, file, &knownFileLength, &missing)
+                     : file.OpenForWritesAt(filePath, &knownFileLength, &missing)) {
+            if (partFile) FollowPartFile();
             fileLengthKnown = true;
             return 1;
         }
@@ -283,6 +287,17 @@ int32_t CLog::OpenFile() {
 }
 
 int32_t CLog::OpenLogFile(const std::string& path) {
+    // A part file never empties or takes over a file it did not create: an earlier run's file
+    // or another log's file of the same name stays as it is.
+    if ((mode & LogModeDeleteOnClose) && !partFile) return CreatePartFile();
+    if (mode & LogModeDeleteOnClose) {
+        // Its own file vanished while the log ran: made again, empty, if the name is still free.
+        if (!part_files::Recreate(partFile, file)) return 0;
+        fileReset = true;
+        return 1;
+    }
+    // A part file of this process lying at the path steps aside rather than being taken over.
+    if (!part_files::MoveAside(path)) return 0;
     filePath = path;
     const bool frame = (mode & LogModeHtml) && !(mode & (LogModeNoFileOutput | LogModeNoSummary));
     const PathKind kind = GetPathKind(path);
@@ -326,6 +341,22 @@ int32_t CLog::OpenLogFile(const std::string& path) {
     return 1;
 }
 
+int32_t CLog::CreatePartFile() {
+    partFile = part_files::Create(folder, fileName, file);
+    // Without a name the text stays in the cache, where the merge takes it from.
+    if (!partFile) return 0;
+    FollowPartFile();
+    writePosition = 0;  // a part file has no frame
+    positioned = true;
+    fileReset = true;
+    return 1;
+}
+
+void CLog::FollowPartFile() {
+    filePath = part_files::Path(partFile);
+    fileName = NamePart(filePath);
+}
+
 uint64_t CLog::FindEndBlock(File& file) {
     const uint64_t length = file.GetLength();
     // A file without an end block is continued after its last byte.
@@ -356,11 +387,7 @@ int32_t CLog::Close() {
         CriticalSectionGuard guard(*lock);
         result = FlushCache(true);
         if (IsFileOpen()) result = (CloseFile() && result) ? 1 : 0;
-        // Without a folder the path would name a file in the working directory.
-        if ((mode & LogModeDeleteOnClose) && !folder.empty()) {
-            const std::string path = folder + fileName;
-            if (GetPathKind(path) != PathKind::None) platform::DeleteFile(path);
-        }
+        part_files::Delete(partFile);
         if (threadHandle) platform::CloseThreadHandle(threadHandle);
         threadHandle = nullptr;
         isOpen = 0;

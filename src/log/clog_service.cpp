@@ -110,17 +110,6 @@ bool CLogService::IsCacheEmpty() {
     return true;
 }
 
-int32_t CLogService::SeekToWritePosition() {
-    // Offsets are 32-bit signed in this format; a negative one fails the seek.
-    const auto offset = static_cast<int32_t>(static_cast<uint32_t>(writePosition));
-    try {
-        file.Seek(static_cast<uint64_t>(static_cast<int64_t>(offset)));
-        return 1;
-    } catch (const platform::FileError&) {
-        return 0;
-    }
-}
-
 void CLogService::Commit() {
     if (!lock) return;
     platform::CriticalSectionGuard guard(*lock);

@@ -26,7 +26,6 @@ class CLogService : public CLog {
     int32_t WriteSummary() override;
     bool IsCacheFull() override;
     bool IsCacheEmpty() override;
-    int32_t SeekToWritePosition() override;
 
     // Configuration and first opening: checks the name, reads the settings of its log key,
     // computes the mode (when mode is LogModeFromSettings), opens the log and records the

@@ -5,8 +5,6 @@
 // remembers what it left in the file and rewrites only from the first byte that changed.
 // The file ends up byte for byte as a full rewrite would leave it; whenever the file may not
 // hold what the last merge left there, the merge rewrites everything.
-#include <limits>
-
 #include "log/clog_service.h"
 #include "log/cmem.h"
 #include "log/html_document.h"
@@ -98,18 +96,13 @@ int32_t CLogService::MergeFromMemory() {
 }
 
 bool CLogService::WritePositionOffset(uint64_t* offset) const {
-    // Offsets are 32-bit signed in this format, as SeekToWritePosition takes them; a negative
-    // one cannot be reached.
-    const auto position = static_cast<int32_t>(static_cast<uint32_t>(writePosition));
-    if (position < 0) return false;
-    *offset = static_cast<uint64_t>(position);
+    if (!positioned) return false;
+    *offset = writePosition;
     return true;
 }
 
 bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* offset) {
     if (!mergedTextsValid || fileReset || mergedAt != writePosition) return false;
-    // Beyond this the seek offsets of this format no longer hold.
-    if (writePosition > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return false;
     try {
         // Someone else cut or extended the file since the last merge. The reopening measured
         // it already.
@@ -182,65 +175,51 @@ void CLogService::RememberMerge() {
 }
 
 int32_t CLogService::MergeFromFiles() {
+    // A thread's text is its part file followed by what its cache still holds (all of it when
+    // no part file could be made). The part files are taken one at a time and closed again,
+    // so the merge needs two descriptors whatever the number of threads.
+    uint64_t total = 0;
     for (CLog* log : threadLogs) {
-        if (log) log->FlushCache(false);
+        if (!log) continue;
+        log->FlushCache(false);
+        if (log->IsFileOpen()) log->CloseFile();
+        if (log->IsPositioned()) total += log->GetWritePosition();
+        total += static_cast<uint64_t>(log->GetCacheLength());
     }
-    for (CLog* log : threadLogs) {
-        if (log && !log->IsFileOpen()) log->OpenFile();
-    }
-    int64_t total = 0;
+    if (total == mergedLength) return 1;
+
+    // Without the file at writePosition nothing is copied; the part files keep the text.
+    if (!(IsFileOpen() || OpenFile()) || !SeekToWritePosition()) return 0;
+    CMem buffer(kCopyBufferSize);
+    void* data = buffer.GetData();
+    if (!data) return 0;  // never read into a missing buffer
+    uint64_t copied = 0;
     try {
         for (CLog* log : threadLogs) {
             if (!log) continue;
-            if (!log->IsFileOpen()) return 0;
-            // Part files are limited to 2 GiB; their lengths count as signed 32-bit values.
-            total += static_cast<int32_t>(log->GetFileObject().GetLength());
-        }
-    } catch (const platform::FileError&) {
-        return 0;
-    }
-    if (static_cast<uint64_t>(total) == mergedLength) return 1;
-
-    // Without the file at writePosition nothing is copied; the part files keep the text.
-    const bool atWritePosition = (IsFileOpen() || OpenFile()) && SeekToWritePosition();
-    int32_t result = 0;
-    uint64_t copied = 0;
-    for (CLog* log : threadLogs) {
-        if (!log || !atWritePosition) continue;
-        CMem buffer(kCopyBufferSize);
-        void* data = buffer.GetData();
-        if (!data) {  // never read into a missing buffer; this log's copy fails
-            result = 0;
-            continue;
-        }
-        result = 1;
-        try {
-            platform::File& part = log->GetFileObject();
-            if (static_cast<uint32_t>(part.GetLength()) != 0xFFFFFFFFu) {
+            if (log->IsPositioned()) {
+                if (!log->IsFileOpen() && !log->OpenFile()) return 0;
+                platform::File& part = log->GetFileObject();
                 part.Seek(0);
-                for (;;) {
-                    const uint32_t got = part.Read(data, kCopyBufferSize);
-                    if (got == 0) break;
+                for (uint32_t got; (got = part.Read(data, kCopyBufferSize)) != 0;) {
                     WriteRaw(data, got);
                     copied += got;
                 }
+                log->CloseFile();
             }
-        } catch (const platform::FileError&) {
-            result = 0;
+            const std::string& rest = log->GetCache();
+            WriteRaw(rest.data(), static_cast<uint32_t>(rest.size()));
+            copied += rest.size();
         }
-    }
-    for (CLog* log : threadLogs) {
-        if (log && log->IsFileOpen()) log->CloseFile();
-    }
-    if (result != 0) {
         mergedLength = copied;
-        try {
-            WriteSummary();
-        } catch (const platform::FileError&) {
-            result = 0;
+        WriteSummary();
+    } catch (const platform::FileError&) {
+        for (CLog* log : threadLogs) {
+            if (log && log->IsFileOpen()) log->CloseFile();
         }
+        return 0;
     }
-    return result;
+    return 1;
 }
 
 int32_t CLogService::FlushEachThreadLog(bool bFinal) {

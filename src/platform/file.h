@@ -17,6 +17,7 @@ class FileError : public std::runtime_error {
 
 enum class FileOpenMode {
     CreateOrEmptyReadWrite,  // created when missing, emptied when present
+    CreateNewReadWrite,      // created; fails when anything is at the path already
     ExistingReadWrite,
     ExistingWrite,
     ExistingRead,
@@ -35,6 +36,8 @@ PathKind GetPathKind(const std::string& path);
 bool CreateDirectory(const std::string& path);
 // DeleteFileA: false when it cannot be deleted.
 bool DeleteFile(const std::string& path);
+// MoveFileA: renames a file; false when anything is at `to` already or the move fails.
+bool RenameFile(const std::string& from, const std::string& to);
 
 class File {
   public:

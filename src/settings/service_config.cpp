@@ -18,13 +18,15 @@ bool IsLogNameCharacter(char c) {
            c == '.';
 }
 
-// Letters, digits, "_" and "." only: the name becomes an atom, a registry key and a file.
+// Letters, digits, "_" and "." only: the name becomes an atom, a registry key and a file. A
+// final "." is refused too: Windows drops it, so "x.log." would write the file of "x.log".
 bool IsValidLogName(const char* name) {
     if (!name || !*name) return false;
-    for (const char* c = name; *c; ++c) {
+    const char* c = name;
+    for (; *c; ++c) {
         if (!IsLogNameCharacter(*c)) return false;
     }
-    return true;
+    return c[-1] != '.';
 }
 
 int32_t ReadOrCreateSetting(Setting setting, const std::string& instancePath,

@@ -14,6 +14,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -42,6 +43,8 @@ int OpenFlags(FileOpenMode mode) {
     switch (mode) {
         case FileOpenMode::CreateOrEmptyReadWrite:
             return common | O_RDWR | O_CREAT;
+        case FileOpenMode::CreateNewReadWrite:
+            return common | O_RDWR | O_CREAT | O_EXCL;
         case FileOpenMode::ExistingReadWrite:
             return common | O_RDWR;
         case FileOpenMode::ExistingWrite:
@@ -81,6 +84,11 @@ bool CreateDirectory(const std::string& path) {
 bool DeleteFile(const std::string& path) {
     if (ShouldFail(Fault::FileDelete)) return false;
     return unlink(path.c_str()) == 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    if (ShouldFail(Fault::FileOpen)) return false;
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 File::~File() {

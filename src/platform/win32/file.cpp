@@ -36,6 +36,8 @@ OpenArguments ArgumentsFor(FileOpenMode mode) {
     switch (mode) {
         case FileOpenMode::CreateOrEmptyReadWrite:
             return {GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS};
+        case FileOpenMode::CreateNewReadWrite:
+            return {GENERIC_READ | GENERIC_WRITE, CREATE_NEW};
         case FileOpenMode::ExistingReadWrite:
             return {GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING};
         case FileOpenMode::ExistingWrite:
@@ -71,6 +73,11 @@ bool CreateDirectory(const std::string& path) {
 bool DeleteFile(const std::string& path) {
     if (ShouldFail(Fault::FileDelete)) return false;
     return ::DeleteFileA(path.c_str()) != 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    if (ShouldFail(Fault::FileOpen)) return false;
+    return ::MoveFileA(from.c_str(), to.c_str()) != 0;
 }
 
 File::~File() {
