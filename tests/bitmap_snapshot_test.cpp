@@ -290,6 +290,13 @@ TEST(BitmapSnapshot, GivenNamesCannotLeaveTheImageFolder) {
         EXPECT_EQ(log.Draw(name, dib.data(), "x"), 1) << name;
         EXPECT_EQ(log.GetCache(), Tag(name) + "x") << name;
     }
+    // Names that would turn into markup in the tag make neither file nor entry.
+    for (const char* name : {"x\" onerror=\"y.bmp", "a<b.bmp", "a>b.bmp", "a&amp;b.bmp"}) {
+        log.SetCache("");
+        EXPECT_EQ(log.Draw(name, dib.data(), "x"), 0) << name;
+        EXPECT_EQ(log.GetCache(), "") << name;
+        EXPECT_FALSE(test::PathExists(log.ImagePath(name))) << name;
+    }
     EXPECT_FALSE(test::PathExists(log.Root() + "/escaped.bmp"));
     EXPECT_FALSE(test::PathExists(log.Root() + "/img/sub/inner.bmp"));
     EXPECT_FALSE(test::PathExists(log.Root() + "/img/sub\\inner.bmp"));

@@ -280,9 +280,12 @@ TEST_F(LogFileWriterTest, AppendContinuesAnHtmlLogAtItsLastEndBlockWhateverItsCa
 }
 
 TEST_F(LogFileWriterTest, AppendNeverWritesOverAnHtmlLogWithoutEndBlock) {
-    // An earlier run that ended without Close, and a file shorter than an end block.
+    // An earlier run that ended without Close, a file shorter than an end block, and text
+    // after the last end block (continued after it, never cut).
     for (const std::string& earlier :
-         {Head("trace.log.htm") + "unfinished run\r\n", std::string("tiny")}) {
+         {Head("trace.log.htm") + "unfinished run\r\n", std::string("tiny"),
+          Head("trace.log.htm") + "run\r\n" + kSummary + kHtmlEndBlock + kHtmlClosingLine +
+              "added later\r\n"}) {
         WriteFile(Path("trace.log.htm"), earlier);
         auto log = OpenLog(LogModeHtml | LogModeAppend);
         ASSERT_EQ(log->OpenFile(), 1);

@@ -311,12 +311,13 @@ TEST(LogFormat, ImageTagLineEnds) {
     const std::string tag = "<img src=\"img/a.bmp\" border=\"0\" align=\"bottom\" alt=\"a.bmp\">";
     EXPECT_EQ(log.GetCache(), "   " + tag + "Frame\r\n");
 
-    // A tag without caption leaves the line open, so a function begin starts a new one.
+    // A tag without caption leaves the line state as it was: after a line end, a function
+    // begin follows the tag on its line.
     FormatLog bare;
     bare.Print("\n");
     EXPECT_EQ(bare.AppendImageTag("a.bmp", "", 0, false), 1);
     bare.FuncBegin(0, "F");
-    EXPECT_EQ(bare.GetCache(), "\r\n" + tag + "\r\nF\r\n{\r\n");
+    EXPECT_EQ(bare.GetCache(), "\r\n" + tag + "F\r\n{\r\n");
 }
 
 TEST(LogFormat, SummaryBlock) {

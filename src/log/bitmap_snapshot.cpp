@@ -41,6 +41,10 @@ int32_t CLog::DrawBitmap(int32_t /*device*/, const char* imageName, void* bitmap
     if (!lock || format == nullptr) return 0;
     platform::CriticalSectionGuard guard(*lock);
 
+    // The name stands in an HTML attribute of the entry; a name that could end the attribute
+    // or start markup is refused outright.
+    if (imageName != nullptr && std::strpbrk(imageName, "\"<>&") != nullptr) return 0;
+
     EntryText message;
     if (!message.Format((mode & LogModeTimeStamp) != 0, format, args)) return 0;
 

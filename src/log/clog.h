@@ -79,6 +79,9 @@ class CLog {
     // Takes the part file's name and path from where it lies now (it may have been moved).
     void FollowPartFile();
     static uint64_t FindEndBlock(platform::File& file);
+    // Where a continued HTML log's text goes: at its last end block, unless text other than
+    // the closing line follows that block.
+    static uint64_t ContinuePosition(platform::File& file, uint64_t length);
     int32_t SetFolder(const char* folderPath);
     int32_t BuildFileName(const char* name);
     static int32_t CreateFolderPath(const std::string& folderPath);

@@ -286,7 +286,7 @@ int32_t CLog::OpenFile() {
     return OpenLogFile(folder + fileName);
 }
 
-int32_t CLog::OpenLogFile(const std::string& path) {
+int32_t CLog::OpenLogFile(const std::string& pathArg) {
     // A part file never empties or takes over a file it did not create: an earlier run's file
     // or another log's file of the same name stays as it is.
     if ((mode & LogModeDeleteOnClose) && !partFile) return CreatePartFile();
@@ -296,11 +296,18 @@ int32_t CLog::OpenLogFile(const std::string& path) {
         fileReset = true;
         return 1;
     }
+    std::string path = pathArg;
+    if (!positioned && GetPathKind(path) == PathKind::None) {
+        // An earlier run's file whose name differs only in letter case is this log's file, as
+        // it is on Windows: it is backed up or continued under its own name.
+        const std::string earlier = platform::FindNameIgnoringCase(folder, fileName);
+        if (!earlier.empty()) path = folder + earlier;
+    }
     // A part file of this process lying at the path steps aside rather than being taken over.
     if (!part_files::MoveAside(path)) return 0;
     filePath = path;
-    const bool frame = (mode & LogModeHtml) && !(mode & (LogModeNoFileOutput | LogModeNoSummary));
     const PathKind kind = GetPathKind(path);
+    const bool frame = (mode & LogModeHtml) && !(mode & (LogModeNoFileOutput | LogModeNoSummary));
     if (kind == PathKind::Directory) return 0;
 
     if (kind == PathKind::File && positioned)
@@ -313,7 +320,7 @@ int32_t CLog::OpenLogFile(const std::string& path) {
         try {
             const uint64_t length = file.GetLength();
             if (length >= kEarlierFileLimit) throw FileError("the earlier log is too large");
-            writePosition = frame ? FindEndBlock(file) : length;
+            writePosition = frame ? ContinuePosition(file, length) : length;
         } catch (const FileError&) {
             file.Abort();
             return 0;
@@ -339,6 +346,21 @@ int32_t CLog::OpenLogFile(const std::string& path) {
     }
     positioned = true;
     return 1;
+}
+
+uint64_t CLog::ContinuePosition(File& file, uint64_t length) {
+    const uint64_t endBlock = FindEndBlock(file);
+    if (endBlock >= length) return length;
+    // Only the document's closing line may follow the end block; any other text after it
+    // would be written over, so the run continues after the last byte instead.
+    const uint64_t after = endBlock + kEndBlockLength;
+    constexpr size_t kClosingLength = sizeof(kHtmlClosingLine) - 1;
+    if (length - after > kClosingLength) return length;
+    char tail[kClosingLength];
+    const size_t count = static_cast<size_t>(length - after);
+    file.Seek(after);
+    if (ReadFully(file, tail, count) < count) return length;
+    return EqualsIgnoringCase(tail, kHtmlClosingLine, count) ? endBlock : length;
 }
 
 int32_t CLog::CreatePartFile() {

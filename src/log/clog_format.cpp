@@ -122,13 +122,8 @@ int32_t CLog::AppendImageTag(const char* imageName, const char* text, int32_t le
         cache.resize(before);
         return 0;
     }
-    // A tag without caption ends the line state with the tag itself, so that a following
-    // function-begin entry still starts on a fresh line.
-    if (count > 0) {
-        TrackLineEnd(text, count, &prevLastChar, &lastChar);
-    } else {
-        TrackLineEnd(tag.data(), tag.size(), &prevLastChar, &lastChar);
-    }
+    // Only the caption moves the line state; a tag without one leaves it as it was.
+    TrackLineEnd(text, count, &prevLastChar, &lastChar);
     return FillCheck(true);
 }
 

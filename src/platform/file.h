@@ -36,6 +36,10 @@ PathKind GetPathKind(const std::string& path);
 bool CreateDirectory(const std::string& path);
 // DeleteFileA: false when it cannot be deleted.
 bool DeleteFile(const std::string& path);
+// The name of the entry of `folder` (given with its final separator) that the system would
+// open for `name` were letters compared without regard to ASCII case, as Windows compares
+// them; empty when there is none.
+std::string FindNameIgnoringCase(const std::string& folder, const std::string& name);
 // MoveFileA: renames a file; false when anything is at `to` already or the move fails.
 bool RenameFile(const std::string& from, const std::string& to);
 

@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -84,6 +85,27 @@ bool CreateDirectory(const std::string& path) {
 bool DeleteFile(const std::string& path) {
     if (ShouldFail(Fault::FileDelete)) return false;
     return unlink(path.c_str()) == 0;
+}
+
+std::string FindNameIgnoringCase(const std::string& folder, const std::string& name) {
+    DIR* listing = opendir(folder.c_str());
+    if (!listing) return std::string();
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    std::string found;
+    while (const dirent* entry = readdir(listing)) {
+        const char* candidate = entry->d_name;
+        if (std::strlen(candidate) != name.size()) continue;
+        size_t i = 0;
+        while (i < name.size() && lower(static_cast<unsigned char>(candidate[i])) ==
+                                      lower(static_cast<unsigned char>(name[i])))
+            ++i;
+        if (i == name.size()) {
+            found = candidate;
+            break;
+        }
+    }
+    closedir(listing);
+    return found;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {

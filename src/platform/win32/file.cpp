@@ -75,6 +75,11 @@ bool DeleteFile(const std::string& path) {
     return ::DeleteFileA(path.c_str()) != 0;
 }
 
+std::string FindNameIgnoringCase(const std::string& folder, const std::string& name) {
+    // The file system compares names without regard to case already.
+    return GetPathKind(folder + name) == PathKind::None ? std::string() : name;
+}
+
 bool RenameFile(const std::string& from, const std::string& to) {
     if (ShouldFail(Fault::FileOpen)) return false;
     return ::MoveFileA(from.c_str(), to.c_str()) != 0;
