@@ -8,6 +8,7 @@
 #include "log/clog.h"
 #include "log/dib_layout.h"
 #include "log/entry_text.h"
+#include "log/log_layout.h"
 #include "log/log_mode.h"
 #include "platform/file.h"
 #include "platform_config.h"
@@ -15,8 +16,6 @@
 namespace vantrel {
 
 namespace {
-
-constexpr char kImageFolder[] = "img";
 
 // A caller's name stays inside the img folder: one plain component, no way up or across.
 bool IsPlainFileName(const char* name) {
@@ -53,7 +52,7 @@ int32_t CLog::DrawBitmap(int32_t /*device*/, const char* imageName, void* bitmap
     std::string imageFolder;
     bool mayCreate = true;
     try {
-        imageFolder = folder + kImageFolder;
+        imageFolder = folder + kImageFolderName;
         if (imageName != nullptr) {
             name = imageName;
             mayCreate = IsPlainFileName(imageName);

@@ -71,6 +71,8 @@ class CLog {
     // Writes count bytes at the file's current position in pieces of at most 1 MiB;
     // a file failure passes to the caller as FileError.
     void WriteRaw(const void* data, uint32_t count);
+    // With LogModeHtml, the end block and the closing line after a summary.
+    void WriteDocumentEnd();
 
     // The file writer.
     int32_t OpenLogFile(const std::string& path);

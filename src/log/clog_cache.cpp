@@ -1,16 +1,13 @@
 // The cache side of CLog: the accessors, the fill check that ends every append, and the flush
 // that writes the cache at writePosition.
 #include "log/clog.h"
+#include "log/log_layout.h"
 #include "log/log_mode.h"
 
 namespace vantrel {
 
 using platform::CriticalSectionGuard;
 using platform::FileError;
-
-namespace {
-constexpr uint32_t kRawPiece = 1u << 20;  // 1 MiB
-}  // namespace
 
 int32_t CLog::GetCacheLength() {
     return static_cast<int32_t>(cache.size());
@@ -43,10 +40,10 @@ int32_t CLog::SeekToWritePosition() {
 void CLog::WriteRaw(const void* data, uint32_t count) {
     fileLengthKnown = false;
     const char* at = static_cast<const char*>(data);
-    while (count > kRawPiece) {
-        file.Write(at, kRawPiece);
-        at += kRawPiece;
-        count -= kRawPiece;
+    while (count > kRawPieceSize) {
+        file.Write(at, kRawPieceSize);
+        at += kRawPieceSize;
+        count -= kRawPieceSize;
     }
     if (count > 0) file.Write(at, count);
 }

@@ -5,6 +5,7 @@
 #include "log/clog.h"
 #include "log/cmem.h"
 #include "log/html_document.h"
+#include "log/log_layout.h"
 #include "log/log_mode.h"
 #include "log/part_files.h"
 #include "platform/process.h"
@@ -22,11 +23,8 @@ using platform::PathKind;
 
 namespace {
 
-constexpr char kDefaultFileName[] = "vantrel.log";
 constexpr char kHtmlSuffix[] = ".htm";
 constexpr char kBackUpSuffix[] = ".bak";
-constexpr char kImageFolder[] = "img";
-constexpr uint32_t kCopyBlock = 65536;
 // Files from an earlier run at or above this size are neither continued nor backed up; it
 // also keeps every first position below kNotPositioned.
 constexpr uint64_t kEarlierFileLimit = 0xFFFFFFFFull;
@@ -155,7 +153,7 @@ bool BackUpEarlierLog(const std::string& path) {
 
     int64_t earlierLength = -1;
     File earlier;
-    CMem buffer(kCopyBlock);
+    CMem buffer(kCopyBufferSize);
     try {
         // An unreadable log is left alone: opening it in place without knowing where its text
         // ends would write over it.
@@ -167,7 +165,7 @@ bool BackUpEarlierLog(const std::string& path) {
             throw FileError("the earlier log or its back-up is too large");
         earlierLength = static_cast<int64_t>(backUpLength);
         char* block = static_cast<char*>(buffer.GetData());
-        for (uint32_t n; (n = earlier.Read(block, kCopyBlock)) != 0;) backUp.Write(block, n);
+        for (uint32_t n; (n = earlier.Read(block, kCopyBufferSize)) != 0;) backUp.Write(block, n);
         backUp.Close();
     } catch (const FileError&) {
         RestoreBackUp(backUp, backUpPath, earlierLength, createdNow);
@@ -219,8 +217,8 @@ int32_t CLog::Open(uint32_t processIdArg, platform::ThreadHandle threadHandleArg
     if (!SetFolder(folderArg)) return 0;
     // Folders that cannot be made now are met again, and reported, by OpenFile.
     if (EnsureFolder(folder, &CreateFolderPath))
-        EnsureFolder(folder + kImageFolder + kPathSeparator, &CreateFolderPath);
-    BuildFileName(fileNameArg && *fileNameArg ? fileNameArg : kDefaultFileName);
+        EnsureFolder(folder + kImageFolderName + kPathSeparator, &CreateFolderPath);
+    BuildFileName(fileNameArg && *fileNameArg ? fileNameArg : kDefaultLogFileName);
     isOpen = 1;
     return 1;
 }
@@ -236,7 +234,7 @@ int32_t CLog::SetFolder(const char* folderPath) {
 }
 
 int32_t CLog::BuildFileName(const char* name) {
-    fileName = name ? name : kDefaultFileName;
+    fileName = name ? name : kDefaultLogFileName;
     if (mode & LogModeHtml) fileName += kHtmlSuffix;
     return 1;
 }
@@ -282,7 +280,7 @@ int32_t CLog::OpenFile() {
         if (!missing) return 0;
     }
     if (!EnsureFolder(folder, &CreateFolderPath)) return 0;
-    if (!EnsureFolder(folder + kImageFolder + kPathSeparator, &CreateFolderPath)) return 0;
+    if (!EnsureFolder(folder + kImageFolderName + kPathSeparator, &CreateFolderPath)) return 0;
     return OpenLogFile(folder + fileName);
 }
 

@@ -10,7 +10,10 @@
 #include "log/clog.h"
 #include "log/entry_text.h"
 #include "log/html_document.h"
+#include "log/log_layout.h"
 #include "log/log_mode.h"
+#include "log/time_text.h"
+#include "log/wrapping_add.h"
 #include "platform/clock.h"
 
 namespace vantrel {
@@ -18,9 +21,6 @@ namespace vantrel {
 namespace {
 
 constexpr int64_t kMaxCacheLength = std::numeric_limits<int32_t>::max();
-
-constexpr char kSummaryRule[] =
-    "////////////////////////////////////////////////////////////////////////";
 
 // Only the final LF of a piece becomes CR LF; a CR that ended the previous piece counts,
 // so a pair split over two appends is not doubled.
@@ -34,11 +34,6 @@ void TrackLineEnd(const char* text, size_t length, char* prevLastChar, char* las
     if (length == 0) return;
     *prevLastChar = length >= 2 ? text[length - 2] : *lastChar;
     *lastChar = text[length - 1];
-}
-
-// Counters that are unbounded in both directions wrap instead of overflowing.
-int32_t WrappingAdd(int32_t value, int32_t delta) {
-    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
 }
 
 int64_t Positive(int64_t value) {
@@ -184,24 +179,23 @@ int32_t CLog::FuncEnd(int32_t /*device*/) {
 }
 
 int32_t CLog::WriteSummary() {
-    const platform::SystemTime now = platform::GetLocalTime();
-    char block[384];
-    const int length = std::snprintf(block, sizeof block,
-                                     "\r\nProcess ID: 0x%x\r\nThe thread ID is 0x%08x\r\n"
-                                     "Log Time: %04d/%02d/%02d %02d:%02d:%02d:%03d\r\n"
-                                     "%s\r\n\r\n",
-                                     processId, threadId, now.year, now.month, now.day, now.hour,
-                                     now.minute, now.second, now.milliseconds, kSummaryRule);
-    if (length > 0) {
-        const size_t kept = static_cast<size_t>(length) < sizeof block ? static_cast<size_t>(length)
-                                                                       : sizeof block - 1;
-        WriteRaw(block, static_cast<uint32_t>(kept));
-    }
-    if ((mode & LogModeHtml) != 0) {
-        WriteRaw(kHtmlEndBlock, sizeof kHtmlEndBlock - 1);
-        WriteRaw(kHtmlClosingLine, sizeof kHtmlClosingLine - 1);
-    }
+    // The two hexadecimal lines take at most 64 bytes, the time line 96, the end 76.
+    char block[256];
+    const int ids = std::snprintf(block, 64, "\r\nProcess ID: 0x%x\r\nThe thread ID is 0x%08x\r\n",
+                                  processId, threadId);
+    size_t length = ids > 0 ? static_cast<size_t>(ids) : 0;
+    length += FormatLogTimeLine(block + length, platform::GetLocalTime());
+    std::memcpy(block + length, kSummaryEnd, sizeof kSummaryEnd - 1);
+    length += sizeof kSummaryEnd - 1;
+    WriteRaw(block, static_cast<uint32_t>(length));
+    WriteDocumentEnd();
     return 1;
+}
+
+void CLog::WriteDocumentEnd() {
+    if ((mode & LogModeHtml) == 0) return;
+    for (std::string_view part : kHtmlDocumentEnd)
+        WriteRaw(part.data(), static_cast<uint32_t>(part.size()));
 }
 
 }  // namespace vantrel

@@ -8,14 +8,10 @@
 #include "log/clog_service.h"
 #include "log/cmem.h"
 #include "log/html_document.h"
+#include "log/log_layout.h"
 #include "log/log_mode.h"
 
 namespace vantrel {
-
-namespace {
-constexpr uint32_t kCopyBufferSize = 65536;
-constexpr size_t kRawPiece = 1u << 20;  // 1 MiB
-}  // namespace
 
 std::atomic<bool> CLogService::forceFullRewrite{false};
 
@@ -71,8 +67,7 @@ int32_t CLogService::MergeFromMemory() {
         const std::string& summary = SummaryText();
         AddPiece(summary.data(), summary.size());
         if (mode & LogModeHtml) {
-            AddPiece(kHtmlEndBlock, sizeof kHtmlEndBlock - 1);
-            AddPiece(kHtmlClosingLine, sizeof kHtmlClosingLine - 1);
+            for (std::string_view part : kHtmlDocumentEnd) AddPiece(part.data(), part.size());
         }
         uint64_t bytes = 0;
         for (const platform::WritePiece& piece : mergePieces) bytes += piece.size;
@@ -141,7 +136,7 @@ bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* 
 void CLogService::AddPiece(const char* data, size_t count) {
     // Pieces of at most 1 MiB, as WriteRaw writes them.
     while (count > 0) {
-        const size_t piece = count < kRawPiece ? count : kRawPiece;
+        const size_t piece = count < kRawPieceSize ? count : kRawPieceSize;
         mergePieces.push_back(platform::WritePiece{data, static_cast<uint32_t>(piece)});
         data += piece;
         count -= piece;

@@ -3,8 +3,7 @@
 #include <string>
 
 #include "log/clog_service.h"
-#include "log/html_document.h"
-#include "log/log_mode.h"
+#include "log/log_layout.h"
 #include "log/time_text.h"
 #include "platform/clock.h"
 
@@ -26,8 +25,7 @@ const std::string& CLogService::SummaryText() {
     const size_t timeLength = FormatLogTimeLine(timeLine, platform::GetLocalTime());
     summaryText.resize(summaryTimeAt);
     summaryText.append(timeLine, timeLength);
-    summaryText.append(72, '/');
-    summaryText += "\r\n\r\n";
+    summaryText += kSummaryEnd;
     return summaryText;
 }
 
@@ -35,11 +33,7 @@ int32_t CLogService::WriteSummary() {
     const std::string& block = SummaryText();
     // A write failure passes to the merge, which reports it.
     WriteRaw(block.data(), static_cast<uint32_t>(block.size()));
-    if (mode & LogModeHtml) {
-        // Keeps the file a complete document after every merge.
-        WriteRaw(kHtmlEndBlock, sizeof kHtmlEndBlock - 1);
-        WriteRaw(kHtmlClosingLine, sizeof kHtmlClosingLine - 1);
-    }
+    WriteDocumentEnd();
     return 1;
 }
 
