@@ -111,6 +111,9 @@ class CLog {
     int32_t indentSize = 0;
     int32_t bitmapCount = 0;
     std::unique_ptr<platform::CriticalSection> lock;  // created by Open, deleted by Close
+    // The part file this log created in this run (a log deleted on close): the only file
+    // it ever writes or deletes.
+    part_files::Ticket partFile;
 
     // Set by OpenLogFile whenever the opening left the file in a state the log did not
     // write itself (first opening, a file created or emptied anew); the service's merge
@@ -123,10 +126,6 @@ class CLog {
     // reopening and nothing but WriteAt of the merge has written to it.
     uint64_t knownFileLength = 0;
     bool fileLengthKnown = false;
-
-    // The part file this log created in this run (a log deleted on close): the only file
-    // it ever writes or deletes.
-    part_files::Ticket partFile;
 
     // Whether writePosition holds an offset. Kept beside kNotPositioned so that a flush
     // ending exactly at 0xFFFFFFFF is never taken for "not yet positioned".

@@ -43,23 +43,30 @@ TEST_P(PartFileNamesTest, NoLogLosesTextToAPartFile) {
     test::PutLogSetting(test::kInstancePath, param.logName, "CacheSize(KB)", 0);
     auto mine = std::make_unique<CLogService>();
     ASSERT_EQ(test::InitService(*mine, folder, param.logName.c_str()), 1);
+    if (param.neighbour && !param.neighbourIsLog) {
+        test::WriteFile(folder + param.neighbour, "earlier run\r\n");
+    }
     EXPECT_EQ(test::Log(*mine, "mine\n"), 1);
-    if (param.partFirst) EXPECT_EQ(test::Picture(*mine, "p.bmp", "picture\n"), 1);
+    if (param.partFirst) {
+        EXPECT_EQ(test::Picture(*mine, "p.bmp", "picture\n"), 1);
+    }
     std::unique_ptr<CLogService> other;
     if (param.neighbour && param.neighbourIsLog) {
         other = std::make_unique<CLogService>();
         ASSERT_EQ(test::InitService(*other, folder, param.neighbour), 1);
         EXPECT_EQ(test::Log(*other, "other\n"), 1);
-    } else if (param.neighbour) {
-        test::WriteFile(folder + param.neighbour, "earlier run\r\n");
     }
     // Newest first, as the unload closes them.
-    if (other) EXPECT_EQ(other->Close(), 1);
+    if (other) {
+        EXPECT_EQ(other->Close(), 1);
+    }
     EXPECT_EQ(mine->Close(), 1);
 
     const std::string text = test::ReadFile(folder + param.logName);
     EXPECT_EQ(text.rfind("mine\r\n", 0), 0u) << text;
-    if (param.partFirst) EXPECT_NE(text.find("picture\r\n"), std::string::npos) << text;
+    if (param.partFirst) {
+        EXPECT_NE(text.find("picture\r\n"), std::string::npos) << text;
+    }
     std::set<std::string> expected{"img", param.logName};
     if (param.neighbour) {
         expected.insert(param.neighbour);
