@@ -3,12 +3,13 @@
 #include <cstdarg>
 
 #include "api/library_state.h"
+#include "log/log_layout.h"
 #include "manager/log_service_mgr.h"
 #include "vantrel/vantrel.h"
 
 namespace {
 
-constexpr char kDefaultFileName[] = "vantrel.log";
+constexpr const char* kDefaultFileName = vantrel::kDefaultLogFileName;
 
 template <typename Call>
 int32_t Guarded(Call call) noexcept {
