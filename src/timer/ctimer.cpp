@@ -1,16 +1,12 @@
 #include "timer/ctimer.h"
 
+#include "log/wrapping_add.h"
 #include "platform/clock.h"
 #include "timer/timer_clock_seam.h"
 
 namespace vantrel {
 
 namespace {
-
-// Two's complement arithmetic, so that absurd values wrap instead of overflowing.
-int64_t WrappingAdd(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
 
 int64_t WrappingSubtract(int64_t a, int64_t b) {
     return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
