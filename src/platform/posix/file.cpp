@@ -19,17 +19,13 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/test_seam.h"
-#include "platform_config.h"
+#include "platform/file_backend.h"
 
 namespace vantrel::platform {
 
 static_assert(sizeof(off_t) >= 8, "log files need 64-bit offsets");
 
 namespace {
-
-using testing::Fault;
-using testing::ShouldFail;
 
 [[noreturn]] void ThrowFileError(const char* operation, const std::string& path, int error) {
     std::string message = std::string(operation) + " failed for " + path;
@@ -56,6 +52,10 @@ int OpenFlags(FileOpenMode mode) {
     return -1;
 }
 
+int Descriptor(backend::Handle handle) {
+    return static_cast<int>(handle);
+}
+
 // Takes the opened descriptor through the checks that make it a usable log file.
 bool PrepareDescriptor(int fd, FileOpenMode mode) {
     struct stat info;
@@ -75,16 +75,6 @@ PathKind GetPathKind(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) return PathKind::None;
     return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
-}
-
-bool CreateDirectory(const std::string& path) {
-    if (ShouldFail(Fault::CreateDirectory)) return false;
-    return mkdir(path.c_str(), 0755) == 0;
-}
-
-bool DeleteFile(const std::string& path) {
-    if (ShouldFail(Fault::FileDelete)) return false;
-    return unlink(path.c_str()) == 0;
 }
 
 std::string FindNameIgnoringCase(const std::string& folder, const std::string& name) {
@@ -108,18 +98,21 @@ std::string FindNameIgnoringCase(const std::string& folder, const std::string& n
     return found;
 }
 
+namespace backend {
+
+bool CreateDirectory(const std::string& path) {
+    return mkdir(path.c_str(), 0755) == 0;
+}
+
+bool DeleteFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
 bool RenameFile(const std::string& from, const std::string& to) {
-    if (ShouldFail(Fault::FileOpen)) return false;
     return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
-File::~File() {
-    Abort();
-}
-
-bool File::Open(const std::string& path, FileOpenMode mode) {
-    Abort();
-    if (ShouldFail(Fault::FileOpen)) return false;
+bool Open(const std::string& path, FileOpenMode mode, Handle* handle) {
     int fd;
     do {
         fd = open(path.c_str(), OpenFlags(mode), 0644);
@@ -129,15 +122,11 @@ bool File::Open(const std::string& path, FileOpenMode mode) {
         close(fd);
         return false;
     }
-    handle_ = fd;
-    path_ = path;
+    *handle = fd;
     return true;
 }
 
-bool File::OpenForWritesAt(const std::string& path, uint64_t* length, bool* missing) {
-    Abort();
-    *missing = false;
-    if (ShouldFail(Fault::FileOpen)) return false;
+bool OpenForWritesAt(const std::string& path, Handle* handle, uint64_t* length, bool* missing) {
     int fd;
     do {
         fd = open(path.c_str(), OpenFlags(FileOpenMode::ExistingReadWrite), 0644);
@@ -154,109 +143,77 @@ bool File::OpenForWritesAt(const std::string& path, uint64_t* length, bool* miss
         close(fd);
         return false;
     }
-    handle_ = fd;
-    path_ = path;
+    *handle = fd;
     *length = static_cast<uint64_t>(end);
     return true;
 }
 
-void File::Close() {
-    if (!IsOpen()) return;
-    const int fd = static_cast<int>(handle_);
-    handle_ = kNoHandle;
+void Close(Handle handle, const std::string& path) {
     // The descriptor is gone after close(2) whatever it reports, so it is never retried.
-    const bool injected = ShouldFail(Fault::FileClose);
-    const int rc = close(fd);
-    if (injected) ThrowFileError("close", path_, EIO);
-    if (rc != 0 && errno != EINTR) ThrowFileError("close", path_, errno);
+    if (close(Descriptor(handle)) != 0 && errno != EINTR) ThrowFileError("close", path, errno);
 }
 
-void File::Abort() noexcept {
-    if (!IsOpen()) return;
-    close(static_cast<int>(handle_));
-    handle_ = kNoHandle;
+void Abort(Handle handle) noexcept {
+    close(Descriptor(handle));
 }
 
-void File::Seek(uint64_t offset) {
-    if (!IsOpen()) ThrowFileError("seek", path_, EBADF);
-    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, EIO);
+void Seek(Handle handle, const std::string& path, uint64_t offset) {
     if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
-        ThrowFileError("seek", path_, EOVERFLOW);
-    if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0)
-        ThrowFileError("seek", path_, errno);
+        ThrowFileError("seek", path, EOVERFLOW);
+    if (lseek(Descriptor(handle), static_cast<off_t>(offset), SEEK_SET) < 0)
+        ThrowFileError("seek", path, errno);
 }
 
-void File::SeekToEnd() {
-    if (!IsOpen()) ThrowFileError("seek", path_, EBADF);
-    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, EIO);
-    if (lseek(static_cast<int>(handle_), 0, SEEK_END) < 0) ThrowFileError("seek", path_, errno);
+void SeekToEnd(Handle handle, const std::string& path) {
+    if (lseek(Descriptor(handle), 0, SEEK_END) < 0) ThrowFileError("seek", path, errno);
 }
 
-uint64_t File::GetPosition() {
-    if (!IsOpen()) ThrowFileError("position", path_, EBADF);
-    if (ShouldFail(Fault::FileSeek)) ThrowFileError("position", path_, EIO);
-    off_t at = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
-    if (at < 0) ThrowFileError("position", path_, errno);
+uint64_t GetPosition(Handle handle, const std::string& path) {
+    const off_t at = lseek(Descriptor(handle), 0, SEEK_CUR);
+    if (at < 0) ThrowFileError("position", path, errno);
     return static_cast<uint64_t>(at);
 }
 
-uint64_t File::GetLength() {
-    if (!IsOpen()) ThrowFileError("length", path_, EBADF);
-    if (ShouldFail(Fault::FileLength)) ThrowFileError("length", path_, EIO);
+uint64_t GetLength(Handle handle, const std::string& path) {
     struct stat info;
-    if (fstat(static_cast<int>(handle_), &info) != 0) ThrowFileError("length", path_, errno);
+    if (fstat(Descriptor(handle), &info) != 0) ThrowFileError("length", path, errno);
     return static_cast<uint64_t>(info.st_size);
 }
 
-uint32_t File::Read(void* buffer, uint32_t count) {
-    if (!IsOpen()) ThrowFileError("read", path_, EBADF);
-    if (ShouldFail(Fault::FileRead)) ThrowFileError("read", path_, EIO);
-    if (count == 0) return 0;
+uint32_t Read(Handle handle, const std::string& path, void* buffer, uint32_t count) {
     ssize_t got;
     do {
-        got = read(static_cast<int>(handle_), buffer, count);
+        got = read(Descriptor(handle), buffer, count);
     } while (got < 0 && errno == EINTR);
-    if (got < 0) ThrowFileError("read", path_, errno);
+    if (got < 0) ThrowFileError("read", path, errno);
     return static_cast<uint32_t>(got);
 }
 
-void File::Write(const void* data, uint32_t count) {
-    if (!IsOpen()) ThrowFileError("write", path_, EBADF);
-    if (ShouldFail(Fault::FileWrite)) ThrowFileError("write", path_, ENOSPC);
+void Write(Handle handle, const std::string& path, const void* data, uint32_t count) {
     const char* at = static_cast<const char*>(data);
     uint32_t left = count;
     while (left > 0) {
-        ssize_t put = write(static_cast<int>(handle_), at, left);
+        ssize_t put = write(Descriptor(handle), at, left);
         if (put < 0) {
             if (errno == EINTR) continue;
-            ThrowFileError("write", path_, errno);
+            ThrowFileError("write", path, errno);
         }
-        if (put == 0) ThrowFileError("write", path_, EIO);
+        if (put == 0) ThrowFileError("write", path, EIO);
         at += put;
         left -= static_cast<uint32_t>(put);
     }
 }
 
-void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
-    if (!IsOpen()) ThrowFileError("write", path_, EBADF);
-    // Positioning is part of the write, so a test that fails seeks fails it too.
-    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, EIO);
-    // A test may fail any piece: those before it are written, as separate writes would be.
-    size_t usable = count;
-    for (size_t i = 0; i < count; ++i) {
-        if (pieces[i].size > 0 && ShouldFail(Fault::FileWrite)) {
-            usable = i;
-            break;
-        }
-    }
+void WriteAt(Handle handle, const std::string& path, uint64_t offset, const WritePiece* pieces,
+             size_t count) {
     constexpr size_t kMostPieces = 64;  // well below IOV_MAX; more go in further calls
     iovec vectors[kMostPieces];
     size_t next = 0;
     uint64_t at = offset;
-    while (next < usable) {
+    while (next < count) {
         size_t filled = 0;
         uint64_t bytes = 0;
-        for (; next < usable && filled < kMostPieces; ++next) {
+        for (; next < count && filled < kMostPieces; ++next) {
             if (pieces[next].size == 0) continue;
             vectors[filled].iov_base = const_cast<void*>(pieces[next].data);
             vectors[filled].iov_len = pieces[next].size;
@@ -266,14 +223,14 @@ void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
         iovec* pending = vectors;
         while (bytes > 0) {
             if (at > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
-                ThrowFileError("write", path_, EOVERFLOW);
-            const ssize_t put = pwritev(static_cast<int>(handle_), pending,
-                                        static_cast<int>(filled), static_cast<off_t>(at));
+                ThrowFileError("write", path, EOVERFLOW);
+            const ssize_t put = pwritev(Descriptor(handle), pending, static_cast<int>(filled),
+                                        static_cast<off_t>(at));
             if (put < 0) {
                 if (errno == EINTR) continue;
-                ThrowFileError("write", path_, errno);
+                ThrowFileError("write", path, errno);
             }
-            if (put == 0) ThrowFileError("write", path_, EIO);
+            if (put == 0) ThrowFileError("write", path, EIO);
             // A short write: go on after what landed.
             at += static_cast<uint64_t>(put);
             bytes -= static_cast<uint64_t>(put);
@@ -289,25 +246,18 @@ void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
             }
         }
     }
-    if (usable < count) ThrowFileError("write", path_, ENOSPC);
 }
 
-void File::SetLength(uint64_t length) {
-    if (!IsOpen()) ThrowFileError("set length", path_, EBADF);
-    // Changing the length is a write as far as a full disk or a test is concerned.
-    if (ShouldFail(Fault::FileWrite)) ThrowFileError("set length", path_, ENOSPC);
+void SetLength(Handle handle, const std::string& path, uint64_t length) {
     if (length > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
-        ThrowFileError("set length", path_, EOVERFLOW);
+        ThrowFileError("set length", path, EOVERFLOW);
     int rc;
     do {
-        rc = ftruncate(static_cast<int>(handle_), static_cast<off_t>(length));
+        rc = ftruncate(Descriptor(handle), static_cast<off_t>(length));
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) ThrowFileError("set length", path_, errno);
+    if (rc != 0) ThrowFileError("set length", path, errno);
 }
 
-std::string File::GetFileName() const {
-    size_t at = path_.rfind(kPathSeparator);
-    return at == std::string::npos ? path_ : path_.substr(at + 1);
-}
+}  // namespace backend
 
 }  // namespace vantrel::platform

@@ -7,15 +7,12 @@
 #include <cstdio>
 #include <limits>
 
-#include "platform/test_seam.h"
+#include "platform/file_backend.h"
 #include "win32_api.h"
 
 namespace vantrel::platform {
 
 namespace {
-
-using testing::Fault;
-using testing::ShouldFail;
 
 [[noreturn]] void ThrowFileError(const char* operation, const std::string& path, DWORD error) {
     char code[32];
@@ -65,149 +62,114 @@ PathKind GetPathKind(const std::string& path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
 }
 
-bool CreateDirectory(const std::string& path) {
-    if (ShouldFail(Fault::CreateDirectory)) return false;
-    return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
-}
-
-bool DeleteFile(const std::string& path) {
-    if (ShouldFail(Fault::FileDelete)) return false;
-    return ::DeleteFileA(path.c_str()) != 0;
-}
-
 std::string FindNameIgnoringCase(const std::string& folder, const std::string& name) {
     // The file system compares names without regard to case already.
     return GetPathKind(folder + name) == PathKind::None ? std::string() : name;
 }
 
+namespace backend {
+
+bool CreateDirectory(const std::string& path) {
+    return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool DeleteFile(const std::string& path) {
+    return ::DeleteFileA(path.c_str()) != 0;
+}
+
 bool RenameFile(const std::string& from, const std::string& to) {
-    if (ShouldFail(Fault::FileOpen)) return false;
     return ::MoveFileA(from.c_str(), to.c_str()) != 0;
 }
 
-File::~File() {
-    Abort();
-}
-
-bool File::Open(const std::string& path, FileOpenMode mode) {
-    Abort();
-    if (ShouldFail(Fault::FileOpen)) return false;
+bool Open(const std::string& path, FileOpenMode mode, Handle* handle) {
     const OpenArguments arguments = ArgumentsFor(mode);
-    HANDLE handle = ::CreateFileA(path.c_str(), arguments.access, 0, nullptr, arguments.disposition,
+    HANDLE opened = ::CreateFileA(path.c_str(), arguments.access, 0, nullptr, arguments.disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    if (!PrepareHandle(handle, mode)) {
-        ::CloseHandle(handle);
+    if (opened == INVALID_HANDLE_VALUE) return false;
+    if (!PrepareHandle(opened, mode)) {
+        ::CloseHandle(opened);
         return false;
     }
-    handle_ = reinterpret_cast<intptr_t>(handle);
-    path_ = path;
+    *handle = reinterpret_cast<Handle>(opened);
     return true;
 }
 
-bool File::OpenForWritesAt(const std::string& path, uint64_t* length, bool* missing) {
-    *missing = false;
-    if (!Open(path, FileOpenMode::ExistingReadWrite)) {
+bool OpenForWritesAt(const std::string& path, Handle* handle, uint64_t* length, bool* missing) {
+    if (!Open(path, FileOpenMode::ExistingReadWrite, handle)) {
         const DWORD error = ::GetLastError();
         *missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return false;
     }
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(ToFileHandle(handle_), &size)) {
-        Abort();
+    if (!::GetFileSizeEx(ToFileHandle(*handle), &size)) {
+        Abort(*handle);
         return false;
     }
     *length = static_cast<uint64_t>(size.QuadPart);
     return true;
 }
 
-void File::Close() {
-    if (!IsOpen()) return;
-    HANDLE handle = ToFileHandle(handle_);
-    handle_ = kNoHandle;
-    // The handle is gone after CloseHandle whatever it reports, so it is never retried.
-    const bool injected = ShouldFail(Fault::FileClose);
-    const BOOL closed = ::CloseHandle(handle);
-    if (injected) ThrowFileError("close", path_, ERROR_WRITE_FAULT);
-    if (!closed) ThrowFileError("close", path_, ::GetLastError());
+void Close(Handle handle, const std::string& path) {
+    if (!::CloseHandle(ToFileHandle(handle))) ThrowFileError("close", path, ::GetLastError());
 }
 
-void File::Abort() noexcept {
-    if (!IsOpen()) return;
-    ::CloseHandle(ToFileHandle(handle_));
-    handle_ = kNoHandle;
+void Abort(Handle handle) noexcept {
+    ::CloseHandle(ToFileHandle(handle));
 }
 
-void File::Seek(uint64_t offset) {
-    if (!IsOpen()) ThrowFileError("seek", path_, ERROR_INVALID_HANDLE);
-    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, ERROR_SEEK);
+void Seek(Handle handle, const std::string& path, uint64_t offset) {
     if (offset > static_cast<uint64_t>(std::numeric_limits<LONGLONG>::max()))
-        ThrowFileError("seek", path_, ERROR_NEGATIVE_SEEK);
+        ThrowFileError("seek", path, ERROR_NEGATIVE_SEEK);
     LARGE_INTEGER distance{};
     distance.QuadPart = static_cast<LONGLONG>(offset);
-    if (!::SetFilePointerEx(ToFileHandle(handle_), distance, nullptr, FILE_BEGIN))
-        ThrowFileError("seek", path_, ::GetLastError());
+    if (!::SetFilePointerEx(ToFileHandle(handle), distance, nullptr, FILE_BEGIN))
+        ThrowFileError("seek", path, ::GetLastError());
 }
 
-void File::SeekToEnd() {
-    if (!IsOpen()) ThrowFileError("seek", path_, ERROR_INVALID_HANDLE);
-    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, ERROR_SEEK);
+void SeekToEnd(Handle handle, const std::string& path) {
     LARGE_INTEGER none{};
-    if (!::SetFilePointerEx(ToFileHandle(handle_), none, nullptr, FILE_END))
-        ThrowFileError("seek", path_, ::GetLastError());
+    if (!::SetFilePointerEx(ToFileHandle(handle), none, nullptr, FILE_END))
+        ThrowFileError("seek", path, ::GetLastError());
 }
 
-uint64_t File::GetPosition() {
-    if (!IsOpen()) ThrowFileError("position", path_, ERROR_INVALID_HANDLE);
-    if (ShouldFail(Fault::FileSeek)) ThrowFileError("position", path_, ERROR_SEEK);
+uint64_t GetPosition(Handle handle, const std::string& path) {
     LARGE_INTEGER none{}, at{};
-    if (!::SetFilePointerEx(ToFileHandle(handle_), none, &at, FILE_CURRENT))
-        ThrowFileError("position", path_, ::GetLastError());
+    if (!::SetFilePointerEx(ToFileHandle(handle), none, &at, FILE_CURRENT))
+        ThrowFileError("position", path, ::GetLastError());
     return static_cast<uint64_t>(at.QuadPart);
 }
 
-uint64_t File::GetLength() {
-    if (!IsOpen()) ThrowFileError("length", path_, ERROR_INVALID_HANDLE);
-    if (ShouldFail(Fault::FileLength)) ThrowFileError("length", path_, ERROR_READ_FAULT);
+uint64_t GetLength(Handle handle, const std::string& path) {
     LARGE_INTEGER length{};
-    if (!::GetFileSizeEx(ToFileHandle(handle_), &length))
-        ThrowFileError("length", path_, ::GetLastError());
+    if (!::GetFileSizeEx(ToFileHandle(handle), &length))
+        ThrowFileError("length", path, ::GetLastError());
     return static_cast<uint64_t>(length.QuadPart);
 }
 
-uint32_t File::Read(void* buffer, uint32_t count) {
-    if (!IsOpen()) ThrowFileError("read", path_, ERROR_INVALID_HANDLE);
-    if (ShouldFail(Fault::FileRead)) ThrowFileError("read", path_, ERROR_READ_FAULT);
-    if (count == 0) return 0;
+uint32_t Read(Handle handle, const std::string& path, void* buffer, uint32_t count) {
     DWORD got = 0;
-    if (!::ReadFile(ToFileHandle(handle_), buffer, count, &got, nullptr))
-        ThrowFileError("read", path_, ::GetLastError());
+    if (!::ReadFile(ToFileHandle(handle), buffer, count, &got, nullptr))
+        ThrowFileError("read", path, ::GetLastError());
     return got;
 }
 
-void File::Write(const void* data, uint32_t count) {
-    if (!IsOpen()) ThrowFileError("write", path_, ERROR_INVALID_HANDLE);
-    if (ShouldFail(Fault::FileWrite)) ThrowFileError("write", path_, ERROR_DISK_FULL);
+void Write(Handle handle, const std::string& path, const void* data, uint32_t count) {
     const char* at = static_cast<const char*>(data);
     uint32_t left = count;
     while (left > 0) {
         DWORD put = 0;
-        if (!::WriteFile(ToFileHandle(handle_), at, left, &put, nullptr))
-            ThrowFileError("write", path_, ::GetLastError());
-        if (put == 0) ThrowFileError("write", path_, ERROR_WRITE_FAULT);
+        if (!::WriteFile(ToFileHandle(handle), at, left, &put, nullptr))
+            ThrowFileError("write", path, ::GetLastError());
+        if (put == 0) ThrowFileError("write", path, ERROR_WRITE_FAULT);
         at += put;
         left -= put;
     }
 }
 
-void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
-    if (!IsOpen()) ThrowFileError("write", path_, ERROR_INVALID_HANDLE);
-    // Positioning is part of the write, so a test that fails seeks fails it too.
-    if (ShouldFail(Fault::FileSeek)) ThrowFileError("seek", path_, ERROR_SEEK);
+void WriteAt(Handle handle, const std::string& path, uint64_t offset, const WritePiece* pieces,
+             size_t count) {
     uint64_t at = offset;
     for (size_t i = 0; i < count; ++i) {
-        if (pieces[i].size == 0) continue;
-        if (ShouldFail(Fault::FileWrite)) ThrowFileError("write", path_, ERROR_DISK_FULL);
         const char* data = static_cast<const char*>(pieces[i].data);
         uint32_t left = pieces[i].size;
         while (left > 0) {
@@ -216,9 +178,9 @@ void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
             position.Offset = static_cast<DWORD>(at);
             position.OffsetHigh = static_cast<DWORD>(at >> 32);
             DWORD put = 0;
-            if (!::WriteFile(ToFileHandle(handle_), data, left, &put, &position))
-                ThrowFileError("write", path_, ::GetLastError());
-            if (put == 0) ThrowFileError("write", path_, ERROR_WRITE_FAULT);
+            if (!::WriteFile(ToFileHandle(handle), data, left, &put, &position))
+                ThrowFileError("write", path, ::GetLastError());
+            if (put == 0) ThrowFileError("write", path, ERROR_WRITE_FAULT);
             data += put;
             left -= put;
             at += put;
@@ -226,32 +188,25 @@ void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
     }
 }
 
-void File::SetLength(uint64_t length) {
-    if (!IsOpen()) ThrowFileError("set length", path_, ERROR_INVALID_HANDLE);
-    // Changing the length is a write as far as a full disk or a test is concerned.
-    if (ShouldFail(Fault::FileWrite)) ThrowFileError("set length", path_, ERROR_DISK_FULL);
+void SetLength(Handle handle, const std::string& path, uint64_t length) {
     if (length > static_cast<uint64_t>(std::numeric_limits<LONGLONG>::max()))
-        ThrowFileError("set length", path_, ERROR_NEGATIVE_SEEK);
+        ThrowFileError("set length", path, ERROR_NEGATIVE_SEEK);
     // SetEndOfFile cuts at the file pointer; the pointer is put back afterwards, so that
     // changing the length does not move it, as on every other platform.
-    HANDLE handle = ToFileHandle(handle_);
+    HANDLE file = ToFileHandle(handle);
     LARGE_INTEGER none{}, position{}, end{};
     end.QuadPart = static_cast<LONGLONG>(length);
-    if (!::SetFilePointerEx(handle, none, &position, FILE_CURRENT) ||
-        !::SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) {
-        ThrowFileError("set length", path_, ::GetLastError());
+    if (!::SetFilePointerEx(file, none, &position, FILE_CURRENT) ||
+        !::SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
+        ThrowFileError("set length", path, ::GetLastError());
     }
-    const BOOL cut = ::SetEndOfFile(handle);
+    const BOOL cut = ::SetEndOfFile(file);
     const DWORD error = cut ? 0 : ::GetLastError();
-    if (!::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) && cut)
-        ThrowFileError("set length", path_, ::GetLastError());
-    if (!cut) ThrowFileError("set length", path_, error);
+    if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && cut)
+        ThrowFileError("set length", path, ::GetLastError());
+    if (!cut) ThrowFileError("set length", path, error);
 }
 
-std::string File::GetFileName() const {
-    // Windows takes "/" as a separator too.
-    size_t at = path_.find_last_of("\\/");
-    return at == std::string::npos ? path_ : path_.substr(at + 1);
-}
+}  // namespace backend
 
 }  // namespace vantrel::platform
