@@ -15,7 +15,7 @@ struct OpenCall {
 
 // Deeper calls are still logged but only counted; their exits are taken to match (as they do
 // whenever exit hooks run on unwind).
-constexpr uint32_t kRecordedDepth = 256;
+constexpr uint32_t kRecordedDepth = 1024;
 
 // Each thread's most recent names, so that a hot function costs no lock.
 constexpr uint32_t kNameSlots = 64;
