@@ -22,6 +22,10 @@
 //   hold                          prints "holding", then waits until standard input closes
 //   unload                        dlclose (FreeLibrary)
 //   reload                        dlopen (LoadLibraryA) again
+//   exitrace|T|MS|FNAME           T threads log "t<k>:<i>\n" to FNAME (and time with dtimer)
+//                                 without end; after MS ms the process exits while they run.
+//                                 After the library's unload each thread's count of calls
+//                                 that returned nonzero is printed as "t<k> <count>"
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -29,6 +33,7 @@
 #include <dlfcn.h>
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -140,6 +145,37 @@ std::vector<uint8_t> MakeBitmap(int width, int height, int bits) {
 
 int RunCommand(const std::string& command);
 
+// The exit race: threads that keep logging while the main thread leaves through exit().
+constexpr int kMaxRaceThreads = 16;
+std::atomic<int> raceThreads{0};
+std::atomic<long> raceSucceeded[kMaxRaceThreads];
+
+// Registered before the library loads, so it runs after the library's unload: by then no
+// call may succeed any more, and the counts are final.
+void PrintRaceCounts() {
+    for (int k = 0; k < raceThreads.load(); ++k) printf("t%d %ld\n", k, raceSucceeded[k].load());
+    fflush(stdout);
+}
+
+void ExitRace(int threads, int milliseconds, const std::string& fname) {
+    using Fn = int32_t (*)(const char*, const char*, ...);
+    auto print = Symbol<Fn>("logPrintfMgr_deviceDefault_fname");
+    auto begin = Symbol<int64_t (*)(int32_t, int32_t)>("dtimerRecordBegin");
+    auto end = Symbol<int64_t (*)(int32_t)>("dtimerRecordEnd");
+    raceThreads = threads < kMaxRaceThreads ? threads : kMaxRaceThreads;
+    for (int k = 0; k < raceThreads; ++k) {
+        std::thread([=] {
+            for (long i = 0;; ++i) {
+                begin(20 + k % 8, 1);
+                if (print(fname.c_str(), "t%d:%ld\n", k, i)) raceSucceeded[k]++;
+                end(20 + k % 8);
+            }
+        }).detach();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    exit(0);
+}
+
 int RunCommands(const std::vector<std::string>& commands) {
     for (const std::string& command : commands) {
         int status = RunCommand(command);
@@ -244,6 +280,9 @@ int RunCommand(const std::string& command) {
         fflush(stdout);
         while (getchar() != EOF) {
         }
+    } else if (verb == "exitrace") {
+        need(4);
+        ExitRace(atoi(f[1].c_str()), atoi(f[2].c_str()), f[3]);
     } else if (verb == "unload") {
         CloseLibrary();
         library = nullptr;
@@ -260,6 +299,7 @@ int RunCommand(const std::string& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    atexit(PrintRaceCounts);
     Load();
     std::vector<std::string> commands(argv + 1, argv + argc);
     int status = RunCommands(commands);
