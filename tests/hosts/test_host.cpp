@@ -20,10 +20,15 @@
 //   sleep|MS                      sleeps
 //   wait                          prints "waiting", then waits for a line on standard input
 //   hold                          prints "holding", then waits until standard input closes
+//   forks|N|T|FNAME|TEXT          (POSIX) while T threads log to bg.log, forks N times; each
+//                                 child logs "TEXT<its pid>\n" to FNAME, prints
+//                                 "c <pid> <result>" and exits; the parent prints
+//                                 "child <pid> <exit status>" for each
 //   unload                        dlclose (FreeLibrary)
 //   reload                        dlopen (LoadLibraryA) again
 //   exitrace|T|MS|FNAME           T threads log "t<k>:<i>\n" to FNAME (and time with dtimer)
-//                                 without end; after MS ms the process exits while they run.
+//                                 without end; MS ms after each has logged once, the process
+//                                 exits while they run.
 //                                 After the library's unload each thread's count of calls
 //                                 that returned nonzero is printed as "t<k> <count>"
 #ifdef _WIN32
@@ -31,6 +36,8 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -172,6 +179,10 @@ void ExitRace(int threads, int milliseconds, const std::string& fname) {
             }
         }).detach();
     }
+    // The countdown starts once every thread is logging, so that the exit meets calls.
+    for (int k = 0; k < raceThreads; ++k) {
+        while (raceSucceeded[k].load() == 0) std::this_thread::yield();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     exit(0);
 }
@@ -183,6 +194,48 @@ int RunCommands(const std::vector<std::string>& commands) {
     }
     return 0;
 }
+
+#ifndef _WIN32
+bool inForkedChild = false;
+
+// The leak checker cannot see the parent's other threads, which a forked child copies the
+// memory of but not the threads; what only they referred to would pass for a leak.
+extern "C" int __lsan_is_turned_off() {
+    return inForkedChild ? 1 : 0;
+}
+
+// Forks while other threads log, so that a fork can fall while one of them holds a lock of
+// the library; a child that hangs on such a lock is ended by its alarm.
+void Forks(int forks, int threads, const std::string& fname, const std::string& text) {
+    using Fn = int32_t (*)(const char*, const char*, ...);
+    auto print = Symbol<Fn>("logPrintfMgr_deviceDefault_fname");
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> loggers;
+    for (int k = 0; k < threads; ++k) {
+        loggers.emplace_back([&, k] {
+            for (long i = 0; !stop; ++i) print("bg.log", "b%d:%ld\n", k, i);
+        });
+    }
+    for (int n = 0; n < forks; ++n) {
+        fflush(stdout);
+        pid_t child = fork();
+        if (child == 0) {
+            inForkedChild = true;
+            alarm(10);
+            int32_t result =
+                print(fname.c_str(), "%s%d\n", text.c_str(), static_cast<int>(getpid()));
+            printf("c %d %d\n", static_cast<int>(getpid()), result);
+            exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        printf("child %d %d\n", static_cast<int>(child),
+               WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+    stop = true;
+    for (std::thread& logger : loggers) logger.join();
+}
+#endif
 
 int RunCommand(const std::string& command) {
     std::vector<std::string> f = Split(command, '|');
@@ -283,6 +336,11 @@ int RunCommand(const std::string& command) {
     } else if (verb == "exitrace") {
         need(4);
         ExitRace(atoi(f[1].c_str()), atoi(f[2].c_str()), f[3]);
+#ifndef _WIN32
+    } else if (verb == "forks") {
+        need(5);
+        Forks(atoi(f[1].c_str()), atoi(f[2].c_str()), f[3], Unescape(f[4]));
+#endif
     } else if (verb == "unload") {
         CloseLibrary();
         library = nullptr;
