@@ -1,63 +1,53 @@
-// The six dtimer exports: thin forwarders to the process-wide timer table. The table is a
-// static object built when the library is loaded and destroyed when it is unloaded; it depends
-// on no other static object, and building it costs no calibration (that waits for the first
-// clock reading), so its place among the library's static objects does not matter.
+// The six dtimer exports: thin forwarders to the process-wide timer table. The table depends
+// on no other static object and building it costs no calibration, so its place among the
+// library's static objects does not matter. It is never destroyed: at exit a host thread may
+// still time while the unload runs, and the table holds nothing but its own storage.
+#include <new>
+
+#include "api/export_guard.h"
 #include "timer/timer_table.h"
 #include "vantrel/vantrel.h"
 
+using vantrel::GuardedTimerCall;
+
 namespace {
 
-vantrel::CTimerTable timerTable;
+alignas(vantrel::CTimerTable) unsigned char timerTableStorage[sizeof(vantrel::CTimerTable)];
+vantrel::CTimerTable& timerTable = *new (timerTableStorage) vantrel::CTimerTable();
+
+vantrel::CTimerTable& TimerTable() {
+    return timerTable;
+}
 
 }  // namespace
 
 extern "C" {
 
 VANTREL_API int64_t VANTREL_CALL dtimerRecordBegin(int32_t index, int32_t countIt) {
-    try {
-        return timerTable.RecordBegin(index, countIt);
-    } catch (...) {
-        return 0;
-    }
+    return GuardedTimerCall<int64_t>(0, [&] { return TimerTable().RecordBegin(index, countIt); });
 }
 
 VANTREL_API int64_t VANTREL_CALL dtimerRecordEnd(int32_t index) {
-    try {
-        return timerTable.RecordEnd(index);
-    } catch (...) {
-        return 0;
-    }
+    return GuardedTimerCall<int64_t>(0, [&] { return TimerTable().RecordEnd(index); });
 }
 
 VANTREL_API int64_t VANTREL_CALL dtimerGetElapsed(int32_t index) {
-    try {
-        return timerTable.GetElapsed(index);
-    } catch (...) {
-        return 0;
-    }
+    return GuardedTimerCall<int64_t>(0, [&] { return TimerTable().GetElapsed(index); });
 }
 
 VANTREL_API int32_t VANTREL_CALL dtimerGetCount(int32_t index) {
-    try {
-        return timerTable.GetCount(index);
-    } catch (...) {
-        return 0;
-    }
+    return GuardedTimerCall<int32_t>(0, [&] { return TimerTable().GetCount(index); });
 }
 
 VANTREL_API int64_t VANTREL_CALL dtimerGetAverageElapsed(int32_t index) {
-    try {
-        return timerTable.GetAverageElapsed(index);
-    } catch (...) {
-        return 0;
-    }
+    return GuardedTimerCall<int64_t>(0, [&] { return TimerTable().GetAverageElapsed(index); });
 }
 
 VANTREL_API void VANTREL_CALL dtimerReset(int32_t index) {
-    try {
-        timerTable.Reset(index);
-    } catch (...) {
-    }
+    GuardedTimerCall<int>(0, [&] {
+        TimerTable().Reset(index);
+        return 0;
+    });
 }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 // the call to the manager. Nothing thrown inside may reach the host.
 #include <cstdarg>
 
+#include "api/export_guard.h"
 #include "api/library_state.h"
 #include "log/log_layout.h"
 #include "manager/log_service_mgr.h"
@@ -11,22 +12,16 @@ namespace {
 
 constexpr const char* kDefaultFileName = vantrel::kDefaultLogFileName;
 
-template <typename Call>
-int32_t Guarded(Call call) noexcept {
-    try {
-        return call();
-    } catch (...) {
-        return 0;
-    }
-}
+using vantrel::GuardedCall;
 
 int32_t PrintfV(const char* fname, int32_t device, const char* fmt, va_list list) {
-    return Guarded([&] { return vantrel::LogServiceManager().Printf(fname, device, fmt, list); });
+    return GuardedCall(
+        0, [&] { return vantrel::LogServiceManager().Printf(fname, device, fmt, list); });
 }
 
 int32_t DrawBitmapV(const char* fname, int32_t device, const char* imageName, void* bitmap,
                     const char* fmt, va_list list) {
-    return Guarded([&] {
+    return GuardedCall(0, [&] {
         return vantrel::LogServiceManager().DrawBitmap(fname, device, imageName, bitmap, fmt, list);
     });
 }
@@ -35,7 +30,8 @@ int32_t DrawBitmapV(const char* fname, int32_t device, const char* imageName, vo
 
 extern "C" {
 
-int32_t logPrintfMgr_device_fname(const char* fname, int32_t device, const char* fmt, ...) {
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr_device_fname(const char* fname, int32_t device,
+                                                           const char* fmt, ...) {
     va_list list;
     va_start(list, fmt);
     int32_t result = PrintfV(fname, device, fmt, list);
@@ -43,7 +39,8 @@ int32_t logPrintfMgr_device_fname(const char* fname, int32_t device, const char*
     return result;
 }
 
-int32_t logPrintfMgr_deviceDefault_fname(const char* fname, const char* fmt, ...) {
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr_deviceDefault_fname(const char* fname,
+                                                                  const char* fmt, ...) {
     va_list list;
     va_start(list, fmt);
     int32_t result = PrintfV(fname, 0, fmt, list);
@@ -51,7 +48,8 @@ int32_t logPrintfMgr_deviceDefault_fname(const char* fname, const char* fmt, ...
     return result;
 }
 
-int32_t logPrintfMgr_device_fnameDefault(int32_t device, const char* fmt, ...) {
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr_device_fnameDefault(int32_t device, const char* fmt,
+                                                                  ...) {
     va_list list;
     va_start(list, fmt);
     int32_t result = PrintfV(kDefaultFileName, device, fmt, list);
@@ -59,7 +57,7 @@ int32_t logPrintfMgr_device_fnameDefault(int32_t device, const char* fmt, ...) {
     return result;
 }
 
-int32_t logPrintfMgr_deviceDefault_fnameDefault(const char* fmt, ...) {
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr_deviceDefault_fnameDefault(const char* fmt, ...) {
     va_list list;
     va_start(list, fmt);
     int32_t result = PrintfV(kDefaultFileName, 0, fmt, list);
@@ -67,8 +65,9 @@ int32_t logPrintfMgr_deviceDefault_fnameDefault(const char* fmt, ...) {
     return result;
 }
 
-int32_t logDrawBitmapMgr_device_fname(const char* fname, int32_t device, const char* imageName,
-                                      void* bitmap, const char* fmt, ...) {
+VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_device_fname(const char* fname, int32_t device,
+                                                               const char* imageName, void* bitmap,
+                                                               const char* fmt, ...) {
     va_list list;
     va_start(list, fmt);
     int32_t result = DrawBitmapV(fname, device, imageName, bitmap, fmt, list);
@@ -76,8 +75,10 @@ int32_t logDrawBitmapMgr_device_fname(const char* fname, int32_t device, const c
     return result;
 }
 
-int32_t logDrawBitmapMgr_deviceDefault_fname(const char* fname, const char* imageName, void* bitmap,
-                                             const char* fmt, ...) {
+VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fname(const char* fname,
+                                                                      const char* imageName,
+                                                                      void* bitmap, const char* fmt,
+                                                                      ...) {
     va_list list;
     va_start(list, fmt);
     int32_t result = DrawBitmapV(fname, 0, imageName, bitmap, fmt, list);
@@ -85,8 +86,10 @@ int32_t logDrawBitmapMgr_deviceDefault_fname(const char* fname, const char* imag
     return result;
 }
 
-int32_t logDrawBitmapMgr_device_fnameDefault(int32_t device, const char* imageName, void* bitmap,
-                                             const char* fmt, ...) {
+VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_device_fnameDefault(int32_t device,
+                                                                      const char* imageName,
+                                                                      void* bitmap, const char* fmt,
+                                                                      ...) {
     va_list list;
     va_start(list, fmt);
     int32_t result = DrawBitmapV(kDefaultFileName, device, imageName, bitmap, fmt, list);
@@ -94,8 +97,9 @@ int32_t logDrawBitmapMgr_device_fnameDefault(int32_t device, const char* imageNa
     return result;
 }
 
-int32_t logDrawBitmapMgr_deviceDefault_fnameDefault(const char* imageName, void* bitmap,
-                                                    const char* fmt, ...) {
+VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fnameDefault(const char* imageName,
+                                                                             void* bitmap,
+                                                                             const char* fmt, ...) {
     va_list list;
     va_start(list, fmt);
     int32_t result = DrawBitmapV(kDefaultFileName, 0, imageName, bitmap, fmt, list);
@@ -103,12 +107,14 @@ int32_t logDrawBitmapMgr_deviceDefault_fnameDefault(const char* imageName, void*
     return result;
 }
 
-int32_t logFuncBeginMgr_device_fname(const char* fname, int32_t device, const char* funcName) {
-    return Guarded([&] { return vantrel::LogServiceManager().FuncBegin(fname, device, funcName); });
+VANTREL_API int32_t VANTREL_CALL logFuncBeginMgr_device_fname(const char* fname, int32_t device,
+                                                              const char* funcName) {
+    return GuardedCall(
+        0, [&] { return vantrel::LogServiceManager().FuncBegin(fname, device, funcName); });
 }
 
-int32_t logFuncEndMgr_device_fname(const char* fname, int32_t device) {
-    return Guarded([&] { return vantrel::LogServiceManager().FuncEnd(fname, device); });
+VANTREL_API int32_t VANTREL_CALL logFuncEndMgr_device_fname(const char* fname, int32_t device) {
+    return GuardedCall(0, [&] { return vantrel::LogServiceManager().FuncEnd(fname, device); });
 }
 
 }  // extern "C"

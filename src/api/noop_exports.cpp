@@ -4,31 +4,31 @@
 
 extern "C" {
 
-int32_t logPrintfMgr(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr(const char*, ...) {
     return 1;
 }
-int32_t logPrintfMgr_Default(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr_Default(const char*, ...) {
     return 1;
 }
-int32_t logPrintfMgr_level(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr_level(const char*, ...) {
     return 1;
 }
-int32_t logPrintfMgr_level_Default(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logPrintfMgr_level_Default(const char*, ...) {
     return 1;
 }
-int32_t logDrawBitmapMgr(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr(const char*, ...) {
     return 1;
 }
-int32_t logDrawBitmapMgr_Default(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_Default(const char*, ...) {
     return 1;
 }
-int32_t logDrawBitmapMgr_level_Default(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_level_Default(const char*, ...) {
     return 1;
 }
-int32_t logFuncBeginMgr(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logFuncBeginMgr(const char*, ...) {
     return 1;
 }
-int32_t logFuncEndMgr(const char*, ...) {
+VANTREL_API int32_t VANTREL_CALL logFuncEndMgr(const char*, ...) {
     return 1;
 }
 

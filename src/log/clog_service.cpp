@@ -95,6 +95,23 @@ int32_t CLogService::Close() {
     return result;
 }
 
+void CLogService::Abandon() {
+    for (CLog* log : threadLogs) {
+        if (!log) continue;
+        log->GetFileObject().Abort();
+        delete log;  // a log destroyed without Close touches no file
+    }
+    threadLogs.clear();
+    file.Abort();
+    isOpen = 0;
+    mergedTexts.clear();
+    mergedTextsValid = false;
+    if (atom != 0) {
+        platform::DeleteAtom(atom);
+        atom = 0;
+    }
+}
+
 bool CLogService::IsCacheFull() {
     int64_t total = 0;
     for (CLog* log : threadLogs) {

@@ -36,6 +36,10 @@ class CLogService : public CLog {
                          const char* fileName);
     // Brings the file up to date, leaving it open or closed as it was.
     virtual void Commit();
+    // In a forked child: drops the thread logs and every descriptor (closed only, never
+    // unlocked: the lock belongs to the parent's open file) and the name's atom, writing,
+    // emptying and deleting nothing. The service is then only fit to be destroyed.
+    void Abandon();
 
     CLog* GetThreadLog();
     CLog* FindThreadLog(uint32_t threadId, int32_t* index);

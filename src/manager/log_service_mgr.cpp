@@ -14,15 +14,20 @@ CLogServiceMgr::CLogServiceMgr() = default;
 
 CLogServiceMgr::~CLogServiceMgr() = default;
 
-template <typename Operation>
-int32_t CLogServiceMgr::Dispatch(const char* fname, Operation operation) {
+CLogService* CLogServiceMgr::ServiceForCall(const char* fname) {
     platform::CriticalSectionGuard guard(lock);
     if (readyLevel == 1) establishInstance();
-    if (readyLevel < 2 || !fname) return 0;
+    if (readyLevel < 2 || !fname) return nullptr;
     CLogService* service = FindService(fname);
-    if (!service) service = CreateService(fname);
-    if (!service) return 0;
-    return operation(*service);
+    return service ? service : CreateService(fname);
+}
+
+template <typename Operation>
+int32_t CLogServiceMgr::Dispatch(const char* fname, Operation operation) {
+    // The service outlives the call: only the unload removes services, and it waits for the
+    // calls in flight.
+    CLogService* service = ServiceForCall(fname);
+    return service ? operation(*service) : 0;
 }
 
 int32_t CLogServiceMgr::Printf(const char* fname, int32_t device, const char* fmt, va_list list) {
@@ -89,30 +94,34 @@ CLogService* CLogServiceMgr::FindService(const char* fname) {
     if (atom == 0) return nullptr;
     for (auto it = services.rbegin(); it != services.rend(); ++it) {
         if ((*it)->GetAtom() == atom) {
-            RememberService(fname, *it);
-            return *it;
+            RememberService(fname, it->get());
+            return it->get();
         }
     }
     return nullptr;
 }
 
 CLogService* CLogServiceMgr::CreateService(const char* fname) {
-    auto* service = new CLogService();
+    auto service = std::make_unique<CLogService>();
+    // Room first, so that registering the ready service cannot fail.
+    services.reserve(services.size() + 1);
     uint16_t atom = platform::AddAtom(fname);
-    if (atom == 0) {
-        delete service;
-        return nullptr;
-    }
+    if (atom == 0) return nullptr;
     platform::ThreadHandle thread = nullptr;
     if (!platform::DuplicateThreadHandle(hInitThread, &thread)) {
         platform::DeleteAtom(atom);
-        delete service;
         return nullptr;
     }
-    if (service->Init(processKeyName, instanceNumber, atom, processId, thread, initThreadId,
-                      LogModeFromSettings, instanceFolder.c_str(), fname)) {
-        services.push_back(service);
-        return service;
+    bool ready = false;
+    try {
+        ready = service->Init(processKeyName, instanceNumber, atom, processId, thread, initThreadId,
+                              LogModeFromSettings, instanceFolder.c_str(), fname);
+    } catch (...) {
+        ready = false;  // released below like any failed Init
+    }
+    if (ready) {
+        services.push_back(std::move(service));
+        return services.back().get();
     }
     platform::DeleteAtom(atom);
     // A service whose Open failed never took the handle; one that opened owns it and its
@@ -120,7 +129,6 @@ CLogService* CLogServiceMgr::CreateService(const char* fname) {
     if (!service->GetIsOpen() && service->GetThreadHandle() != thread) {
         platform::CloseThreadHandle(thread);
     }
-    delete service;
     return nullptr;
 }
 
@@ -136,11 +144,28 @@ void CLogServiceMgr::ReleaseServices() {
     --readyLevel;
     for (RecentService& recent : recentServices) recent = RecentService{};
     while (!services.empty()) {
-        CLogService* service = services.back();
-        service->Close();
-        delete service;
+        services.back()->Close();
         services.pop_back();
     }
+}
+
+void CLogServiceMgr::ForgetParentAfterFork() {
+    for (RecentService& recent : recentServices) recent = RecentService{};
+    while (!services.empty()) {
+        services.back()->Abandon();
+        services.pop_back();
+    }
+    // Closing the inherited handle only drops this process's reference: the parent keeps
+    // its number.
+    platform::CloseNamedMutex(instanceMutex);
+    instanceMutex = nullptr;
+    instanceNumber = 0;
+    processKeyName.clear();
+    instanceFolder.clear();
+    processId = platform::GetCurrentProcessId();
+    // The forking thread is the child's first thread, as the loading thread was the parent's.
+    initThreadId = platform::GetCurrentThreadId();
+    if (readyLevel > 1) readyLevel = 1;
 }
 
 }  // namespace vantrel

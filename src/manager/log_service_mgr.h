@@ -1,9 +1,13 @@
-// CLogServiceMgr: the one process-wide manager. It gates logging on the library's readiness,
-// finds or creates the service of a log file name, and serialises every logging call.
+// CLogServiceMgr: the one process-wide manager. It gates logging on the library's readiness
+// and finds or creates the service of a log file name. Its lock covers that look-up only:
+// the call then runs under the service's own locks, so calls of different threads and logs
+// do not wait for each other here. Services live until unload (or until a forked child lets
+// its parent's go), and the unload first waits until no call is in flight.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,8 +47,13 @@ class CLogServiceMgr {
     void ReleaseInstance();
     void ReleaseServices();
 
+    // In a forked child (only the forking thread runs): the parent's services, files and
+    // number are not this process's. Lets them go without writing, emptying or deleting any
+    // file, so that the next call establishes an instance of the child's own.
+    void ForgetParentAfterFork();
+
     // Fields, in their order in the object.
-    std::vector<CLogService*> services;
+    std::vector<std::unique_ptr<CLogService>> services;
     platform::CriticalSection lock;
     int32_t readyLevel = 0;
     platform::ProcessHandle hProcess = nullptr;
@@ -60,6 +69,8 @@ class CLogServiceMgr {
   private:
     template <typename Operation>
     int32_t Dispatch(const char* fname, Operation operation);
+    // The service for fname once the library is ready, found or created under lock.
+    CLogService* ServiceForCall(const char* fname);
 
     // The services last found by name, so that a hot name costs a comparison rather than an
     // atom-table look-up. A service lives, and keeps its name's atom, until unload, which

@@ -1,29 +1,23 @@
 #include "timer/timer_table.h"
 
-#include <new>
-
 namespace vantrel {
 
 CTimerTable::CTimerTable(uint32_t emptySlotsForTesting) noexcept {
-    auto allocationFails = [emptySlotsForTesting](int32_t index) {
+    auto leftEmpty = [emptySlotsForTesting](int32_t index) {
         return (emptySlotsForTesting >> index) & 1u;
     };
     const CRenderTimer* master = nullptr;
     for (int32_t index = 0; index < kRenderTimerCount; ++index) {
-        if (allocationFails(index)) continue;
+        if (leftEmpty(index)) continue;
         const RenderTimerRole role = index == 0 ? RenderTimerRole::Master : RenderTimerRole::Gated;
-        CRenderTimer* timer = new (std::nothrow) CRenderTimer(calibration, role, master);
-        if (index == 0) master = timer;  // without timer 0 the gate stays shut
-        timers[index].reset(timer);
+        CRenderTimer& timer = renderTimers[index].emplace(calibration, role, master);
+        if (index == 0) master = &timer;  // without timer 0 the gate stays shut
+        timers[index] = &timer;
     }
     for (int32_t index = kRenderTimerCount; index < kTimerCount; ++index) {
-        if (allocationFails(index)) continue;
-        timers[index].reset(new (std::nothrow) CTimer(calibration));
+        if (leftEmpty(index)) continue;
+        timers[index] = &plainTimers[index - kRenderTimerCount].emplace(calibration);
     }
-}
-
-CTimerTable::~CTimerTable() {
-    for (std::unique_ptr<CTimer>& timer : timers) timer.reset();
 }
 
 int64_t CTimerTable::GetElapsed(int32_t index) const {

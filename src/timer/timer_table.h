@@ -3,11 +3,15 @@
 // on the first clock reading of any of them, so building the table costs no calibration.
 //
 // The operations take an index as the exports do: an index outside 0..31 or a slot left
-// empty by a failed allocation gives 0 (and Reset does nothing).
+// empty gives 0 (and Reset does nothing).
+//
+// The timers live inside the table, not on the heap: the library never destroys its table
+// (a dtimer call may still run while the process exits), and a table that owns nothing but
+// its own storage leaves nothing behind when the library is unloaded.
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 
 #include "timer/clock_calibration.h"
 #include "timer/crender_timer.h"
@@ -20,18 +24,15 @@ class CTimerTable {
     static constexpr int32_t kTimerCount = 32;
     static constexpr int32_t kRenderTimerCount = 19;  // indices 0..18
 
-    // Builds the timers in index order. Bit i of emptySlotsForTesting makes the allocation of
-    // timer i fail, as running out of memory at load would.
+    // Builds the timers in index order. Bit i of emptySlotsForTesting leaves slot i empty.
     explicit CTimerTable(uint32_t emptySlotsForTesting = 0) noexcept;
-    // Deletes the timers, index 0 first.
-    ~CTimerTable();
     CTimerTable(const CTimerTable&) = delete;
     CTimerTable& operator=(const CTimerTable&) = delete;
 
     // The timer in slot `index`; nullptr outside 0..31 or for an empty slot.
     CTimer* Timer(int32_t index) const {
         if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kTimerCount)) return nullptr;
-        return timers[index].get();
+        return timers[index];
     }
 
     // The type of each slot is known, so the hot pair calls the timers without virtual
@@ -61,7 +62,9 @@ class CTimerTable {
 
   private:
     SharedClockCalibration calibration;  // outlives the timers that refer to it
-    std::unique_ptr<CTimer> timers[kTimerCount];
+    std::optional<CRenderTimer> renderTimers[kRenderTimerCount];
+    std::optional<CTimer> plainTimers[kTimerCount - kRenderTimerCount];
+    CTimer* timers[kTimerCount] = {};  // into the two arrays above; null for an empty slot
 };
 
 }  // namespace vantrel

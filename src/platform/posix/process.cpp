@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "platform/test_seam.h"
+#include "process_fork.h"
 
 namespace vantrel::platform {
 
@@ -51,6 +52,10 @@ class ThreadStates {
         live_[state.get()] = state;
         return state;
     }
+
+    // Held across fork(), so the child never finds it taken by a thread it does not have.
+    void LockForFork() { mutex_.lock(); }
+    void UnlockAfterFork() { mutex_.unlock(); }
 
   private:
     static void ThreadExited(void* value);
@@ -106,6 +111,18 @@ void AfterForkInChild() {
 }
 const bool forkHandlerInstalled = pthread_atfork(nullptr, nullptr, &AfterForkInChild) == 0;
 }  // namespace
+
+void ThreadStatesBeforeFork() {
+    States().LockForFork();
+}
+
+void ThreadStatesAfterForkInParent() {
+    States().UnlockAfterFork();
+}
+
+void ThreadStatesAfterForkInChild() {
+    States().UnlockAfterFork();
+}
 
 uint32_t GetCurrentThreadId() {
     static thread_local uint32_t cachedGeneration = 0;
