@@ -41,44 +41,45 @@ bool CLogServiceMgr::claimInstanceNumber(const std::string& exeFolder,
     const std::string identity = makeIdentity(pid, creationTime);
 
     std::string keyName;
-    int32_t number = 1;
-    platform::MutexHandle mutex = nullptr;
+    // Only failures in a row end the search: a number held by another process breaks the run.
     int createFailures = 0;
-    // At each number the process's own record is tested before the mutex, so a process that
-    // loads the library again takes its old number back.
-    std::string recorded = readIdentifier(exeFolder, exeFileName, number, &keyName);
-    while (recorded != identity) {
-        std::string mutexName = keyName + "/" + makeProcName(number);
-        platform::MutexHandle held = platform::OpenNamedMutex(mutexName);
-        if (held) {
-            platform::CloseNamedMutex(held);  // another process holds this number
-        } else {
-            bool existed = false;
-            platform::MutexHandle fresh = platform::CreateNamedMutex(mutexName, &existed);
-            if (!fresh) {
-                if (++createFailures >= kMaxConsecutiveCreateFailures) return false;
-            } else if (existed) {
+    for (int32_t number = 1; number <= kMaxInstanceNumber; ++number) {
+        // At each number the process's own record is tested before the mutex, so a process
+        // that loads the library again takes its old number back; it holds the number's mutex
+        // again, or another process could take the number from under it.
+        const bool ownRecord = readIdentifier(exeFolder, exeFileName, number, &keyName) == identity;
+        const std::string mutexName = keyName + "/" + makeProcName(number);
+        if (!ownRecord) {
+            if (platform::MutexHandle held = platform::OpenNamedMutex(mutexName)) {
+                platform::CloseNamedMutex(held);  // another process holds this number
                 createFailures = 0;
-                platform::CloseNamedMutex(fresh);  // another process created it first
-            } else {
-                if (!writeIdentifier(exeFolder, exeFileName, number, pid, creationTime)) {
-                    platform::CloseNamedMutex(fresh);
-                    instanceMutex = nullptr;
-                    processKeyName.clear();
-                    instanceNumber = 0;
-                    return false;
-                }
-                mutex = fresh;
-                break;
+                continue;
             }
         }
-        if (++number > kMaxInstanceNumber) return false;
-        recorded = readIdentifier(exeFolder, exeFileName, number, &keyName);
+        bool existed = false;
+        platform::MutexHandle fresh = platform::CreateNamedMutex(mutexName, &existed);
+        if (!fresh) {
+            if (++createFailures >= kMaxConsecutiveCreateFailures) return false;
+            continue;
+        }
+        createFailures = 0;
+        if (existed) {
+            platform::CloseNamedMutex(fresh);  // another process created it first
+            continue;
+        }
+        if (!ownRecord && !writeIdentifier(exeFolder, exeFileName, number, pid, creationTime)) {
+            platform::CloseNamedMutex(fresh);
+            instanceMutex = nullptr;
+            processKeyName.clear();
+            instanceNumber = 0;
+            return false;
+        }
+        instanceMutex = fresh;
+        processKeyName = keyName;
+        instanceNumber = number;
+        return true;
     }
-    instanceMutex = mutex;
-    processKeyName = keyName;
-    instanceNumber = number;
-    return true;
+    return false;
 }
 
 }  // namespace vantrel
