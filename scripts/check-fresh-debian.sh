@@ -78,7 +78,9 @@ for clone in $clones; do
     installed=$(sed -n 's/^installing: //p' "$log" | tr '\n' ' ')
     echo "$folder: $command $result in $((SECONDS - start)) s; installed: ${installed:-nothing}"
     if [ "$result" != passed ]; then tail -40 "$log"; fi
-    grep -E '^== .* took|tests passed|SKIPPED|Disabled' "$log" | sed 's/^/    /' || true
+    # Each step's time, each suite's tally, and every test that skipped, with its reason.
+    grep -E '^== .* took|tests passed|\*\*\*Skipped|^\[  SKIPPED \] .*[^0-9]$|^fuzzing|^ok |reg peer test' \
+      "$log" | sed 's/^/    /' || true
   done
 done
 exit "$status"
