@@ -40,10 +40,13 @@ bind() {
 
 # Each run starts from the pristine system; an earlier run's root must be unmounted by now.
 if [ -e "$root" ]; then
-  if grep -q " $root/" /proc/mounts; then echo "$root still has mounts; unmount them first" >&2; exit 2; fi
+  if grep -qE " $root[/ ]" /proc/mounts; then echo "$root still has mounts; unmount them first" >&2; exit 2; fi
   rm -rf "$root"
 fi
 cp -a "$base" "$root"
+# The root a mount point of its own, as on a real system: a private mount namespace (the
+# full-disk test's) can then be made inside.
+mount --bind "$root" "$root" && mounts+=("$root")
 mount -t proc proc "$root/proc" && mounts+=("$root/proc")
 bind /sys
 bind /dev
