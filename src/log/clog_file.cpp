@@ -8,6 +8,7 @@
 #include "log/log_layout.h"
 #include "log/log_mode.h"
 #include "log/part_files.h"
+#include "platform/ascii_case.h"
 #include "platform/process.h"
 #include "platform_config.h"
 
@@ -58,17 +59,6 @@ std::string WithoutFinalSeparator(const std::string& folder) {
 std::string NamePart(const std::string& path) {
     size_t at = path.rfind(kPathSeparator);
     return at == std::string::npos ? path : path.substr(at + 1);
-}
-
-bool EqualsIgnoringCase(const char* a, const char* b, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // Reads until count bytes are in or the file ends; returns how many came.
@@ -358,7 +348,7 @@ uint64_t CLog::ContinuePosition(File& file, uint64_t length) {
     const size_t count = static_cast<size_t>(length - after);
     file.Seek(after);
     if (ReadFully(file, tail, count) < count) return length;
-    return EqualsIgnoringCase(tail, kHtmlClosingLine, count) ? endBlock : length;
+    return platform::EqualsIgnoringAsciiCase(tail, kHtmlClosingLine, count) ? endBlock : length;
 }
 
 int32_t CLog::CreatePartFile() {
@@ -392,7 +382,8 @@ uint64_t CLog::FindEndBlock(File& file) {
         file.Seek(start);
         if (ReadFully(file, window.data(), count) < count) return length;
         for (size_t at = count - kEndBlockLength + 1; at-- > 0;) {
-            if (EqualsIgnoringCase(window.data() + at, kHtmlEndBlock, kEndBlockLength))
+            if (platform::EqualsIgnoringAsciiCase(window.data() + at, kHtmlEndBlock,
+                                                  kEndBlockLength))
                 return start + at;
         }
         if (start == 0) return length;

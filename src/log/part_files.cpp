@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/ascii_case.h"
+
 namespace vantrel::part_files {
 
 namespace {
@@ -71,13 +73,6 @@ std::string Candidate(const std::string& name, int attempt) {
     return name.substr(0, std::min(at, room)) + mark + extension;
 }
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
-
 }  // namespace
 
 Ticket Create(const std::string& folder, const std::string& name, platform::File& file) {
@@ -130,7 +125,7 @@ bool MoveAside(const std::string& path) {
         // Without regard to case, as Windows names files; on Linux a part file named in
         // another case is moved without need, which costs nothing.
         const std::string at = entry->folder + entry->name;
-        if (!SameIgnoringCase(at, path)) continue;
+        if (!platform::EqualsIgnoringAsciiCase(at, path)) continue;
         for (int attempt = 1; attempt < kNameAttempts; ++attempt) {
             const std::string candidate = Candidate(entry->name, attempt);
             if (platform::RenameFile(at, entry->folder + candidate)) {

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/ascii_case.h"
 #include "platform/file_backend.h"
 
 namespace vantrel::platform {
@@ -80,16 +81,11 @@ PathKind GetPathKind(const std::string& path) {
 std::string FindNameIgnoringCase(const std::string& folder, const std::string& name) {
     DIR* listing = opendir(folder.c_str());
     if (!listing) return std::string();
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
     std::string found;
     while (const dirent* entry = readdir(listing)) {
         const char* candidate = entry->d_name;
-        if (std::strlen(candidate) != name.size()) continue;
-        size_t i = 0;
-        while (i < name.size() && lower(static_cast<unsigned char>(candidate[i])) ==
-                                      lower(static_cast<unsigned char>(name[i])))
-            ++i;
-        if (i == name.size()) {
+        if (std::strlen(candidate) == name.size() &&
+            EqualsIgnoringAsciiCase(candidate, name.data(), name.size())) {
             found = candidate;
             break;
         }
