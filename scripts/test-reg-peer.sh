@@ -6,7 +6,7 @@
 #   scripts/test-reg-peer.sh [path of vantrel-reg]
 # Uses $WINEPREFIX when set (a throwaway one: keys are left in it), else a prefix of its own.
 # KEEP_PEER=1 keeps the files it compared.
-set -euo pipefail
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
@@ -29,6 +29,7 @@ cleanup() {
   [ -n "${KEEP_PEER:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'echo "reg peer test: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 export WINEDEBUG=-all XDG_CONFIG_HOME="$work/config"
 cd "$work"  # Wine's reg takes "/..." for a switch: files are named relative to here
 

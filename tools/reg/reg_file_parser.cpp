@@ -120,19 +120,16 @@ bool ReadQuoted(std::string_view* text, std::string* out, std::string* error) {
 
 class Parser {
   public:
-    // `windowsText`: the file is UTF-16 or has CR LF line ends, as every file written on
-    // Windows has; only vantrel-reg's own earlier exports lack both.
-    Parser(std::vector<std::string_view> lines, bool windowsText)
-        : lines_(std::move(lines)), windowsText_(windowsText) {}
+    // The string data in hex(N) form of a UTF-16 file is the registry's UTF-16LE; that of an
+    // 8-bit file is 8-bit text, whatever its header says (as regedit reads them).
+    Parser(std::vector<std::string_view> lines, bool utf16Strings)
+        : lines_(std::move(lines)), utf16Strings_(utf16Strings) {}
 
     bool Run(std::vector<Operation>* operations, ParseError* error) {
         operations_ = operations;
         error_ = error;
         if (lines_.empty()) return Fail(1, "the file is empty");
         std::string_view header = TrimRight(lines_[0]);
-        // Version 5.00 files hold string data in hex(N) form as the registry's UTF-16LE,
-        // REGEDIT4 files as 8-bit text; vantrel-reg's earlier 5.00 exports used 8-bit too.
-        utf16Strings_ = header == "Windows Registry Editor Version 5.00" && windowsText_;
         if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") {
             return Fail(1,
                         "not a registry file: the first line must be \"Windows Registry "
@@ -264,8 +261,8 @@ class Parser {
         size_t bad = 0;
         if (!Utf16LeToStore(operation->data, &converted, &bad)) {
             return Fail(operation->line, "hex(" + std::string(digits) +
-                                             ") data of a version 5.00 file is UTF-16LE text, "
-                                             "but byte " +
+                                             ") data of a UTF-16 file is UTF-16LE text, but "
+                                             "byte " +
                                              std::to_string(bad + 1) + " starts no character");
         }
         operation->data = std::move(converted);
@@ -314,8 +311,7 @@ class Parser {
     size_t index_ = 0;
     std::vector<Operation>* operations_ = nullptr;
     ParseError* error_ = nullptr;
-    bool windowsText_;
-    bool utf16Strings_ = false;
+    bool utf16Strings_;
     bool inSection_ = false;
     std::string sectionPath_;
 };
@@ -328,9 +324,7 @@ RegFileParse ParseRegFile(std::string_view raw) {
     ParseError error{0, std::string()};
     bool utf16 = false;
     if (Decode(raw, &text, &utf16, &error)) {
-        size_t firstEnd = text.find('\n');
-        bool crlf = firstEnd != std::string::npos && firstEnd > 0 && text[firstEnd - 1] == '\r';
-        Parser parser(SplitLines(text), utf16 || crlf);
+        Parser parser(SplitLines(text), utf16);
         if (parser.Run(&result.operations, &error)) return result;
     }
     result.operations.clear();

@@ -33,11 +33,11 @@ struct RegFileParse {
 };
 
 // Accepts LF or CR LF line ends, a UTF-8 byte-order mark, and UTF-16LE text with its BOM,
-// which is converted to the store's code page (text_encoding.h). The hex(1), hex(2) and
-// hex(7) data of a version 5.00 file is UTF-16LE and converted the same way; REGEDIT4 data
-// is stored as it is, and so is that of vantrel-reg's earlier 5.00 exports (8-bit text with
-// LF line ends, which no Windows tool writes). Lines ending in "\" inside hex data continue on the
-// next line. Lines starting with ";" are comments.
+// which is converted to the store's code page (text_encoding.h). As regedit, it takes the
+// hex(1), hex(2) and hex(7) data of a UTF-16 file (reg.exe's exports) for UTF-16LE and
+// converts it the same way, and stores that of an 8-bit file (REGEDIT4, or vantrel-reg's
+// earlier exports) as it is, whichever header the file has. Lines ending in "\" inside hex data
+// continue on the next line. Lines starting with ";" are comments.
 RegFileParse ParseRegFile(std::string_view text);
 
 }  // namespace vantrel::reg
