@@ -48,6 +48,7 @@ make_tree() {
   $tool add "$key" /v Expand /t REG_EXPAND_SZ /d '%PATH%;C:\x' /f
   $tool add "$key" /v Multi /t REG_MULTI_SZ /d 'a\0b "c"\0d\e' /f
   $tool add "$key" /v 'Naïve ☺' /d 'Café 😀' /f
+  # shellcheck disable=SC1003  # the backslash before the closing quote is data
   $tool add "$key" /v Quote /d 'He said "hi" in C:\dir\ to \\server\share\' /f
   $tool add "$key" /v Qword /t REG_QWORD /d 0x123456789abcdef0 /f
   $tool add "$key\\Empty" /f
