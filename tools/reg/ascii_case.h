@@ -1,28 +1,22 @@
-// Letter case as reg.exe's grammar and the store ignore it: ASCII letters only, so a name's
-// other bytes (UTF-8 text included) always compare exactly.
+// The store's letter-case rule (platform/ascii_case.h: ASCII letters only) over the editor's
+// string views.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-namespace vantrel::reg {
+#include "platform/ascii_case.h"
 
-inline char FoldAsciiCase(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
+namespace vantrel::reg {
 
 inline std::string LowerAscii(std::string_view text) {
     std::string lower(text);
-    for (char& c : lower) c = FoldAsciiCase(c);
+    for (char& c : lower) c = platform::AsciiLower(c);
     return lower;
 }
 
 inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) return false;
-    }
-    return true;
+    return a.size() == b.size() && platform::EqualsIgnoringAsciiCase(a.data(), b.data(), a.size());
 }
 
 }  // namespace vantrel::reg
