@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ascii_case.h"
+#include "hex_digit.h"
 #include "key_path.h"
 #include "platform/registry.h"
 #include "text_encoding.h"
@@ -30,13 +31,6 @@ std::string_view TrimLeft(std::string_view text) {
 std::string_view TrimRight(std::string_view text) {
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     return text;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {

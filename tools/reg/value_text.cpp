@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ascii_case.h"
+#include "hex_digit.h"
 #include "platform/registry.h"
 #include "text_encoding.h"
 
@@ -37,13 +38,6 @@ constexpr TypeEntry kTypes[] = {
     {"REG_RESOURCE_REQUIREMENTS_LIST", 10, false},
     {"REG_QWORD", kRegQword, true},
 };
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Decimal, or hex after "0x"; nothing else (no sign, no spaces), at most `max`.
 bool ParseNumber(std::string_view text, uint64_t max, uint64_t* number) {
