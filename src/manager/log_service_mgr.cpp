@@ -5,6 +5,7 @@
 #include "log/clog_service.h"
 #include "log/log_mode.h"
 #include "platform/atom_table.h"
+#include "platform/clock.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 
@@ -16,10 +17,16 @@ CLogServiceMgr::~CLogServiceMgr() = default;
 
 CLogService* CLogServiceMgr::ServiceForCall(const char* fname) {
     platform::CriticalSectionGuard guard(lock);
+    if (readyLevel == 0 && defaultsStoreBusy) RetryBusyDefaults();
     if (readyLevel == 1) establishInstance();
     if (readyLevel < 2 || !fname) return nullptr;
     CLogService* service = FindService(fname);
     return service ? service : CreateService(fname);
+}
+
+void CLogServiceMgr::RetryBusyDefaults() {
+    if (platform::TimeGetTime() - defaultsTriedAtMs < kDefaultsRetryMs) return;
+    loadDefaultSettings(hProcess, processId, hExeModule, hInitThread, initThreadId);
 }
 
 template <typename Operation>

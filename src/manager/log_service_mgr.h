@@ -71,6 +71,12 @@ class CLogServiceMgr {
     int32_t Dispatch(const char* fname, Operation operation);
     // The service for fname once the library is ready, found or created under lock.
     CLogService* ServiceForCall(const char* fname);
+    // The defaults are loaded again when the store was only busy at load (another process
+    // held it past the busy time-out), at most once per kDefaultsRetryMs.
+    void RetryBusyDefaults();
+    static constexpr uint32_t kDefaultsRetryMs = 1000;
+    bool defaultsStoreBusy = false;
+    uint32_t defaultsTriedAtMs = 0;
 
     // The services last found by name, so that a hot name costs a comparison rather than an
     // atom-table look-up. A service lives, and keeps its name's atom, until unload, which

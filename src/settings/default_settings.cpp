@@ -1,6 +1,7 @@
 // Start-up of the settings: the defaults key must hold all eight values before the library
 // may go on to claim its instance.
 #include "manager/log_service_mgr.h"
+#include "platform/clock.h"
 #include "settings/settings_store.h"
 
 namespace vantrel {
@@ -25,6 +26,10 @@ bool CLogServiceMgr::loadDefaultSettings(platform::ProcessHandle process, uint32
             ok = false;
         }
     }
+    // A store that another process holds is tried again by a later call; missing rights or
+    // a damaged store stay failures for the life of the process.
+    defaultsStoreBusy = !ok && settingsStoreBusy();
+    defaultsTriedAtMs = platform::TimeGetTime();
     if (!ok) return false;
     ++readyLevel;
     return true;

@@ -80,4 +80,13 @@ bool writeLogFolderPath(const std::string& instancePath, const std::string& logN
     return true;
 }
 
+bool settingsStoreBusy() {
+    platform::RegKey key = nullptr;
+    const long result =
+        platform::RegOpenKey(ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName),
+                             platform::kKeyAllAccess, &key);
+    if (result == platform::kErrorSuccess) platform::RegCloseKey(key);
+    return result == platform::kErrorBusy;
+}
+
 }  // namespace vantrel

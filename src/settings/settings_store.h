@@ -44,6 +44,9 @@ uint32_t readSetting(Setting setting, const std::string& instancePath, const std
 // value, else the built-in one). True when the key could be created or opened.
 bool writeSettingDefault(Setting setting, const std::string& instancePath,
                          const std::string& logName);
+// True when the store is locked by another process (a transient failure), as opposed to
+// missing rights or a damaged store.
+bool settingsStoreBusy();
 // Creates the key if needed and writes "LogFolderPath" (REG_SZ, no terminating zero).
 bool writeLogFolderPath(const std::string& instancePath, const std::string& logName,
                         const std::string& folderPath);

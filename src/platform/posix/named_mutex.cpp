@@ -6,12 +6,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/clock.h"
 #include "platform/test_seam.h"
 #include "runtime_dir.h"
 
@@ -66,12 +69,42 @@ int LockFile(int fd, int operation) {
     return result;
 }
 
+// The guard lock is held for microseconds; one held longer belongs to a process that is
+// stopped (a debugger) or stuck. The wait is bounded, and after a wait ran out the guard is not
+// waited for again for a while, so a claim fails at once (to be retried by a later call)
+// instead of waiting once per number it tries.
+constexpr int64_t kGuardWaitMs = 500;
+constexpr int64_t kGuardFailFastMs = 1000;
+std::atomic<int64_t> guardFailFastUntilMs{0};
+
+int64_t NowMs() {
+    return HighResolutionNanoseconds() / 1000000;
+}
+
+bool LockGuard(int fd) {
+    const int64_t start = NowMs();
+    if (start < guardFailFastUntilMs.load(std::memory_order_relaxed)) {
+        return LockFile(fd, LOCK_EX | LOCK_NB) == 0;
+    }
+    for (;;) {
+        if (LockFile(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK) return false;
+        const int64_t now = NowMs();
+        if (now - start >= kGuardWaitMs) {
+            guardFailFastUntilMs.store(now + kGuardFailFastMs, std::memory_order_relaxed);
+            return false;
+        }
+        struct timespec pause = {0, 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+}
+
 // Holds the folder's guard lock for the life of the object.
 class GuardLock {
   public:
     explicit GuardLock(const std::string& folder) {
         fd_ = OpenNoFollow(folder + "/guard", O_RDWR | O_CREAT);
-        if (fd_ >= 0 && LockFile(fd_, LOCK_EX) != 0) {
+        if (fd_ >= 0 && !LockGuard(fd_)) {
             close(fd_);
             fd_ = -1;
         }

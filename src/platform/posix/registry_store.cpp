@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/clock.h"
+
 namespace vantrel::platform {
 
 namespace {
@@ -59,10 +61,10 @@ constexpr int64_t kFailFastMs = 5000;
 // the next call opens a new one.
 std::atomic<int64_t> failFastUntilMs{0};
 
+// The platform clock: a raw clock_gettime may read the time-stamp counter, which faults where
+// the counter is disabled for the process.
 int64_t MonotonicMs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return HighResolutionNanoseconds() / 1000000;
 }
 
 // Only called for failures: a result that is none never reads as success.

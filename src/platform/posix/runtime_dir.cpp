@@ -26,14 +26,17 @@ bool EnsurePrivateFolder(const std::string& path) {
 }  // namespace
 
 std::string RuntimeDirectory() {
+    // The per-user folder under /tmp, not under $TMPDIR: every process of the user must find
+    // the same lock files, whatever its environment.
+    const std::string fallback = "/tmp/vantrel-" + std::to_string(geteuid());
     const char* runtime = getenv("XDG_RUNTIME_DIR");
-    std::string folder;
     if (runtime && *runtime == '/') {
-        folder = std::string(runtime) + "/vantrel";
-    } else {
-        folder = "/tmp/vantrel-" + std::to_string(geteuid());
+        // A runtime folder that is missing or not usable (not ours, open to others) must not
+        // stop the library: the fallback is as private.
+        const std::string folder = std::string(runtime) + "/vantrel";
+        if (EnsurePrivateFolder(folder)) return folder;
     }
-    return EnsurePrivateFolder(folder) ? folder : std::string();
+    return EnsurePrivateFolder(fallback) ? fallback : std::string();
 }
 
 }  // namespace vantrel::platform
