@@ -33,7 +33,7 @@ std::string RuntimeDirectory() {
     if (runtime && *runtime == '/') {
         // A runtime folder that is missing or not usable (not ours, open to others) must not
         // stop the library: the fallback is as private.
-        const std::string folder = std::string(runtime) + "/vantrel";
+        std::string folder = std::string(runtime) + "/vantrel";
         if (EnsurePrivateFolder(folder)) return folder;
     }
     return EnsurePrivateFolder(fallback) ? fallback : std::string();
