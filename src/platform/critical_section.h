@@ -8,6 +8,8 @@ namespace vantrel::platform {
 class CriticalSection {
   public:
     void Enter() { mutex_.lock(); }
+    // Enters only when no other thread is inside; never waits.
+    bool TryEnter() { return mutex_.try_lock(); }
     void Leave() { mutex_.unlock(); }
 
   private:

@@ -62,6 +62,10 @@ bool File::OpenForWritesAt(const std::string& path, uint64_t* length, bool* miss
     return true;
 }
 
+bool File::IsStillAtPath(uint64_t* length) {
+    return IsOpen() && backend::IsStillAtPath(handle_, path_, length);
+}
+
 void File::Close() {
     if (!IsOpen()) return;
     const backend::Handle handle = handle_;

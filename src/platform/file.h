@@ -59,6 +59,10 @@ class File {
     // failure *missing tells whether nothing is at the path or a folder on the way is gone.
     bool OpenForWritesAt(const std::string& path, uint64_t* length, bool* missing);
     bool IsOpen() const { return handle_ != kNoHandle; }
+    // Whether the path given to Open still names this open file (not deleted, moved away or
+    // replaced); *length receives the file's length. False also when either cannot be
+    // looked at.
+    bool IsStillAtPath(uint64_t* length);
     // Closes the handle; a failure is thrown after the handle is released.
     void Close();
     // Closes without reporting anything (for abandoning a file after an error).

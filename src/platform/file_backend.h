@@ -20,6 +20,8 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool Open(const std::string& path, FileOpenMode mode, Handle* handle);
 // On failure *missing tells whether nothing is at the path or a folder on the way is gone.
 bool OpenForWritesAt(const std::string& path, Handle* handle, uint64_t* length, bool* missing);
+// Whether path still names the open file; *length receives the file's length.
+bool IsStillAtPath(Handle handle, const std::string& path, uint64_t* length);
 // Both release the handle whatever happens; Close reports a failure.
 void Close(Handle handle, const std::string& path);
 void Abort(Handle handle) noexcept;

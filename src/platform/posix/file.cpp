@@ -144,6 +144,14 @@ bool OpenForWritesAt(const std::string& path, Handle* handle, uint64_t* length, 
     return true;
 }
 
+bool IsStillAtPath(Handle handle, const std::string& path, uint64_t* length) {
+    // lstat: a link planted at the path is not the file, whatever it points to.
+    struct stat open, atPath;
+    if (fstat(Descriptor(handle), &open) != 0 || lstat(path.c_str(), &atPath) != 0) return false;
+    *length = static_cast<uint64_t>(open.st_size);
+    return open.st_dev == atPath.st_dev && open.st_ino == atPath.st_ino;
+}
+
 void Close(Handle handle, const std::string& path) {
     // The descriptor is gone after close(2) whatever it reports, so it is never retried.
     if (close(Descriptor(handle)) != 0 && errno != EINTR) ThrowFileError("close", path, errno);

@@ -109,6 +109,15 @@ bool OpenForWritesAt(const std::string& path, Handle* handle, uint64_t* length, 
     return true;
 }
 
+bool IsStillAtPath(Handle handle, const std::string& /*path*/, uint64_t* length) {
+    // Opened with share mode 0, the file cannot be deleted, moved or written by anyone else
+    // while it is open.
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(ToFileHandle(handle), &size)) return false;
+    *length = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
 void Close(Handle handle, const std::string& path) {
     if (!::CloseHandle(ToFileHandle(handle))) ThrowFileError("close", path, ::GetLastError());
 }
