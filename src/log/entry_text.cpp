@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "log/common_conversions.h"
 #include "log/time_text.h"
 #include "platform/clock.h"
 
@@ -47,11 +48,20 @@ bool EntryText::Format(bool withTimeStamp, const char* format, va_list args) {
 
     const size_t prefix = withTimeStamp ? FormatTimeStampPrefix(inline_, sizeof inline_) : 0;
 
-    // First attempt in the inline buffer; the copy keeps args usable for a second pass.
-    va_list first;
-    va_copy(first, args);
-    const int needed = std::vsnprintf(inline_ + prefix, sizeof inline_ - prefix, format, first);
-    va_end(first);
+    // The common conversions first, then the C runtime; each attempt consumes a copy, so
+    // args stays usable for the next.
+    va_list attempt;
+    va_copy(attempt, args);
+    const int common =
+        FormatCommonConversions(inline_ + prefix, sizeof inline_ - prefix, format, attempt);
+    va_end(attempt);
+    if (common >= 0) {
+        length_ = static_cast<int32_t>(prefix + strnlen(inline_ + prefix, common));
+        return true;
+    }
+    va_copy(attempt, args);
+    const int needed = std::vsnprintf(inline_ + prefix, sizeof inline_ - prefix, format, attempt);
+    va_end(attempt);
     if (needed < 0) return false;
 
     const size_t total = prefix + static_cast<size_t>(needed);

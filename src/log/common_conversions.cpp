@@ -1,0 +1,127 @@
+#include "log/common_conversions.h"
+
+namespace vantrel {
+
+namespace {
+
+enum class Length { Int, Long };
+
+// The digits of value, written backwards from end; returns where they start. The bases are
+// constants, so no division instruction is needed.
+char* Decimal(unsigned long long value, char* end) {
+    do {
+        *--end = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return end;
+}
+
+char* Hexadecimal(unsigned long long value, const char* digits, char* end) {
+    do {
+        *--end = digits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    return end;
+}
+
+unsigned long long UnsignedArgument(Length length, va_list args) {
+    switch (length) {
+        case Length::Long:
+            return va_arg(args, unsigned long);
+        case Length::Int:
+            break;
+    }
+    return va_arg(args, unsigned int);
+}
+
+long long SignedArgument(Length length, va_list args) {
+    switch (length) {
+        case Length::Long:
+            return va_arg(args, long);
+        case Length::Int:
+            break;
+    }
+    return va_arg(args, int);
+}
+
+}  // namespace
+
+int FormatCommonConversions(char* out, size_t size, const char* format, va_list args) {
+    if (size == 0) return -1;
+    char* at = out;
+    char* const last = out + size - 1;  // room for the terminator
+    // Entries are short: byte loops beat calls to strlen and memcpy here.
+    auto put = [&](const char* from, const char* to) {
+        if (to - from > last - at) return false;
+        while (from != to) *at++ = *from++;
+        return true;
+    };
+    const char* f = format;
+    for (;;) {
+        while (*f != '%' && *f != '\0') {
+            if (at == last) return -1;
+            *at++ = *f++;
+        }
+        if (*f == '\0') break;
+        ++f;
+        Length length = Length::Int;
+        if (*f == 'l') {
+            ++f;
+            length = Length::Long;
+        }
+        // Wide enough for any 64-bit value in decimal with its sign.
+        char number[24];
+        char* const numberEnd = number + sizeof number;
+        char* digits;
+        switch (*f) {
+            case 'd':
+            case 'i': {
+                const long long value = SignedArgument(length, args);
+                // Negated as unsigned, so the most negative value stays exact.
+                digits = Decimal(value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                           : static_cast<unsigned long long>(value),
+                                 numberEnd);
+                if (value < 0) *--digits = '-';
+                break;
+            }
+            case 'u':
+                digits = Decimal(UnsignedArgument(length, args), numberEnd);
+                break;
+            case 'x':
+                digits = Hexadecimal(UnsignedArgument(length, args), "0123456789abcdef", numberEnd);
+                break;
+            case 'X':
+                digits = Hexadecimal(UnsignedArgument(length, args), "0123456789ABCDEF", numberEnd);
+                break;
+            case 'c':
+                if (length != Length::Int) return -1;  // %lc converts a wide character
+                digits = numberEnd - 1;
+                *digits = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+                break;
+            case 's': {
+                if (length != Length::Int) return -1;  // %ls takes a wide string
+                const char* text = va_arg(args, const char*);
+                if (text == nullptr) return -1;
+                for (; *text != '\0'; ++text) {
+                    if (at == last) return -1;
+                    *at++ = *text;
+                }
+                ++f;
+                continue;
+            }
+            case '%':
+                if (length != Length::Int) return -1;
+                digits = numberEnd - 1;
+                *digits = '%';
+                break;
+            default:
+                return -1;
+        }
+        if (!put(digits, numberEnd)) return -1;
+        ++f;
+    }
+    *at = '\0';
+    return static_cast<int>(at - out);
+}
+
+}  // namespace vantrel
