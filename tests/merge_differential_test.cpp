@@ -38,8 +38,11 @@ struct MergeRun {
         folder = test::MakeTempDir(fullRewrite ? "merge-full" : "merge-incremental") + "/";
         service = std::make_unique<CLogService>();
         EXPECT_EQ(test::InitService(*service, folder, "vantrel.log"), 1);
+        // What is done to the files between calls is seen by both services at once.
+        CLogService::CheckPathEveryCall(true);
     }
     ~MergeRun() {
+        CLogService::CheckPathEveryCall(false);
         CLogService::ForceFullRewrite(false);
         if (service) service->Close();
     }

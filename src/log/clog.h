@@ -61,6 +61,9 @@ class CLog {
     platform::File& GetFileObject() { return file; }
 
   protected:
+    // The service's merge holds a thread log's lock while it reads that log's text.
+    friend class CLogService;
+
     // Formatting (the helpers expect lock to be held).
     int32_t GetIndent(int32_t level) const;
     int32_t AppendText(const char* text, int32_t length, bool bIndent);

@@ -1,13 +1,25 @@
 #include "log/clog_service.h"
 
 #include "log/log_mode.h"
+#include "log/open_log_files.h"
 #include "platform/atom_table.h"
+#include "platform/clock.h"
+#include "platform_config.h"
 
 namespace vantrel {
 
-CLogService::CLogService() = default;
+namespace {
+std::atomic<uint64_t> nextServiceSerial{1};
+}  // namespace
+
+uint64_t NewServiceSerial() {
+    return nextServiceSerial.fetch_add(1, std::memory_order_relaxed);
+}
+
+CLogService::CLogService() : serial(NewServiceSerial()) {}
 
 CLogService::~CLogService() {
+    ForgetOpenLogFile(*this);
     // Close normally empties the registry. Logs still here mean the service was destroyed
     // without Close; release them rather than leak their handles and part files.
     for (auto entry = threadLogs.rbegin(); entry != threadLogs.rend(); ++entry) {
@@ -26,19 +38,83 @@ CLogService::~CLogService() {
 template <typename Operation>
 int32_t CLogService::Forward(Operation operation) {
     if (!lock) return 0;  // not opened by Init, or already closed
+    const bool merges = (mode & (LogModeMergeFromMemory | LogModeMergeFromFiles)) != 0;
+    if (!((mode & LogModeWriteImmediately) && merges)) {
+        // Nothing of the service is touched after the look-up: the entry goes into the
+        // thread's own log under that log's lock, so threads do not wait for each other.
+        CLog* log = CallingThreadLog();
+        return log ? operation(*log) : 0;
+    }
+    // The merge reads the thread logs' caches under the service's lock alone, so an entry
+    // that a merge follows is made under it too.
     platform::CriticalSectionGuard guard(*lock);
-    CLog* log = GetThreadLog();
+    CLog* log = CallingThreadLog();
     if (!log) return 0;
     int32_t result = operation(*log);
-    const bool merges = (mode & (LogModeMergeFromMemory | LogModeMergeFromFiles)) != 0;
-    if ((mode & LogModeWriteImmediately) && merges) {
-        // The caller relies on the file being complete when the call returns; a merge that
-        // failed (full disk, file held elsewhere) must not pass for success. The text stays
-        // in the thread's cache and goes in with the next merge that works.
+    // The caller relies on the file being complete when the call returns; a merge that
+    // failed (full disk, file held elsewhere) must not pass for success. The text stays in
+    // the thread's cache and goes in with the next merge that works.
+    if constexpr (platform::kLogFilesStayOpenBetweenCalls) {
+        if (!MergeIntoKeptFile()) result = 0;
+    } else {
         if (!IsFileOpen() && !OpenFile()) result = 0;
         if (IsFileOpen() && !CloseFile()) result = 0;
     }
     return result;
+}
+
+namespace {
+// How long an open file may go without a look at its path: what other programs do to it
+// (delete, cut, move away, replace) is noticed within this time, at one fstat and one lstat
+// per interval instead of per entry.
+constexpr int64_t kPathCheckInterval = 100 * 1000 * 1000;  // ns
+}  // namespace
+
+std::atomic<bool> CLogService::checkPathEveryCall{false};
+
+void CLogService::CheckPathEveryCall(bool on) {
+    checkPathEveryCall.store(on);
+}
+
+int32_t CLogService::MergeIntoKeptFile() {
+    const int64_t now = platform::HighResolutionNanoseconds();
+    const int64_t interval =
+        checkPathEveryCall.load(std::memory_order_relaxed) ? 0 : kPathCheckInterval;
+    if (file.IsOpen() && now - pathCheckedAt >= interval) {
+        uint64_t length = 0;
+        if (file.IsStillAtPath(&length)) {
+            // A length that is not what the last merge left makes the merge rewrite all.
+            knownFileLength = length;
+            fileLengthKnown = true;
+        } else {
+            // The reopening below makes the log whole again at its path; the file that was
+            // moved away keeps what it held.
+            file.Abort();
+            fileLengthKnown = false;
+        }
+        pathCheckedAt = now;
+    }
+    if (!file.IsOpen()) {
+        if (!OpenFile()) return 0;
+        pathCheckedAt = now;  // the opening went by the path
+    }
+    lastUsedAt.store(now, std::memory_order_relaxed);
+    if (!keptOpen) {
+        keptOpen = true;
+        KeepLogFileOpen(*this);
+    }
+    // FlushCache without taking the lock again.
+    return isOpen && (mode & LogModeMergeFromMemory) ? MergeFromMemory() : FlushCache(false);
+}
+
+bool CLogService::ReleaseKeptFile() {
+    if (!lock || !lock->TryEnter()) return false;
+    // Complete since its last call; its next call opens it again.
+    file.Abort();
+    fileLengthKnown = false;
+    keptOpen = false;
+    lock->Leave();
+    return true;
 }
 
 int32_t CLogService::Printf(int32_t device, const char* format, va_list args) {
@@ -63,6 +139,8 @@ int32_t CLogService::FuncEnd(int32_t device) {
 }
 
 int32_t CLogService::Close() {
+    ForgetOpenLogFile(*this);
+    keptOpen = false;
     int32_t result = 1;
     // The final merge must run before the thread logs close, since closing deletes their
     // part files and their text.
@@ -85,6 +163,7 @@ int32_t CLogService::Close() {
         delete log;
     }
     threadLogs.clear();
+    serial = NewServiceSerial();  // the threads' memory of the logs just destroyed
     mergedTexts.clear();
     mergedTextsValid = false;
     summaryThreads = -1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/clog.h"
+#include "platform/clock.h"
 
 namespace vantrel {
 
@@ -42,6 +43,9 @@ class CLogService : public CLog {
     void Abandon();
 
     CLog* GetThreadLog();
+    // GetThreadLog for the calling thread, answered without the service's lock when this
+    // thread has asked this service before.
+    CLog* CallingThreadLog();
     CLog* FindThreadLog(uint32_t threadId, int32_t* index);
     CLog* CreateThreadLog(platform::ThreadHandle hThread, uint32_t threadId);
 
@@ -49,10 +53,22 @@ class CLogService : public CLog {
     size_t GetThreadLogCount() const { return threadLogs.size(); }
     CLog* GetThreadLogAt(size_t index) const { return threadLogs[index]; }
 
+    // For the bound on open log files: when this service's file was last written to (on
+    // the monotonic clock), and closing the file when no call is in the service now.
+    int64_t LastUsedAt() const { return lastUsedAt.load(std::memory_order_relaxed); }
+    bool ReleaseKeptFile();
+
     // Test switch: every merge from memory rewrites all thread texts.
     static void ForceFullRewrite(bool on);
+    // Test switch: a file kept open between calls is looked for at its path on every call
+    // rather than at an interval.
+    static void CheckPathEveryCall(bool on);
 
   protected:
+    // Tells this service apart from every other of the process, also from one created later
+    // at the same address; Close gives it a new one (the threads' memory of their logs is
+    // keyed by it).
+    uint64_t serial;
     uint16_t atom = 0;
     std::vector<CLog*> threadLogs;
     uint64_t mergedLength = 0;
@@ -63,6 +79,9 @@ class CLogService : public CLog {
     template <typename Operation>
     int32_t Forward(Operation operation);
 
+    // After each entry where files stay open between calls: makes sure the open file is
+    // still the one at its path (now and then), reopens it when needed, and merges.
+    int32_t MergeIntoKeptFile();
     int32_t MergeFromMemory();
     int32_t MergeFromFiles();
     int32_t FlushEachThreadLog(bool bFinal);
@@ -94,8 +113,16 @@ class CLogService : public CLog {
     std::string summaryText;
     size_t summaryTimeAt = 0;     // where the time line starts in summaryText
     int64_t summaryThreads = -1;  // the thread count summaryText shows; -1: none yet
+    // The time summaryText shows; within its second only the milliseconds are written anew.
+    platform::SystemTime summaryTime;
+    size_t summaryMillisecondsAt = 0;  // 0: the time line is to be formatted whole
+
+    int64_t pathCheckedAt = 0;  // when the open file was last found at its path
+    std::atomic<int64_t> lastUsedAt{0};
+    bool keptOpen = false;  // counted among the open log files
 
     static std::atomic<bool> forceFullRewrite;
+    static std::atomic<bool> checkPathEveryCall;
 };
 
 }  // namespace vantrel

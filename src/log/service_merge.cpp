@@ -35,7 +35,7 @@ int32_t CLogService::MergeFromMemory() {
         if (log) total += static_cast<uint64_t>(log->GetCacheLength());
     }
     if (total == mergedLength) return 1;
-    if (!IsFileOpen() && !OpenFile()) return 0;
+    if (!file.IsOpen() && !OpenFile()) return 0;  // the lock is held already
 
     size_t first = 0;
     uint64_t skipBytes = 0;
@@ -173,9 +173,12 @@ int32_t CLogService::MergeFromFiles() {
     // A thread's text is its part file followed by what its cache still holds (all of it when
     // no part file could be made). The part files are taken one at a time and closed again,
     // so the merge needs two descriptors whatever the number of threads.
+    // Each thread log is read under its own lock: its thread adds entries without the
+    // service's lock.
     uint64_t total = 0;
     for (CLog* log : threadLogs) {
         if (!log) continue;
+        platform::CriticalSectionGuard threadGuard(*log->lock);
         log->FlushCache(false);
         if (log->IsFileOpen()) log->CloseFile();
         if (log->IsPositioned()) total += log->GetWritePosition();
@@ -192,6 +195,7 @@ int32_t CLogService::MergeFromFiles() {
     try {
         for (CLog* log : threadLogs) {
             if (!log) continue;
+            platform::CriticalSectionGuard threadGuard(*log->lock);
             if (log->IsPositioned()) {
                 if (!log->IsFileOpen() && !log->OpenFile()) return 0;
                 platform::File& part = log->GetFileObject();

@@ -9,6 +9,15 @@
 
 namespace vantrel {
 
+namespace {
+
+bool SameSecond(const platform::SystemTime& a, const platform::SystemTime& b) {
+    return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day &&
+           a.month == b.month && a.year == b.year;
+}
+
+}  // namespace
+
 const std::string& CLogService::SummaryText() {
     const int64_t threads = static_cast<int64_t>(threadLogs.size());
     if (threads != summaryThreads) {
@@ -20,12 +29,29 @@ const std::string& CLogService::SummaryText() {
         summaryText = line;
         summaryTimeAt = summaryText.size();
         summaryThreads = threads;
+        summaryMillisecondsAt = 0;
+    }
+    const platform::SystemTime now = platform::GetLocalTime();
+    // A merge per entry: within one second only the three digits of the milliseconds change.
+    if (summaryMillisecondsAt != 0 && SameSecond(now, summaryTime) && now.milliseconds >= 0 &&
+        now.milliseconds < 1000) {
+        char* digits = &summaryText[summaryMillisecondsAt];
+        digits[0] = static_cast<char>('0' + now.milliseconds / 100);
+        digits[1] = static_cast<char>('0' + now.milliseconds / 10 % 10);
+        digits[2] = static_cast<char>('0' + now.milliseconds % 10);
+        summaryTime = now;
+        return summaryText;
     }
     char timeLine[96];
-    const size_t timeLength = FormatLogTimeLine(timeLine, platform::GetLocalTime());
+    const size_t timeLength = FormatLogTimeLine(timeLine, now);
     summaryText.resize(summaryTimeAt);
     summaryText.append(timeLine, timeLength);
     summaryText += kSummaryEnd;
+    summaryTime = now;
+    // The line ends in ":mmm\r\n" whenever the milliseconds took their three digits.
+    const bool threeDigits = timeLength >= 6 && timeLine[timeLength - 6] == ':' &&
+                             now.milliseconds >= 0 && now.milliseconds < 1000;
+    summaryMillisecondsAt = threeDigits ? summaryTimeAt + timeLength - 5 : 0;
     return summaryText;
 }
 

@@ -56,6 +56,39 @@ CLog* CLogService::GetThreadLog() {
     return log;
 }
 
+namespace {
+
+// The logs this thread found last, by service and thread id (a forked child's thread has a
+// new id, so it never takes its parent's log). A thread log lives as long as its service is
+// open, and only this thread uses its own.
+struct KnownThreadLog {
+    uint64_t serviceSerial = 0;
+    uint32_t threadId = 0;
+    CLog* log = nullptr;
+};
+constexpr size_t kKnownThreadLogs = 4;
+thread_local KnownThreadLog knownThreadLogs[kKnownThreadLogs];
+thread_local size_t nextKnownThreadLog = 0;
+
+}  // namespace
+
+CLog* CLogService::CallingThreadLog() {
+    const uint32_t id = platform::GetCurrentThreadId();
+    for (const KnownThreadLog& known : knownThreadLogs) {
+        if (known.serviceSerial == serial && known.threadId == id) return known.log;
+    }
+    CLog* log;
+    {
+        platform::CriticalSectionGuard guard(*lock);
+        log = GetThreadLog();
+    }
+    if (log) {
+        knownThreadLogs[nextKnownThreadLog] = KnownThreadLog{serial, id, log};
+        nextKnownThreadLog = (nextKnownThreadLog + 1) % kKnownThreadLogs;
+    }
+    return log;
+}
+
 CLog* CLogService::FindThreadLog(uint32_t id, int32_t* index) {
     for (size_t i = threadLogs.size(); i-- > 0;) {
         CLog* log = threadLogs[i];
