@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/test_seam.h"
+#include "platform_config.h"
 #include "settings/settings_store.h"
 #include "support/test_environment.h"
 
@@ -93,13 +94,19 @@ TEST_F(WriteFaultTest, AFailedMergeReturnsZeroAndTheNextMergeWritesEverything) {
         ASSERT_EQ(Log(log, "a\n"), 1);
         for (Fault fault : {Fault::FileWrite, Fault::FileSeek, Fault::FileOpen, Fault::FileClose}) {
             SCOPED_TRACE(static_cast<int>(fault));
+            if (platform::kLogFilesStayOpenBetweenCalls) {
+                if (fault == Fault::FileClose) continue;  // nothing is closed between calls
+                log.ReleaseKeptFile();  // so that the call opens it, as after the bound did
+            }
             FailAfter(fault, 0, -1);
             EXPECT_EQ(Log(log, "b%d\n", static_cast<int>(fault)), 0);
             ClearFaults();
         }
         ASSERT_EQ(Log(log, "c\n"), 1);
         const std::string text = ReadFile(Path(html ? "vantrel.log.htm" : "vantrel.log"));
-        const std::string entries = "a\r\nb1\r\nb3\r\nb0\r\nb5\r\nc\r\n";
+        const std::string entries = platform::kLogFilesStayOpenBetweenCalls
+                                        ? "a\r\nb1\r\nb3\r\nb0\r\nc\r\n"
+                                        : "a\r\nb1\r\nb3\r\nb0\r\nb5\r\nc\r\n";
         if (html) {
             EXPECT_EQ(text.rfind("<HTML>", 0), 0u) << text;
             EXPECT_NE(text.find(entries), std::string::npos) << text;
