@@ -6,10 +6,15 @@
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
+#include <cstdarg>
+#include <map>
 #include <mutex>
 #include <string>
 
 #include "bench_environment.h"
+#include "log/clog_service.h"
+#include "log/log_mode.h"
+#include "platform/process.h"
 
 namespace vantrel::bench {
 namespace {
@@ -37,6 +42,56 @@ void BM_ThreadsMemory_Vantrel(benchmark::State& state) {
     LogEntriesWhileRunning(state, *library, logName);
 }
 BENCHMARK(BM_ThreadsMemory_Vantrel)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
+
+// The same through one CLogService directly, without the manager's look-up in front of it:
+// what the service itself lets threads do in parallel. One service per thread count, kept
+// open (and never merged) until the process ends.
+CLogService* MemoryModeService(int threads) {
+    static std::mutex mutex;
+    static std::map<int, CLogService*> services;
+    std::lock_guard<std::mutex> hold(mutex);
+    CLogService*& service = services[threads];
+    if (!service) {
+        PrepareEnvironment();
+        auto* created = new CLogService();
+        platform::ThreadHandle handle = nullptr;
+        platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle);
+        const std::string folder = MakeTempFolder("threads-service") + "/";
+        if (!created->Init("bench/threads", 1, 0, platform::GetCurrentProcessId(), handle,
+                           platform::GetCurrentThreadId(), LogModeMergeFromFiles, folder.c_str(),
+                           "memory.log")) {
+            delete created;
+            return nullptr;
+        }
+        service = created;
+    }
+    return service;
+}
+
+int32_t ServiceEntry(CLogService& service, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int32_t result = service.Printf(0, format, args);
+    va_end(args);
+    return result;
+}
+
+void BM_ThreadsMemoryService_Vantrel(benchmark::State& state) {
+    CLogService* service = MemoryModeService(state.threads());
+    if (!service) {
+        state.SkipWithError("the service could not be made");
+        return;
+    }
+    int i = 0;
+    for (auto _ : state) {
+        if (!ServiceEntry(*service, kEntryFormat, ++i, kFrameName)) {
+            state.SkipWithError("logging failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ThreadsMemoryService_Vantrel)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 
 // The threads of one run fill a new log in turn, in the order of their index (which is then
 // the order of their texts in the file), before the timed loop starts; filling it in that
