@@ -1,10 +1,10 @@
 // What the system calls that the default mode used to make, and makes, cost on this machine,
-// on a file in the log folder: the figures behind the table of removed calls in
-// docs/PERFORMANCE.md.
+// on a file in the log folder: the figures beside the tables in docs/PERFORMANCE.md.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -75,6 +75,42 @@ void BM_SyscallCost_FlockPair(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SyscallCost_FlockPair);
+
+// What an entry costs the system at least: spdlog's flush writes the entry (32 bytes) at the
+// end; the merge writes entry and summary (about 180 bytes) at the entry's offset.
+void BM_SyscallCost_WriteEntry(benchmark::State& state) {
+    LogFolderFile file;
+    for (auto _ : state) benchmark::DoNotOptimize(write(file.fd, file.block, 32));
+}
+BENCHMARK(BM_SyscallCost_WriteEntry);
+
+void BM_SyscallCost_PwriteEntryAndSummary(benchmark::State& state) {
+    LogFolderFile file;
+    char block[180] = {};
+    off_t at = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(pwrite(file.fd, block, sizeof block, at));
+        at += 32;
+    }
+}
+BENCHMARK(BM_SyscallCost_PwriteEntryAndSummary);
+
+// The look at the path every 100 ms, and the clock read that decides when.
+void BM_SyscallCost_FstatAndLstat(benchmark::State& state) {
+    LogFolderFile file;
+    struct stat open, atPath;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(fstat(file.fd, &open));
+        benchmark::DoNotOptimize(lstat(file.path.c_str(), &atPath));
+    }
+}
+BENCHMARK(BM_SyscallCost_FstatAndLstat);
+
+void BM_SyscallCost_ClockMonotonicRaw(benchmark::State& state) {
+    timespec now{};
+    for (auto _ : state) benchmark::DoNotOptimize(clock_gettime(CLOCK_MONOTONIC_RAW, &now));
+}
+BENCHMARK(BM_SyscallCost_ClockMonotonicRaw);
 
 }  // namespace
 }  // namespace vantrel::bench
