@@ -67,7 +67,7 @@ namespace {
 // How long an open file may go without a look at its path: what other programs do to it
 // (delete, cut, move away, replace) is noticed within this time, at one fstat and one lstat
 // per interval instead of per entry.
-constexpr int64_t kPathCheckInterval = 100 * 1000 * 1000;  // ns
+constexpr int64_t kPathCheckInterval = 100000000;  // ns: 100 ms
 }  // namespace
 
 std::atomic<bool> CLogService::checkPathEveryCall{false};
