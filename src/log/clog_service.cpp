@@ -181,6 +181,9 @@ void CLogService::Abandon() {
         delete log;  // a log destroyed without Close touches no file
     }
     threadLogs.clear();
+    serial = NewServiceSerial();  // the threads' memory of the logs just destroyed
+    ForgetOpenLogFile(*this);
+    keptOpen = false;
     file.Abort();
     isOpen = 0;
     mergedTexts.clear();
