@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/host_runner.h"
+#include "support/host.h"
 #include "support/log_text.h"
 #include "support/settings_values.h"
 #include "support/test_environment.h"
@@ -133,9 +133,9 @@ TEST(CallTrace, DemoLeavesOneBalancedTreePerThread) {
         PutLogSetting(Lower(host.exePath) + "\\proc1", row.logName, "WriteImmediately",
                       row.writeImmediately);
         if (row.logEnvironment) setenv("VANTREL_TRACE_LOG", row.logEnvironment, 1);
-        HostRun run = RunHost(host, {"--frames", "3"});
+        HostRun run = RunProgram(host, {"--frames", "3"});
         unsetenv("VANTREL_TRACE_LOG");
-        ASSERT_EQ(run.exitCode, 0) << run.errors;
+        ASSERT_EQ(run.exitCode, 0);
 
         const std::string folder = host.InstanceFolder(1);
         if (row.logEnvironment) {
@@ -178,9 +178,9 @@ TEST(CallTrace, NamesExitAndRefusedLogNames) {
         UseFreshEnvironment();
         HostInstall host = InstallTraced(VANTREL_TRACED_HOST_PATH, "traced");
         if (row.logEnvironment) setenv("VANTREL_TRACE_LOG", row.logEnvironment, 1);
-        HostRun run = RunHost(host, {row.command});
+        HostRun run = RunProgram(host, {row.command});
         unsetenv("VANTREL_TRACE_LOG");
-        ASSERT_EQ(run.exitCode, 0) << run.errors;
+        ASSERT_EQ(run.exitCode, 0);
         const std::string text = ReadFile(host.InstanceFolder(1) + "/trace.log");
         for (const std::string& part : row.expectedInLog) {
             EXPECT_NE(text.find(part), std::string::npos) << part << " in:\n" << text;

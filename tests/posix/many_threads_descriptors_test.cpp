@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "support/host_session.h"
+#include "support/host.h"
 #include "support/settings_values.h"
 #include "support/test_environment.h"
 
@@ -13,7 +13,7 @@ namespace vantrel {
 namespace {
 
 using test::HostInstall;
-using test::HostSession;
+using test::Host;
 
 struct ManyThreadsCase {
     const char* name;
@@ -28,10 +28,10 @@ TEST_P(ManyThreadsDescriptorsTest, ShortLivedThreadsLeaveOneCompleteLog) {
     test::PutDefaultSetting("WriteImmediately", 0);
     // Every bitmap entry then writes its thread's text to the part file at once.
     test::PutDefaultSetting("CacheSize(KB)", 0);
-    HostInstall host = test::InstallSessionHost("crowd");
-    test::SessionOptions options;
+    HostInstall host = test::InstallHost("crowd");
+    test::HostOptions options;
     options.wrapper = {"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\""};
-    HostSession session(host, options);
+    Host session(host, options);
     ASSERT_EQ(session.Send("load"), "1");
     const int before = std::stoi(session.Send("fds"));
     EXPECT_EQ(session.Send("serial|" + std::to_string(param.threads) + "|many.log|" + param.kind),

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <regex>
 #include <string>
 
@@ -22,6 +24,17 @@ inline std::string MaskTimes(const std::string& text) {
 
 inline std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The service summary a merge writes, its time masked as MaskTimes masks it.
+inline std::string ServiceSummary(uint32_t pid, int threads, uint32_t loadingThreadId) {
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "\r\nProcess ID: 0x%x\r\nThere are %d thread(s) involved in this log "
+                  "process.\r\nThe initializing/loading thread of vantrel.dll is 0x%08x.\r\n"
+                  "Log Time: <time>\r\n%s\r\n\r\n",
+                  pid, threads, loadingThreadId, std::string(72, '/').c_str());
     return text;
 }
 

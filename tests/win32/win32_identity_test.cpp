@@ -15,8 +15,6 @@
 namespace vantrel::platform {
 namespace {
 
-constexpr char kHeldMutexVariable[] = "VANTREL_TEST_HOLD_MUTEX";
-
 TEST(Win32AtomTable, NamesCompareWithoutCaseCountReferencesAndRefuseBadNames) {
     uint16_t atom = AddAtom("Trace.log");
     ASSERT_GE(atom, 0xC000);
@@ -70,42 +68,6 @@ TEST(Win32NamedMutex, ExistsExactlyWhileAHandleIsOpen) {
     MutexHandle held = CreateNamedMutex(name, &existed);
     EXPECT_EQ(OpenNamedMutex(name), nullptr);
     CloseNamedMutex(held);
-}
-
-// Run in a child process by the test below: holds the named mutex until it is killed.
-TEST(Win32NamedMutexChild, DISABLED_HoldsTheMutexUntilKilled) {
-    const char* name = getenv(kHeldMutexVariable);
-    ASSERT_NE(name, nullptr);
-    bool existed = false;
-    ASSERT_NE(CreateNamedMutex(name, &existed), nullptr);
-    ::Sleep(60000);
-}
-
-TEST(Win32NamedMutex, VanishesWhenItsHolderIsKilled) {
-    const std::string name = "c:/apps/killed.exe/proc1";
-    ASSERT_TRUE(::SetEnvironmentVariableA(kHeldMutexVariable, name.c_str()));
-    char exe[MAX_PATH];
-    ASSERT_NE(::GetModuleFileNameA(nullptr, exe, MAX_PATH), 0u);
-    std::string command = std::string("\"") + exe +
-                          "\" --gtest_also_run_disabled_tests "
-                          "--gtest_filter=Win32NamedMutexChild.DISABLED_HoldsTheMutexUntilKilled";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startup, &child));
-    MutexHandle seen = nullptr;
-    for (int i = 0; i < 600 && !seen; ++i) {
-        seen = OpenNamedMutex(name);
-        if (!seen) ::Sleep(50);
-    }
-    ASSERT_NE(seen, nullptr) << "the child never created the mutex";
-    CloseNamedMutex(seen);
-    ::TerminateProcess(child.hProcess, 9);
-    ::WaitForSingleObject(child.hProcess, INFINITE);
-    ::CloseHandle(child.hThread);
-    ::CloseHandle(child.hProcess);
-    EXPECT_EQ(OpenNamedMutex(name), nullptr);
 }
 
 TEST(Win32ThreadHandle, ReportsTheEndOfItsThreadAndFailsThroughTheSeam) {

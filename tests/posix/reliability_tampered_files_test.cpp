@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "support/host_session.h"
+#include "support/host.h"
 #include "support/log_text.h"
 #include "support/test_environment.h"
 #include "support/unprivileged.h"
@@ -42,14 +42,14 @@ void WaitForThePathToBeChecked() {
 class TamperedFilesTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        session = std::make_unique<HostSession>(host);
+        session = std::make_unique<Host>(host);
         ASSERT_EQ(session->Send("load"), "1");
     }
     std::string Log(const std::string& name = "vantrel.log") const { return folder + "/" + name; }
 
-    HostInstall host = InstallSessionHost("tampered");
+    HostInstall host = InstallHost("tampered");
     std::string folder = host.InstanceFolder(1);
-    std::unique_ptr<HostSession> session;
+    std::unique_ptr<Host> session;
 };
 
 TEST_F(TamperedFilesTest, DeletedCutOrReplacedLogIsWrittenWholeAgain) {
@@ -129,15 +129,15 @@ TEST_F(TamperedFilesTest, LockedLogKeepsTheTextUntilItIsFree) {
 // The folder made read-only under a host that runs as an ordinary user: no new file can be
 // made and the existing one cannot be written; both logs catch up once it is writable.
 TEST(ReadOnlyFolder, CallsFailWhileItIsReadOnlyAndCatchUpAfterwards) {
-    HostInstall host = InstallSessionHost("readonly");
+    HostInstall host = InstallHost("readonly");
     const std::string config = MakeTempDir("nobody-config");
     const std::string runtime = MakeTempDir("nobody-runtime");
     for (const std::string& path : {host.folder, config, runtime})
         ASSERT_EQ(chown(path.c_str(), kUnprivilegedId, kUnprivilegedId), 0);
-    SessionOptions options;
+    HostOptions options;
     options.dropToId = kUnprivilegedId;
     options.environment = {{"XDG_CONFIG_HOME", config}, {"XDG_RUNTIME_DIR", runtime}};
-    HostSession session(host, options);
+    Host session(host, options);
     ASSERT_EQ(session.Send("load"), "1");
     ASSERT_EQ(session.Send("printf|a.log|one\\n"), "1");
 
@@ -161,10 +161,10 @@ TEST(ReadOnlyFolder, CallsFailWhileItIsReadOnlyAndCatchUpAfterwards) {
 // A real full disk: the host runs in a mount namespace of its own whose instance folder is a
 // 64 KiB tmpfs; the test reaches that folder through /proc/<pid>/root.
 TEST(FullDisk, CallsFailWhileTheDiskIsFullAndNothingAcceptedIsLost) {
-    HostInstall host = InstallSessionHost("fulldisk");
+    HostInstall host = InstallHost("fulldisk");
     const std::string folder = host.InstanceFolder(1);
     std::filesystem::create_directories(folder);
-    SessionOptions options;
+    HostOptions options;
     options.wrapper = {"unshare",
                        "--mount",
                        "--propagation",
@@ -172,7 +172,7 @@ TEST(FullDisk, CallsFailWhileTheDiskIsFullAndNothingAcceptedIsLost) {
                        "sh",
                        "-c",
                        "mount -t tmpfs -o size=64k vantrel-test '" + folder + "' && exec \"$0\""};
-    HostSession session(host, options);
+    Host session(host, options);
     if (session.Send("load") != "1") GTEST_SKIP() << "no private tmpfs mount here";
     const std::string inside = "/proc/" + std::to_string(session.pid()) + "/root" + folder;
 

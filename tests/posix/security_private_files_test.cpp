@@ -11,7 +11,7 @@
 
 #include "platform/named_mutex.h"
 #include "runtime_dir.h"
-#include "support/host_session.h"
+#include "support/host.h"
 #include "support/test_environment.h"
 
 namespace vantrel::test {
@@ -93,10 +93,10 @@ TEST(RuntimeFolder, PlantedLinksAsLockFilesAreNeverFollowed) {
 // snapshot: every such call fails or skips the file, and the link's target stays as it was.
 TEST(PlantedLinks, LogBackUpAndSnapshotPathsAreNeverFollowed) {
     const std::string bait = Bait();
-    HostInstall host = InstallSessionHost("linked");
+    HostInstall host = InstallHost("linked");
     const std::string folder = host.InstanceFolder(1);
     {
-        HostSession session(host);
+        Host session(host);
         ASSERT_EQ(session.Send("load"), "1");
         ASSERT_EQ(session.Send("printf|setup.log|creates the folder\\n"), "1");
 

@@ -19,7 +19,7 @@
 #include "log/dib_layout.h"
 #include "log/log_mode.h"
 #include "platform/file.h"
-#include "support/host_session.h"
+#include "support/host.h"
 #include "support/test_environment.h"
 
 namespace vantrel::test {
@@ -33,8 +33,8 @@ std::set<std::string> FilesBelow(const std::string& folder) {
 }
 
 TEST(HostileNames, EveryByteAndLengthOfLogNameIsHandled) {
-    HostInstall host = InstallSessionHost("names");
-    HostSession session(host);
+    HostInstall host = InstallHost("names");
+    Host session(host);
     ASSERT_EQ(session.Send("load"), "1");
     // A single character is never a usable name: no "." to name the thread logs by, or a
     // character a log name may not hold, or "." itself.
@@ -61,8 +61,8 @@ TEST(HostileNames, EveryByteAndLengthOfLogNameIsHandled) {
 }
 
 TEST(HostileNames, ImageNamesNeverLeaveTheImgFolder) {
-    HostInstall host = InstallSessionHost("images");
-    HostSession session(host);
+    HostInstall host = InstallHost("images");
+    Host session(host);
     ASSERT_EQ(session.Send("load"), "1");
     ASSERT_EQ(session.Send("printf|pic.log|start\\n"), "1");
     const std::string outside = host.folder + "/absolute.bmp";

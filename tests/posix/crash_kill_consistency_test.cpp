@@ -1,7 +1,6 @@
 // A host killed with SIGKILL at random moments while it logs with the default settings: the
 // log holds every entry whose call had returned, and the next run's back-up holds that log.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -9,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "support/host_runner.h"
+#include "support/host.h"
 #include "support/test_environment.h"
 
 namespace vantrel::test {
@@ -21,25 +20,28 @@ TEST(CrashConsistency, EveryReturnedEntrySurvivesSigkillAndReachesTheNextBackUp)
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
-    HostInstall host = InstallHost("crashing");
-    const std::string log = host.InstanceFolder(1) + "/vantrel.log";
+    const HostInstall install = InstallHost("crashing");
+    const std::string log = install.LogPath("vantrel.log");
     std::string backUp;  // what the back-up must hold: every killed run's log, oldest first
 
     for (int run = 0; run < kKills; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         const std::string prefix = "r" + std::to_string(run) + "_";
-        RunningHost running(host, {"loop|1000000|vantrel.log|" + prefix});
+        Host running(install);
+        ASSERT_TRUE(running.Post("progress|vantrel.log|" + prefix));
         // The host prints each index whose call returned; kill somewhere after a random one.
         const int target = std::uniform_int_distribution<int>(0, 300)(random);
-        ASSERT_TRUE(running.WaitForLine(std::to_string(target)));
+        int lastReturned = -1;
+        while (lastReturned < target) {
+            const std::string line = running.Reply();
+            ASSERT_NE(line, "<eof>");
+            lastReturned = std::stoi(line);
+        }
         std::this_thread::sleep_for(
             std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(random)));
-        kill(running.pid(), SIGKILL);
-        running.WaitForLine("\x01 read to the end");
-        int lastReturned = -1;
-        for (const std::string& line : running.lines())
-            lastReturned = std::max(lastReturned, std::stoi(line));
         running.Kill();
+        for (std::string line; (line = running.Reply()) != "<eof>";)
+            lastReturned = std::max(lastReturned, std::stoi(line));
 
         std::string expected;
         for (int i = 0; i <= lastReturned; ++i) expected += prefix + std::to_string(i) + "\r\n";
@@ -53,7 +55,7 @@ TEST(CrashConsistency, EveryReturnedEntrySurvivesSigkillAndReachesTheNextBackUp)
         }
         backUp += text;
     }
-    HostRun last = RunHost(host, {"print|after the last kill\\n"});
+    HostRun last = RunHost(install, {"print|after the last kill\\n"});
     ASSERT_EQ(last.exitCode, 0);
     EXPECT_EQ(ReadFile(log + ".bak"), backUp);
 }

@@ -14,7 +14,7 @@
 
 #include "platform/registry.h"
 #include "settings/process_identity.h"
-#include "support/host_session.h"
+#include "support/host.h"
 #include "support/log_text.h"
 #include "support/settings_values.h"
 #include "support/test_environment.h"
@@ -73,8 +73,8 @@ class ManyThreadsTest : public ::testing::TestWithParam<ThreadsCase> {};
 TEST_P(ManyThreadsTest, EveryThreadsTextIsWholeAndInOrder) {
     const ThreadsCase& param = GetParam();
     PutDefaultSetting("WriteImmediately", param.writeImmediately);
-    HostInstall host = InstallSessionHost("threads");
-    HostSession session(host);
+    HostInstall host = InstallHost("threads");
+    Host session(host);
     ASSERT_EQ(session.Send("load"), "1");
     EXPECT_EQ(session.Send("threads|16|" + std::to_string(param.entries) + "|shared.log|4"), "0")
         << "calls that failed";
@@ -101,9 +101,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, ManyThreadsTest,
 // instance numbers, eight folders, eight complete logs, one record per number in the store.
 TEST(ManyProcesses, EightHostsStartedTogetherGetTheirOwnInstanceAndCompleteLogs) {
     constexpr int kHosts = 8;
-    HostInstall host = InstallSessionHost("crowd");
-    std::vector<std::unique_ptr<HostSession>> sessions;
-    for (int i = 0; i < kHosts; ++i) sessions.push_back(std::make_unique<HostSession>(host));
+    HostInstall host = InstallHost("crowd");
+    std::vector<std::unique_ptr<Host>> sessions;
+    for (int i = 0; i < kHosts; ++i) sessions.push_back(std::make_unique<Host>(host));
     for (auto& session : sessions) ASSERT_TRUE(session->Post("load"));
     for (auto& session : sessions) ASSERT_EQ(session->Reply(), "1");
     for (auto& session : sessions) ASSERT_TRUE(session->Post("loop|1000|vantrel.log|e"));
@@ -151,8 +151,8 @@ TEST(ManyProcesses, EightHostsStartedTogetherGetTheirOwnInstanceAndCompleteLogs)
 // same instance number each time, no descriptor left open, every entry kept (earlier runs'
 // logs in the back-up). Under AddressSanitizer the host's exit also checks for leaks.
 TEST(LoadUnload, AHundredCyclesLeaveNoDescriptorAndKeepTheInstance) {
-    HostInstall host = InstallSessionHost("cycling");
-    HostSession session(host);
+    HostInstall host = InstallHost("cycling");
+    Host session(host);
     ASSERT_EQ(session.Send("load"), "1");
     ASSERT_EQ(session.Send("printf|cycle.log|first\\n"), "1");
     // One cycle first, so that the count compares two moments after a reload.

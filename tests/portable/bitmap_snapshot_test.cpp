@@ -1,0 +1,230 @@
+// Bitmap snapshots: the BMP file's layout for every header shape (or its refusal), the names
+// in the img folder, and the entry that links to them.
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "log/clog.h"
+#include "log/log_mode.h"
+#include "platform/critical_section.h"
+#include "platform/test_seam.h"
+#include "platform_config.h"
+#include "support/test_environment.h"
+
+namespace vantrel {
+namespace {
+
+using platform::testing::FailAfter;
+using platform::testing::Fault;
+
+const std::string kSep(1, platform::kPathSeparator);
+
+// A log with a real img folder whose entry text stays in its cache.
+class SnapshotLog : public CLog {
+  public:
+    explicit SnapshotLog(uint32_t modeBits = 0) {
+        lock = std::make_unique<platform::CriticalSection>();
+        mode = modeBits | LogModeNoFileOutput;
+        indentSize = 3;
+        processId = 0x12c;
+        threadId = 0x9f0;
+        root_ = test::MakeTempDir("snapshot");
+        std::filesystem::create_directory(root_ + kSep + "img");
+        folder = root_ + kSep;
+    }
+    int32_t Draw(const char* imageName, const void* bitmap, const char* format, ...) {
+        va_list args;
+        va_start(args, format);
+        const int32_t result = DrawBitmap(0, imageName, const_cast<void*>(bitmap), format, args);
+        va_end(args);
+        return result;
+    }
+    std::string ImagePath(const std::string& name) const {
+        return root_ + kSep + "img" + kSep + name;
+    }
+    const std::string& Root() const { return root_; }
+    void SetFolder(const std::string& path) { folder = path; }
+    void SetIndentLevel(int32_t level) { indentLevel = level; }
+
+  private:
+    std::string root_;
+};
+
+std::string Tag(const std::string& name) {
+    return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
+}
+
+uint32_t GetLe32(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
+    return value;
+}
+
+struct Layout {
+    const char* name;
+    uint32_t headerSize;
+    int32_t width, height;
+    uint16_t bitCount;
+    uint32_t compression, imageSize, colorsUsed;
+    size_t bodyBytes;   // the caller's bytes after the header: masks, colours, pixels
+    uint32_t fileSize;  // 0: refused, the file stays empty and the header unchanged
+    uint32_t bitsOffset;
+    uint32_t storedImageSize;  // what the caller's header says afterwards
+};
+
+class BitmapLayoutTest : public ::testing::TestWithParam<Layout> {};
+
+// The buffer holds exactly what the header claims, then guard bytes that must never reach
+// the file.
+TEST_P(BitmapLayoutTest, FileSizeAndPixelOffset) {
+    const Layout& c = GetParam();
+    std::string dib(40 + c.bodyBytes + 16, '\xEE');
+    const uint32_t fields[] = {c.headerSize,
+                               static_cast<uint32_t>(c.width),
+                               static_cast<uint32_t>(c.height),
+                               1u | (uint32_t{c.bitCount} << 16),
+                               c.compression,
+                               c.imageSize,
+                               2835,
+                               2835,
+                               c.colorsUsed,
+                               0};
+    for (size_t i = 0; i < 40; ++i) dib[i] = static_cast<char>(fields[i / 4] >> (8 * (i % 4)));
+    for (size_t i = 0; i < c.bodyBytes; ++i) dib[40 + i] = static_cast<char>(i * 7 + 1);
+    const std::string before = dib;
+
+    SnapshotLog log;
+    EXPECT_EQ(log.Draw("shot.bmp", dib.data(), "x"), 1);
+    EXPECT_EQ(log.GetCache(), Tag("shot.bmp") + "x");
+    const std::string file = test::ReadFile(log.ImagePath("shot.bmp"));
+    if (c.fileSize == 0) {
+        EXPECT_TRUE(test::PathExists(log.ImagePath("shot.bmp")));
+        EXPECT_EQ(file, "");
+        EXPECT_EQ(dib, before);
+        return;
+    }
+    ASSERT_EQ(file.size(), c.fileSize);
+    EXPECT_EQ(file.substr(0, 2), "BM");
+    EXPECT_EQ(GetLe32(file, 2), c.fileSize);
+    EXPECT_EQ(GetLe32(file, 6), 0u);
+    EXPECT_EQ(GetLe32(file, 10), c.bitsOffset);
+    EXPECT_EQ(GetLe32(dib, 20), c.storedImageSize);
+    EXPECT_EQ(file.substr(14), dib.substr(0, c.fileSize - 14));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, BitmapLayoutTest,
+    ::testing::Values(
+        Layout{"Rgb", 40, 1, 1, 24, 0, 0, 0, 4, 58, 54, 4},
+        // Up to 8 bits the colour table is as long as the bit count allows, unless colours
+        // used says otherwise; rows are padded to 32 bits.
+        Layout{"EightBits", 40, 3, 2, 8, 0, 0, 0, 1024 + 8, 1086, 1078, 8},
+        Layout{"FourBitsThreeColours", 40, 8, 1, 4, 0, 0, 3, 12 + 4, 70, 66, 4},
+        Layout{"OneBit", 40, 33, 1, 1, 0, 0, 0, 8 + 8, 70, 62, 8},
+        // Run lengths keep the caller's image size.
+        Layout{"Rle8", 40, 100, 50, 8, 1, 10, 0, 1024 + 10, 1088, 1078, 10},
+        Layout{"Rle4", 40, 100, 50, 4, 2, 10, 0, 64 + 10, 128, 118, 10},
+        // Top-down: as many rows as the height's magnitude; the height stays negative.
+        Layout{"TopDown", 40, 2, -3, 24, 0, 0, 0, 24, 78, 54, 24},
+        // Colour masks sit between header and pixels.
+        Layout{"BitFields", 40, 2, 2, 16, 3, 0, 0, 12 + 8, 74, 66, 8},
+        Layout{"AlphaBitFields", 40, 1, 2, 32, 6, 0, 0, 16 + 8, 78, 70, 8},
+        Layout{"CoreHeader", 12, 1, 1, 24, 0, 0, 0, 4, 0, 0, 0},
+        Layout{"NegativeWidth", 40, -1, 1, 24, 0, 0, 0, 4, 0, 0, 0},
+        Layout{"RowBitsPast32Bits", 40, 0x7FFFFFFF, 1, 8, 0, 0, 0, 0, 0, 0, 0},
+        Layout{"ImagePast32Bits", 40, 1024, 0x100000, 32, 0, 0, 0, 0, 0, 0, 0},
+        Layout{"TopDownImagePast32Bits", 40, 1024, -0x100000, 32, 0, 0, 0, 0, 0, 0, 0},
+        Layout{"LowestHeight", 40, 32, INT32_MIN, 1, 0, 0, 0, 0, 0, 0, 0},
+        Layout{"FilePast32Bits", 40, 1, 0x3FFFFFFF, 32, 0, 0, 0, 0, 0, 0, 0},
+        Layout{"ColoursPastTheBitCount", 40, 1, 1, 8, 0, 0, 257, 0, 0, 0, 0},
+        Layout{"ColoursPastA16BitTable", 40, 1, 1, 8, 0, 0, 0x40000000, 0, 0, 0, 0},
+        Layout{"ColoursOn24Bits", 40, 1, 1, 24, 0, 0, 0x4000, 0, 0, 0, 0},
+        Layout{"RunLengthsWithoutSize", 40, 1, 1, 8, 1, 0, 0, 1024, 0, 0, 0},
+        Layout{"RunLengthsPast32Bits", 40, 1, 1, 8, 1, 0xFFFFFFF0u, 0, 0, 0, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BitmapSnapshot, MadeUpNamesCountUpAndTheEntryLinksThem) {
+    platform::SystemTime now;
+    now.hour = 16;
+    now.minute = 5;
+    now.second = 21;
+    now.milliseconds = 31;
+    platform::testing::SetFakeLocalTime(&now);
+    SnapshotLog log(LogModeTimeStamp);
+    log.SetIndentLevel(2);
+    EXPECT_EQ(log.Draw(nullptr, nullptr, "Frame\n"), 1);
+    EXPECT_EQ(log.Draw("given", nullptr, "%s", "caption"), 1);
+    EXPECT_EQ(log.Draw(nullptr, nullptr, "Frame %d\n", 2), 1);
+    platform::testing::SetFakeLocalTime(nullptr);
+    EXPECT_EQ(log.GetCache(), "      " + Tag("0x12c_0x9f0_00000000.bmp") +
+                                  "(16:05:21:031) Frame\r\n      " + Tag("given") +
+                                  "(16:05:21:031) caption      " + Tag("0x12c_0x9f0_00000001.bmp") +
+                                  "(16:05:21:031) Frame 2\r\n");
+    for (const char* name : {"0x12c_0x9f0_00000000.bmp", "given", "0x12c_0x9f0_00000001.bmp"})
+        EXPECT_EQ(test::ReadFile(log.ImagePath(name)), "") << "no bitmap, an empty file";
+}
+
+TEST(BitmapSnapshot, GivenNamesCannotLeaveTheImageFolder) {
+    SnapshotLog log;
+    const char rgb[44] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24};
+    std::filesystem::create_directory(log.ImagePath("sub"));
+    for (const char* name : {"../escaped.bmp", "sub/inner.bmp", "sub\\inner.bmp", "..", ".", "",
+                             "/tmp/absolute.bmp"}) {
+        EXPECT_EQ(log.Draw(name, rgb, "x"), 1) << name;
+        EXPECT_EQ(log.GetCache().substr(log.GetCache().size() - Tag(name).size() - 1),
+                  Tag(name) + "x");
+    }
+    EXPECT_FALSE(test::PathExists(log.Root() + kSep + "escaped.bmp"));
+    EXPECT_FALSE(test::PathExists(log.ImagePath("sub") + kSep + "inner.bmp"));
+    EXPECT_FALSE(test::PathExists(log.ImagePath("sub\\inner.bmp")));
+    // Names that would turn into markup in the tag make neither file nor entry.
+    for (const char* name : {"x\" onerror=\"y.bmp", "a<b.bmp", "a>b.bmp", "a&amp;b.bmp"}) {
+        const std::string before = log.GetCache();
+        EXPECT_EQ(log.Draw(name, rgb, "x"), 0) << name;
+        EXPECT_EQ(log.GetCache(), before) << name;
+        EXPECT_FALSE(test::PathExists(log.ImagePath(name))) << name;
+    }
+
+    // A log without a folder writes nothing, not even relative to the working folder.
+    SnapshotLog homeless;
+    homeless.SetFolder("");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(homeless.Root());
+    EXPECT_EQ(homeless.Draw("stray.bmp", rgb, "x"), 1);
+    std::filesystem::current_path(previous);
+    EXPECT_FALSE(test::PathExists(homeless.Root() + kSep + "stray.bmp"));
+    EXPECT_FALSE(test::PathExists(homeless.ImagePath("stray.bmp")));
+}
+
+// A missing img folder is made again; a snapshot cut short (either write, or the close)
+// leaves neither file nor entry; no format, no entry.
+TEST(BitmapSnapshot, FileFailures) {
+    SnapshotLog missing;
+    std::filesystem::remove(missing.Root() + kSep + "img");
+    EXPECT_EQ(missing.Draw("gone.bmp", nullptr, "x\n"), 1);
+    EXPECT_EQ(missing.GetCache(), Tag("gone.bmp") + "x\r\n");
+    EXPECT_TRUE(test::PathExists(missing.ImagePath("gone.bmp")));
+
+    const char rgb[44] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24};
+    for (auto [fault, skip] : {std::pair{Fault::FileWrite, 0}, std::pair{Fault::FileWrite, 1},
+                               std::pair{Fault::FileClose, 0}}) {
+        SnapshotLog partial;
+        FailAfter(fault, skip);
+        EXPECT_EQ(partial.Draw("part.bmp", rgb, "x\n"), 0) << skip;
+        platform::testing::ClearFaults();
+        EXPECT_FALSE(test::PathExists(partial.ImagePath("part.bmp"))) << skip;
+        EXPECT_EQ(partial.GetCache(), "") << skip;
+    }
+
+    SnapshotLog noFormat;
+    EXPECT_EQ(noFormat.Draw(nullptr, nullptr, nullptr), 0);
+    EXPECT_FALSE(test::PathExists(noFormat.ImagePath("0x12c_0x9f0_00000000.bmp")));
+}
+
+}  // namespace
+}  // namespace vantrel

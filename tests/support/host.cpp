@@ -1,0 +1,106 @@
+#include "support/host.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "platform_config.h"
+
+namespace vantrel::test {
+
+namespace {
+const std::string kSeparator(1, platform::kPathSeparator);
+}  // namespace
+
+std::string HostInstall::InstanceFolder(int n) const {
+    const std::string name = exePath.substr(exePath.rfind(platform::kPathSeparator) + 1);
+    return folder + kSeparator + "vantrel" + kSeparator + name + kSeparator + "proc" +
+           std::to_string(n);
+}
+
+std::string HostInstall::LogPath(const std::string& name, int n) const {
+    return InstanceFolder(n) + kSeparator + name;
+}
+
+std::string HostInstall::KeyName() const {
+    std::string name = exePath;
+    for (char& c : name)
+        c = c == '\\' ? '/' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+Host::Host(const HostInstall& install, const HostOptions& options)
+    : process_(StartHostProcess(install.exePath, options)) {
+    const std::string ids = Reply();
+    char* end = nullptr;
+    pid_ = static_cast<uint32_t>(std::strtoul(ids.c_str(), &end, 10));
+    threadId_ = static_cast<uint32_t>(std::strtoul(end, nullptr, 10));
+}
+
+Host::~Host() {
+    if (process_) WaitForHost(process_, true);
+    ReleaseHostProcess(process_);
+}
+
+std::string Host::Send(const std::string& command) {
+    return Post(command) ? Reply() : "<eof>";
+}
+
+bool Host::Post(const std::string& command) {
+    return process_ && WriteToHost(process_, command + "\n");
+}
+
+std::string Host::Reply() {
+    for (;;) {
+        const size_t at = pending_.find('\n');
+        if (at != std::string::npos) {
+            std::string line = pending_.substr(0, at);
+            pending_.erase(0, at + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();  // Windows text mode
+            return line;
+        }
+        if (!process_ || !ReadFromHost(process_, &pending_)) return "<eof>";
+    }
+}
+
+int Host::Finish() {
+    if (!process_) return -1;
+    CloseHostInput(process_);
+    return WaitForHost(process_, false);
+}
+
+void Host::Kill() {
+    if (process_) WaitForHost(process_, true);
+}
+
+HostRun RunHost(const HostInstall& install, const std::vector<std::string>& commands,
+                const HostOptions& options) {
+    Host host(install, options);
+    HostRun run;
+    run.pid = host.pid();
+    run.loadingThreadId = host.loadingThreadId();
+    for (const std::string& command : commands) run.lines.push_back(host.Send(command));
+    run.exitCode = host.Finish();
+    // What a command printed beyond its reply line (or a host that ended early).
+    for (std::string line; (line = host.Reply()) != "<eof>";) run.lines.push_back(line);
+    while (!run.lines.empty() && run.lines.back() == "<eof>") run.lines.pop_back();
+    return run;
+}
+
+HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments) {
+    HostOptions options;
+    options.arguments = arguments;
+    HostProcess* process = StartHostProcess(install.exePath, options);
+    HostRun run;
+    if (!process) return run;
+    CloseHostInput(process);
+    std::string output;
+    while (ReadFromHost(process, &output)) {
+    }
+    run.exitCode = WaitForHost(process, false);
+    ReleaseHostProcess(process);
+    for (size_t start = 0, at; (at = output.find('\n', start)) != std::string::npos; start = at + 1)
+        run.lines.push_back(output.substr(start, at - start));
+    return run;
+}
+
+}  // namespace vantrel::test

@@ -1,0 +1,93 @@
+// The host program (tests/hosts/host.cpp) as a real process: its executable lies in a
+// temporary folder of its own, and the test sends it one command at a time and reads its
+// reply line, so it can act on the files, the store or the locks between two logging calls.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vantrel::test {
+
+// A folder holding a copy of the host (on Windows with vantrel.dll beside it).
+struct HostInstall {
+    std::string folder;   // the executable's folder
+    std::string exePath;  // folder, separator, file name
+    // Where instance n writes: folder/vantrel/<file name>/proc<n>.
+    std::string InstanceFolder(int n) const;
+    // folder/vantrel/<file name>/proc<n>/<name>.
+    std::string LogPath(const std::string& name, int n = 1) const;
+    // The executable's name in the settings store: its path in lower case, "/" for "\".
+    std::string KeyName() const;
+};
+
+// Windows needs an extension, which it gets: "viewer" runs as viewer.exe there.
+HostInstall InstallHost(const std::string& exeName = "viewer");
+
+struct HostOptions {
+    // POSIX: runs the host as this user and group, without supplementary groups, with a copy
+    // of the library that user can reach (< 0: as is).
+    int dropToId = -1;
+    // Environment variables set for the host only.
+    std::map<std::string, std::string> environment;
+    // POSIX: a command that runs the host, given its path as last argument; it must exec it.
+    std::vector<std::string> wrapper;
+    // Command-line arguments, for programs other than the host (RunProgram).
+    std::vector<std::string> arguments;
+};
+
+struct HostProcess;  // one implementation per system
+
+class Host {
+  public:
+    explicit Host(const HostInstall& install, const HostOptions& options = {});
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    bool started() const { return pid_ != 0; }
+    uint32_t pid() const { return pid_; }
+    uint32_t loadingThreadId() const { return threadId_; }
+    // One command and its reply line ("<eof>" when the host is gone).
+    std::string Send(const std::string& command);
+    // The two halves of Send, for starting one command in several hosts at once.
+    bool Post(const std::string& command);
+    std::string Reply();
+    // Ends the host's input, so that it unloads the library and exits; its exit code.
+    int Finish();
+    // Ends the host at once (SIGKILL, TerminateProcess); what it printed can still be read.
+    void Kill();
+
+  private:
+    HostProcess* process_ = nullptr;
+    uint32_t pid_ = 0;
+    uint32_t threadId_ = 0;
+    std::string pending_;
+};
+
+struct HostRun {
+    int exitCode = -1;
+    uint32_t pid = 0;
+    uint32_t loadingThreadId = 0;
+    std::vector<std::string> lines;  // the replies, then anything the host printed after them
+};
+
+// Sends the commands one by one, then ends the host and reads what it printed after.
+HostRun RunHost(const HostInstall& install, const std::vector<std::string>& commands,
+                const HostOptions& options = {});
+
+// Runs another program of the suite with arguments until it ends; lines: its whole output.
+HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments);
+
+// The per-system half.
+HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
+bool WriteToHost(HostProcess* process, const std::string& text);
+// Appends what arrives; false at the end of the output or after a minute without any.
+bool ReadFromHost(HostProcess* process, std::string* out);
+void CloseHostInput(HostProcess* process);
+// Waits for the end (killing first when asked); the exit code, 128 + signal for a signal.
+int WaitForHost(HostProcess* process, bool kill);
+void ReleaseHostProcess(HostProcess* process);
+
+}  // namespace vantrel::test

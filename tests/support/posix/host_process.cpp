@@ -1,0 +1,132 @@
+// Host processes on POSIX: fork and exec with pipes; the environment is built before the fork,
+// since only async-signal-safe calls may follow it while other threads hold the allocator.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/host.h"
+#include "support/test_environment.h"
+#include "support/unprivileged.h"
+
+extern char** environ;
+
+namespace vantrel::test {
+
+struct HostProcess {
+    pid_t pid = -1;
+    int input = -1;
+    int output = -1;
+    bool ended = false;
+    int exitCode = -1;
+};
+
+HostInstall InstallHost(const std::string& exeName) {
+    HostInstall install;
+    install.folder = MakeTempDir("host");
+    chmod(install.folder.c_str(), 0755);  // a host that drops root must still reach it
+    install.exePath = install.folder + "/" + exeName;
+    std::filesystem::copy_file(VANTREL_TEST_HOST_PATH, install.exePath);
+    chmod(install.exePath.c_str(), 0755);
+    return install;
+}
+
+HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options) {
+    // A host that died must show up as "<eof>", not end the test process.
+    signal(SIGPIPE, SIG_IGN);
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0) return nullptr;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return nullptr;
+    }
+    std::vector<std::string> words = options.wrapper;
+    words.push_back(exePath);
+    words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::map<std::string, std::string> variables;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const size_t at = text.find('=');
+        if (at != std::string::npos) variables[text.substr(0, at)] = text.substr(at + 1);
+    }
+    variables["VANTREL_LIBRARY"] =
+        options.dropToId >= 0 ? LibraryForAnyUser() : VANTREL_LIBRARY_PATH;
+    for (const auto& [name, value] : options.environment) variables[name] = value;
+    std::vector<std::string> lines;
+    for (const auto& [name, value] : variables) lines.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& line : lines) envp.push_back(line.data());
+    envp.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        if (options.dropToId >= 0 && !DropPrivilegesTo(static_cast<uid_t>(options.dropToId)))
+            _exit(126);
+        execvpe(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    if (pid < 0) {
+        close(in[1]);
+        close(out[0]);
+        return nullptr;
+    }
+    return new HostProcess{pid, in[1], out[0]};
+}
+
+bool WriteToHost(HostProcess* process, const std::string& text) {
+    for (size_t sent = 0; sent < text.size();) {
+        if (process->input < 0) return false;
+        const ssize_t n = write(process->input, text.data() + sent, text.size() - sent);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadFromHost(HostProcess* process, std::string* out) {
+    if (process->output < 0) return false;
+    pollfd ready{process->output, POLLIN, 0};
+    if (poll(&ready, 1, 60000) <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = read(process->output, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    out->append(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+void CloseHostInput(HostProcess* process) {
+    if (process->input >= 0) close(process->input);
+    process->input = -1;
+}
+
+int WaitForHost(HostProcess* process, bool kill) {
+    if (process->ended) return process->exitCode;
+    if (kill) ::kill(process->pid, SIGKILL);
+    int status = 0;
+    waitpid(process->pid, &status, 0);
+    process->ended = true;
+    process->exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    CloseHostInput(process);
+    return process->exitCode;
+}
+
+void ReleaseHostProcess(HostProcess* process) {
+    if (!process) return;
+    if (process->input >= 0) close(process->input);
+    if (process->output >= 0) close(process->output);
+    delete process;
+}
+
+}  // namespace vantrel::test
