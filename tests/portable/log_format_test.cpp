@@ -172,9 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A message ends at its NUL, and its line end is judged there.
         EntryCase{"CutAtNul", 0, 3, {"Z", "P\n"}, "ab\r\n"},
         EntryCase{"ImageTag", 0, 3, {"I1", "Ta.bmp|Frame\n"}, "   " + kTag + "Frame\r\n"},
-        // A tag without caption leaves the line open, so a function begin starts a new one.
-        EntryCase{
-            "BareImageTag", 0, 3, {"P\n", "Ta.bmp|", "BF"}, "\r\n" + kTag + "\r\nF\r\n{\r\n"}),
+        // A tag without caption leaves the line state as it was: after a line end, a
+        // function begin follows the tag on its line.
+        EntryCase{"BareImageTag", 0, 3, {"P\n", "Ta.bmp|", "BF"}, "\r\n" + kTag + "F\r\n{\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Around the size where the text leaves the stack for the heap, with and without prefix,

@@ -12,8 +12,8 @@
 namespace vantrel {
 namespace {
 
-using test::HostInstall;
 using test::Host;
+using test::HostInstall;
 
 struct ManyThreadsCase {
     const char* name;
