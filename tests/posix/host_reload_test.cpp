@@ -14,8 +14,8 @@ namespace {
 TEST(HostReload, ReloadedLibraryHoldsItsNumberAgainAgainstAnotherProcess) {
     HostInstall host = InstallHost("reloader");
     Host first(host);
-    for (const char* command : {"printf|r.log|first before\\n", "unload", "load",
-                                "printf|r.log|first after\\n"})
+    for (const char* command :
+         {"printf|r.log|first before\\n", "unload", "load", "printf|r.log|first after\\n"})
         ASSERT_EQ(first.Send(command), "1") << command;
     HostRun second = RunHost(host, {"printf|r.log|second\\n"});
     ASSERT_EQ(second.exitCode, 0);
