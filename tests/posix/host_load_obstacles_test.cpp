@@ -15,8 +15,7 @@
 #include <thread>
 
 #include "platform/registry.h"
-#include "support/host_runner.h"
-#include "support/host_session.h"
+#include "support/host.h"
 #include "support/test_environment.h"
 
 namespace vantrel::test {
@@ -48,16 +47,16 @@ struct ObstacleCase {
 class HostLoadObstacle : public ::testing::TestWithParam<ObstacleCase> {};
 
 TEST_P(HostLoadObstacle, LoadIsHeldUpBrieflyAndALaterCallLogsOnceItIsGone) {
-    HostInstall host = InstallSessionHost("obstructed");
+    HostInstall host = InstallHost("obstructed");
     {
-        HostSession first(host);  // creates the store and the runtime folder
+        Host first(host);  // creates the store and the runtime folder
         ASSERT_EQ(first.Send("load"), "1");
         ASSERT_EQ(first.Send("printf|x.log|first\\n"), "1");
         EXPECT_EQ(first.Finish(), 0);
     }
     platform::ReleaseRegistryStore();
     std::function<void()> release = GetParam().take();
-    HostSession session(host);
+    Host session(host);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(session.Send("load"), "1");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -85,8 +84,8 @@ TEST(HostRuntimeFolder, UnusableRuntimeFolderFallsBackToThePerUserTemporaryFolde
     const std::string aFile = base + "/file";
     WriteFile(aFile, "not a folder");
     for (const std::string& runtime : {base + "/missing/deeper", openToOthers, aFile}) {
-        HostInstall host = InstallSessionHost("fallback");
-        HostSession session(host, SessionOptions{-1, {{"XDG_RUNTIME_DIR", runtime}}, {}});
+        HostInstall host = InstallHost("fallback");
+        Host session(host, HostOptions{-1, {{"XDG_RUNTIME_DIR", runtime}}, {}, {}});
         ASSERT_EQ(session.Send("load"), "1");
         EXPECT_EQ(session.Send("printf|x.log|logged\\n"), "1") << runtime;
         EXPECT_EQ(session.Finish(), 0);

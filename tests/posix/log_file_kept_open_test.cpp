@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "support/host_session.h"
+#include "support/host.h"
 #include "support/log_text.h"
 #include "support/test_environment.h"
 
@@ -53,9 +53,9 @@ TEST(KeptOpenLogFile, ChangesBetweenCallsAreNoticedAndTheLogMadeWhole) {
     };
     for (const Tampering& row : rows) {
         SCOPED_TRACE(row.what);
-        HostInstall host = InstallSessionHost("keptopen");
+        HostInstall host = InstallHost("keptopen");
         const std::string log = host.InstanceFolder(1) + "/vantrel.log";
-        HostSession session(host);
+        Host session(host);
         ASSERT_EQ(session.Send("load"), "1");
         ASSERT_EQ(session.Send("printf|vantrel.log|a\\n"), "1");
         row.act(log);
@@ -86,9 +86,9 @@ int OpenFilesIn(int pid, const std::string& folder) {
 // A process with many logs keeps only the most recently used ones open; the others open
 // their file again on their next call and go on where they stopped.
 TEST(KeptOpenLogFile, AProcessWithManyLogsHoldsABoundedNumberOfThem) {
-    HostInstall host = InstallSessionHost("manylogs");
+    HostInstall host = InstallHost("manylogs");
     const std::string folder = host.InstanceFolder(1);
-    HostSession session(host);
+    Host session(host);
     ASSERT_EQ(session.Send("load"), "1");
     constexpr int kLogs = 40;
     for (int i = 0; i < kLogs; ++i)
