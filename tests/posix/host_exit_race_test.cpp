@@ -38,7 +38,7 @@ TEST_P(HostExitRace, CallsInFlightFinishLaterOnesFailAndNoSuccessfulEntryIsLost)
     PutDefaultSetting("WriteImmediately", static_cast<uint32_t>(GetParam().writeImmediately));
     HostInstall host = InstallHost("racer");
     const std::string log = host.InstanceFolder(1) + "/race.log";
-    constexpr int kRuns = 150;
+    constexpr int kRuns = 60;  // the unfixed unload failed about one run in seven
     for (int run = 0; run < kRuns; ++run) {
         // The exit falls at a different point of the threads' calls in every run.
         const std::string delay = std::to_string(run % 5);
