@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/named_mutex.h"
 #include "runtime_dir.h"
@@ -113,6 +115,8 @@ TEST(PlantedLinks, LogBackUpAndSnapshotPathsAreNeverFollowed) {
         // In place of a log that is already being written, between two calls.
         ASSERT_EQ(unlink((folder + "/setup.log").c_str()), 0);
         ASSERT_EQ(symlink(bait.c_str(), (folder + "/setup.log").c_str()), 0);
+        // A kept-open log looks at its path at most every 100 ms.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
         EXPECT_EQ(session.Send("printf|setup.log|more\\n"), "0");
 
         // At a snapshot's path: the entry is made, the file is not written.
