@@ -10,6 +10,7 @@
 #include "log/clog_service.h"
 #include "log/log_mode.h"
 #include "platform/test_seam.h"
+#include "platform_config.h"
 #include "settings/settings_store.h"
 #include "support/service_fixture.h"
 #include "support/settings_values.h"
@@ -34,7 +35,9 @@ class ServiceConfigTest : public ::testing::Test {
         service = std::make_unique<CLogService>();
         return test::InitService(*service, Folder(), logName, mode);
     }
-    std::string Folder() const { return root + "/proc1/"; }
+    std::string Folder() const {
+        return root + platform::kPathSeparator + "proc1" + platform::kPathSeparator;
+    }
     void TearDown() override {
         if (service && service->GetIsOpen()) service->Close();
     }
