@@ -24,29 +24,31 @@ char* Hexadecimal(unsigned long long value, const char* digits, char* end) {
     return end;
 }
 
-unsigned long long UnsignedArgument(Length length, va_list args) {
+unsigned long long UnsignedArgument(Length length, va_list* args) {
     switch (length) {
         case Length::Long:
-            return va_arg(args, unsigned long);
+            return va_arg(*args, unsigned long);
         case Length::Int:
             break;
     }
-    return va_arg(args, unsigned int);
+    return va_arg(*args, unsigned int);
 }
 
-long long SignedArgument(Length length, va_list args) {
+long long SignedArgument(Length length, va_list* args) {
     switch (length) {
         case Length::Long:
-            return va_arg(args, long);
+            return va_arg(*args, long);
         case Length::Int:
             break;
     }
-    return va_arg(args, int);
+    return va_arg(*args, int);
 }
 
 }  // namespace
 
-int FormatCommonConversions(char* out, size_t size, const char* format, va_list args) {
+// Takes the arguments through a pointer: where va_list is a plain pointer (Win64), a helper
+// that took it by value would read the same argument again on every call.
+static int FormatThrough(char* out, size_t size, const char* format, va_list* args) {
     if (size == 0) return -1;
     char* at = out;
     char* const last = out + size - 1;  // room for the terminator
@@ -96,11 +98,11 @@ int FormatCommonConversions(char* out, size_t size, const char* format, va_list 
             case 'c':
                 if (length != Length::Int) return -1;  // %lc converts a wide character
                 digits = numberEnd - 1;
-                *digits = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+                *digits = static_cast<char>(static_cast<unsigned char>(va_arg(*args, int)));
                 break;
             case 's': {
                 if (length != Length::Int) return -1;  // %ls takes a wide string
-                const char* text = va_arg(args, const char*);
+                const char* text = va_arg(*args, const char*);
                 if (text == nullptr) return -1;
                 for (; *text != '\0'; ++text) {
                     if (at == last) return -1;
@@ -122,6 +124,14 @@ int FormatCommonConversions(char* out, size_t size, const char* format, va_list 
     }
     *at = '\0';
     return static_cast<int>(at - out);
+}
+
+int FormatCommonConversions(char* out, size_t size, const char* format, va_list args) {
+    va_list own;
+    va_copy(own, args);
+    const int written = FormatThrough(out, size, format, &own);
+    va_end(own);
+    return written;
 }
 
 }  // namespace vantrel
