@@ -49,8 +49,9 @@ extern "C" {
 
 /* Printf entries. fname selects the log file (letters, digits, "_" and "." only, compared
  * without regard to case); the Default variants use "vantrel.log" and device 0. The device
- * number is accepted and never changes the output. End the format with "\n" to end the line. */
-/* Writes the formatted message to the log fname; 1 when it was taken, 0 when not (library not
+ * number is accepted and never changes the output. End the format with "\n" to end the line.
+ *
+ * Writes the formatted message to the log fname; 1 when it was taken, 0 when not (library not
  * ready, bad name, file unavailable). Any thread. */
 VANTREL_API int32_t VANTREL_CALL logPrintfMgr_device_fname(const char* fname, int32_t device,
                                                            VANTREL_FORMAT_STRING const char* fmt,
@@ -67,8 +68,9 @@ VANTREL_API int32_t VANTREL_CALL logPrintfMgr_deviceDefault_fnameDefault(
 
 /* Bitmap snapshots: bitmap points at a packed DIB (a 40-byte BITMAPINFOHEADER, its colour
  * table, then the pixels); it is saved as a BMP file in the log's "img" folder under
- * imageName (NULL: a name is made up) and an image tag followed by the message is logged. */
-/* Saves bitmap under img/imageName of the log fname and logs its tag and the message; the
+ * imageName (NULL: a name is made up) and an image tag followed by the message is logged.
+ *
+ * Saves bitmap under img/imageName of the log fname and logs its tag and the message; the
  * result is that of the entry (a file that could not be written still gets its entry). Any
  * thread. */
 VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_device_fname(
@@ -88,8 +90,9 @@ VANTREL_API int32_t VANTREL_CALL logDrawBitmapMgr_deviceDefault_fnameDefault(
     VANTREL_PRINTF_FORMAT(3);
 
 /* Function scopes: a begin line "name" with "{" below it, one indentation level deeper for
- * the calling thread, and "}" at the end. Pair every begin with an end on the same thread. */
-/* Writes funcName (a trailing line end dropped; never used as a format) and "{", then indents
+ * the calling thread, and "}" at the end. Pair every begin with an end on the same thread.
+ *
+ * Writes funcName (a trailing line end dropped; never used as a format) and "{", then indents
  * the calling thread's entries one level deeper; 1 or 0 as above. */
 VANTREL_API int32_t VANTREL_CALL logFuncBeginMgr_device_fname(const char* fname, int32_t device,
                                                               const char* funcName);
@@ -108,8 +111,9 @@ VANTREL_API int32_t VANTREL_CALL logFuncBeginMgr(const char* fname, ...);
 VANTREL_API int32_t VANTREL_CALL logFuncEndMgr(const char* fname, ...);
 
 /* Stopwatch timers 0..31. Timers 1..18 only run once timer 0 has been begun with countIt set
- * (render timers); 19..31 always run. An index outside 0..31 is ignored (results 0). */
-/* Starts a measurement (counted when countIt is not 0); returns the begin time in us, 0 when a
+ * (render timers); 19..31 always run. An index outside 0..31 is ignored (results 0).
+ *
+ * Starts a measurement (counted when countIt is not 0); returns the begin time in us, 0 when a
  * render timer is gated off. */
 VANTREL_API int64_t VANTREL_CALL dtimerRecordBegin(int32_t index, int32_t countIt);
 /* Adds the time since the last begin; returns the end time in us (0 when gated off). */

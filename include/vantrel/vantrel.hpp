@@ -1,7 +1,7 @@
 // C++ helpers over the C exports of vantrel.h (C++17, header-only).
 //
 //   void Scene::Render() {
-//       VANTREL_FUNC("trace.log");           // "Scene::Render" begin now, end on every exit
+//       VANTREL_FUNC("trace.log");           // "Render" (__func__) begins now, ends on every exit
 //       VANTREL_TIMER(19);                   // times this scope on timer 19
 //       VANTREL_PRINTF("trace.log", "%d items\n", count);
 //   }

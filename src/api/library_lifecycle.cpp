@@ -5,10 +5,10 @@
 #include "api/library_state.h"
 #include "manager/log_service_mgr.h"
 #include "platform/fork_hooks.h"
+#include "platform/platform_config.h"
 #include "platform/platform_startup.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "platform_config.h"
 
 namespace vantrel {
 

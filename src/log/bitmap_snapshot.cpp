@@ -11,7 +11,7 @@
 #include "log/log_layout.h"
 #include "log/log_mode.h"
 #include "platform/file.h"
-#include "platform_config.h"
+#include "platform/platform_config.h"
 
 namespace vantrel {
 

@@ -9,8 +9,8 @@
 #include "log/log_mode.h"
 #include "log/part_files.h"
 #include "platform/ascii_case.h"
+#include "platform/platform_config.h"
 #include "platform/process.h"
-#include "platform_config.h"
 
 namespace vantrel {
 

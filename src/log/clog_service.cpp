@@ -4,7 +4,7 @@
 #include "log/open_log_files.h"
 #include "platform/atom_table.h"
 #include "platform/clock.h"
-#include "platform_config.h"
+#include "platform/platform_config.h"
 
 namespace vantrel {
 

@@ -3,8 +3,8 @@
 #include "platform/file.h"
 
 #include "platform/file_backend.h"
+#include "platform/platform_config.h"
 #include "platform/test_seam.h"
-#include "platform_config.h"
 
 namespace vantrel::platform {
 

@@ -15,4 +15,25 @@ MutexHandle OpenNamedMutex(const std::string& name);
 MutexHandle CreateNamedMutex(const std::string& name, bool* alreadyExisted);
 void CloseNamedMutex(MutexHandle handle);
 
+// Owns a mutex handle until it is closed with the scope or handed on with release().
+class ScopedNamedMutex {
+  public:
+    explicit ScopedNamedMutex(MutexHandle handle = nullptr) : handle_(handle) {}
+    ~ScopedNamedMutex() {
+        if (handle_) CloseNamedMutex(handle_);
+    }
+    ScopedNamedMutex(const ScopedNamedMutex&) = delete;
+    ScopedNamedMutex& operator=(const ScopedNamedMutex&) = delete;
+
+    explicit operator bool() const { return handle_ != nullptr; }
+    MutexHandle release() {
+        MutexHandle handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
+
+  private:
+    MutexHandle handle_;
+};
+
 }  // namespace vantrel::platform

@@ -45,9 +45,29 @@ long RegQueryValue(RegKey key, const char* name, uint32_t* type, void* data, uin
 long RegSetValue(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size);
 void RegCloseKey(RegKey key);
 
-}  // namespace vantrel::platform
+// Owns an open key: closes it on every way out of the scope that opened it.
+class ScopedRegKey {
+  public:
+    ScopedRegKey() = default;
+    ~ScopedRegKey() {
+        if (key_) RegCloseKey(key_);
+    }
+    ScopedRegKey(const ScopedRegKey&) = delete;
+    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
 
-namespace vantrel::platform {
+    // RegOpenKey / RegCreateKey into this owner (which must not hold a key yet).
+    long Open(const std::string& subKey, uint32_t rights) {
+        return RegOpenKey(subKey, rights, &key_);
+    }
+    long Create(const std::string& subKey, uint32_t rights) {
+        return RegCreateKey(subKey, rights, &key_);
+    }
+    RegKey get() const { return key_; }
+
+  private:
+    RegKey key_ = nullptr;
+};
+
 // Lets go of whatever the backend keeps open for the store (the POSIX backend keeps one
 // database connection); the next call opens it again. Called at unload, and by tests after
 // they point the store elsewhere.

@@ -2,8 +2,8 @@
 // process holds among the live processes of that executable.
 #include "manager/log_service_mgr.h"
 #include "platform/named_mutex.h"
+#include "platform/platform_config.h"
 #include "platform/process.h"
-#include "platform_config.h"
 #include "settings/process_identity.h"
 
 namespace vantrel {
@@ -49,32 +49,25 @@ bool CLogServiceMgr::claimInstanceNumber(const std::string& exeFolder,
         // again, or another process could take the number from under it.
         const bool ownRecord = readIdentifier(exeFolder, exeFileName, number, &keyName) == identity;
         const std::string mutexName = keyName + "/" + makeProcName(number);
-        if (!ownRecord) {
-            if (platform::MutexHandle held = platform::OpenNamedMutex(mutexName)) {
-                platform::CloseNamedMutex(held);  // another process holds this number
-                createFailures = 0;
-                continue;
-            }
+        if (!ownRecord && platform::ScopedNamedMutex(platform::OpenNamedMutex(mutexName))) {
+            createFailures = 0;  // another process holds this number
+            continue;
         }
         bool existed = false;
-        platform::MutexHandle fresh = platform::CreateNamedMutex(mutexName, &existed);
+        platform::ScopedNamedMutex fresh(platform::CreateNamedMutex(mutexName, &existed));
         if (!fresh) {
             if (++createFailures >= kMaxConsecutiveCreateFailures) return false;
             continue;
         }
         createFailures = 0;
-        if (existed) {
-            platform::CloseNamedMutex(fresh);  // another process created it first
-            continue;
-        }
+        if (existed) continue;  // another process created it first
         if (!ownRecord && !writeIdentifier(exeFolder, exeFileName, number, pid, creationTime)) {
-            platform::CloseNamedMutex(fresh);
             instanceMutex = nullptr;
             processKeyName.clear();
             instanceNumber = 0;
             return false;
         }
-        instanceMutex = fresh;
+        instanceMutex = fresh.release();
         processKeyName = keyName;
         instanceNumber = number;
         return true;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/ascii_case.h"
 #include "platform/registry.h"
 #include "settings/settings_store.h"
 
@@ -18,12 +19,7 @@ std::string makeProcName(int32_t number) {
 
 std::string makeProcessKeyName(const std::string& exeFolder, const std::string& exeFileName) {
     std::string name = exeFolder + "/" + exeFileName;
-    for (char& c : name) {
-        if (c == '\\')
-            c = '/';
-        else if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : name) c = c == '\\' ? '/' : platform::AsciiLower(c);
     return name;
 }
 
@@ -72,21 +68,20 @@ bool splitExecutablePath(const std::string& path, char separator, bool needsExte
 std::string readIdentifier(const std::string& exeFolder, const std::string& exeFileName,
                            int32_t number, std::string* keyName) {
     *keyName = makeProcessKeyName(exeFolder, exeFileName);
-    platform::RegKey key = nullptr;
-    if (platform::RegOpenKey(makeInstanceKeyPath(*keyName, number), platform::kKeyAllAccess,
-                             &key) != platform::kErrorSuccess) {
+    platform::ScopedRegKey key;
+    if (key.Open(makeInstanceKeyPath(*keyName, number), platform::kKeyAllAccess) !=
+        platform::kErrorSuccess) {
         return std::string();
     }
     char buffer[kIdentifierBufferSize];
     uint32_t size = sizeof buffer;
     std::string text;
-    if (platform::RegQueryValue(key, kIdentifierValue, nullptr, buffer, &size) ==
+    if (platform::RegQueryValue(key.get(), kIdentifierValue, nullptr, buffer, &size) ==
         platform::kErrorSuccess) {
         size_t length = 0;
         while (length < size && buffer[length] != '\0') ++length;
         text.assign(buffer, length);
     }
-    platform::RegCloseKey(key);
     return text;
 }
 
@@ -94,17 +89,14 @@ bool writeIdentifier(const std::string& exeFolder, const std::string& exeFileNam
                      uint32_t processId, const platform::SystemTime& creationTime) {
     std::string keyName = makeProcessKeyName(exeFolder, exeFileName);
     std::string identity = makeIdentity(processId, creationTime);
-    platform::RegKey key = nullptr;
-    if (platform::RegCreateKey(makeInstanceKeyPath(keyName, number), platform::kKeyWrite, &key) !=
+    platform::ScopedRegKey key;
+    if (key.Create(makeInstanceKeyPath(keyName, number), platform::kKeyWrite) !=
         platform::kErrorSuccess) {
         // The number stays held by its mutex alone.
         return true;
     }
-    bool written =
-        platform::RegSetValue(key, kIdentifierValue, platform::kRegSz, identity.data(),
-                              static_cast<uint32_t>(identity.size())) == platform::kErrorSuccess;
-    platform::RegCloseKey(key);
-    return written;
+    return platform::RegSetValue(key.get(), kIdentifierValue, platform::kRegSz, identity.data(),
+                                 static_cast<uint32_t>(identity.size())) == platform::kErrorSuccess;
 }
 
 }  // namespace vantrel

@@ -16,13 +16,10 @@ constexpr SettingInfo kSettings[kSettingCount] = {
 };
 
 // Opens or creates a settings key with the rights the writers use.
-platform::RegKey CreateSettingsKey(const std::string& instancePath, const std::string& logName) {
-    platform::RegKey key = nullptr;
-    if (platform::RegCreateKey(ComposeSettingsKeyPath(instancePath, logName),
-                               platform::kKeyReadWrite, &key) != platform::kErrorSuccess) {
-        return nullptr;
-    }
-    return key;
+bool CreateSettingsKey(const std::string& instancePath, const std::string& logName,
+                       platform::ScopedRegKey* key) {
+    return key->Create(ComposeSettingsKeyPath(instancePath, logName), platform::kKeyReadWrite) ==
+           platform::kErrorSuccess;
 }
 
 }  // namespace
@@ -42,51 +39,45 @@ std::string ComposeSettingsKeyPath(const std::string& instancePath, const std::s
 
 uint32_t readSetting(Setting setting, const std::string& instancePath, const std::string& logName) {
     uint32_t result = kMissingMarker;
-    platform::RegKey key = nullptr;
+    platform::ScopedRegKey key;
     // Every read asks for all access: a key the user may read but not write reads as missing.
-    if (platform::RegOpenKey(ComposeSettingsKeyPath(instancePath, logName), platform::kKeyAllAccess,
-                             &key) != platform::kErrorSuccess) {
+    if (key.Open(ComposeSettingsKeyPath(instancePath, logName), platform::kKeyAllAccess) !=
+        platform::kErrorSuccess) {
         return kMissingMarker;
     }
     // Shorter data of another type replaces only the first bytes of the all-ones result.
     uint32_t size = sizeof result;
-    if (platform::RegQueryValue(key, GetSettingInfo(setting).valueName, nullptr, &result, &size) !=
-        platform::kErrorSuccess) {
+    if (platform::RegQueryValue(key.get(), GetSettingInfo(setting).valueName, nullptr, &result,
+                                &size) != platform::kErrorSuccess) {
         result = kMissingMarker;
     }
-    platform::RegCloseKey(key);
     return result;
 }
 
 bool writeSettingDefault(Setting setting, const std::string& instancePath,
                          const std::string& logName) {
-    platform::RegKey key = CreateSettingsKey(instancePath, logName);
-    if (!key) return false;
+    platform::ScopedRegKey key;
+    if (!CreateSettingsKey(instancePath, logName, &key)) return false;
     uint32_t value = readSetting(setting, kDefaultsInstancePath, kDefaultsLogName);
     if (value == kMissingMarker) value = GetSettingInfo(setting).builtInDefault;
-    platform::RegSetValue(key, GetSettingInfo(setting).valueName, platform::kRegDword, &value,
+    platform::RegSetValue(key.get(), GetSettingInfo(setting).valueName, platform::kRegDword, &value,
                           sizeof value);
-    platform::RegCloseKey(key);
     return true;
 }
 
 bool writeLogFolderPath(const std::string& instancePath, const std::string& logName,
                         const std::string& folderPath) {
-    platform::RegKey key = CreateSettingsKey(instancePath, logName);
-    if (!key) return false;
-    platform::RegSetValue(key, "LogFolderPath", platform::kRegSz, folderPath.data(),
+    platform::ScopedRegKey key;
+    if (!CreateSettingsKey(instancePath, logName, &key)) return false;
+    platform::RegSetValue(key.get(), "LogFolderPath", platform::kRegSz, folderPath.data(),
                           static_cast<uint32_t>(folderPath.size()));
-    platform::RegCloseKey(key);
     return true;
 }
 
 bool settingsStoreBusy() {
-    platform::RegKey key = nullptr;
-    const long result =
-        platform::RegOpenKey(ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName),
-                             platform::kKeyAllAccess, &key);
-    if (result == platform::kErrorSuccess) platform::RegCloseKey(key);
-    return result == platform::kErrorBusy;
+    platform::ScopedRegKey key;
+    return key.Open(ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName),
+                    platform::kKeyAllAccess) == platform::kErrorBusy;
 }
 
 }  // namespace vantrel

@@ -4,7 +4,8 @@
 #include "commands.h"
 #include "key_path.h"
 #include "messages.h"
-#include "registry_store.h"
+#include "platform/posix/registry_store.h"
+#include "store_batch.h"
 #include "value_text.h"
 
 namespace vantrel::reg {
@@ -38,9 +39,7 @@ int RunAdd(const Arguments& arguments) {
     std::string valueName = arguments.hasValueName ? arguments.valueName : std::string();
 
     RegistryStore store;
-    long result = store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadWrite);
-    if (result == platform::kErrorFileNotFound) result = platform::kErrorAccessDenied;
-    if (result == platform::kErrorSuccess) result = store.Begin();
+    long result = BeginStoreBatch(&store);
     if (result != platform::kErrorSuccess) return Failed(StoreErrorText(result, store.path()));
     int64_t key = 0;
     result = store.CreateKey(path, &key);
@@ -56,12 +55,7 @@ int RunAdd(const Arguments& arguments) {
             result = store.SetValue(key, valueName, type, bytes.data(), bytes.size());
         }
     }
-    if (result == platform::kErrorSuccess) result = store.Commit();
-    if (result != platform::kErrorSuccess) {
-        store.Rollback();
-        return Failed(StoreErrorText(result, store.path()));
-    }
-    return Succeeded();
+    return EndStoreBatch(&store, result);
 }
 
 }  // namespace vantrel::reg

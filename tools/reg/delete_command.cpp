@@ -5,7 +5,8 @@
 #include "commands.h"
 #include "key_path.h"
 #include "messages.h"
-#include "registry_store.h"
+#include "platform/posix/registry_store.h"
+#include "store_batch.h"
 
 namespace vantrel::reg {
 
@@ -48,12 +49,7 @@ int RunDelete(const Arguments& arguments) {
     } else {
         result = store.DeleteValue(key, valueName);
     }
-    if (result == platform::kErrorSuccess) result = store.Commit();
-    if (result != platform::kErrorSuccess) {
-        store.Rollback();
-        return Failed(StoreErrorText(result, store.path()));
-    }
-    return Succeeded();
+    return EndStoreBatch(&store, result);
 }
 
 }  // namespace vantrel::reg

@@ -10,8 +10,8 @@
 #include "commands.h"
 #include "key_path.h"
 #include "messages.h"
+#include "platform/posix/registry_store.h"
 #include "reg_file_writer.h"
-#include "registry_store.h"
 
 namespace vantrel::reg {
 

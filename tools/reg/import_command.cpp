@@ -8,8 +8,9 @@
 #include "commands.h"
 #include "key_path.h"
 #include "messages.h"
+#include "platform/posix/registry_store.h"
 #include "reg_file_parser.h"
-#include "registry_store.h"
+#include "store_batch.h"
 
 namespace vantrel::reg {
 
@@ -68,9 +69,7 @@ int RunImport(const Arguments& arguments) {
     }
 
     RegistryStore store;
-    long result = store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadWrite);
-    if (result == platform::kErrorFileNotFound) result = platform::kErrorAccessDenied;
-    if (result == platform::kErrorSuccess) result = store.Begin();
+    long result = BeginStoreBatch(&store);
     if (result != platform::kErrorSuccess) return Failed(StoreErrorText(result, store.path()));
     int64_t key = 0;
     for (const RegFileOperation& operation : parse.operations) {
@@ -84,12 +83,7 @@ int RunImport(const Arguments& arguments) {
                           " Nothing was imported.");
         }
     }
-    result = store.Commit();
-    if (result != platform::kErrorSuccess) {
-        store.Rollback();
-        return Failed(StoreErrorText(result, store.path()) + " Nothing was imported.");
-    }
-    return Succeeded();
+    return EndStoreBatch(&store, result, " Nothing was imported.");
 }
 
 }  // namespace vantrel::reg

@@ -1,7 +1,7 @@
 #include "key_path.h"
 
 #include "ascii_case.h"
-#include "registry_store.h"
+#include "platform/posix/registry_store.h"
 
 namespace vantrel::reg {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "registry_store.h"
+#include "platform/posix/registry_store.h"
 
 namespace vantrel::reg {
 

@@ -6,7 +6,7 @@
 #include "commands.h"
 #include "key_path.h"
 #include "messages.h"
-#include "registry_store.h"
+#include "platform/posix/registry_store.h"
 #include "value_text.h"
 
 namespace vantrel::reg {

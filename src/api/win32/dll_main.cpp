@@ -1,10 +1,8 @@
 // Load and unload on Windows: the process attach and detach notifications. The C runtime
 // builds the library's static objects before it calls DllMain on attach and destroys them
 // after DllMain returns on detach, so the steps find the manager in place both times.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
 #include "api/library_state.h"
+#include "platform/win32/win32_api.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     switch (reason) {

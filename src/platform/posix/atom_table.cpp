@@ -1,14 +1,13 @@
 // The process-local atom table. Atoms are handed out from 0xC000 upward and reused once
 // their last reference is gone, as the Windows local atom table does.
-#include "platform/atom_table.h"
-
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "platform/test_seam.h"
+#include "platform/ascii_case.h"
+#include "platform/atom_table_backend.h"
 
 namespace vantrel::platform {
 
@@ -16,7 +15,6 @@ namespace {
 
 constexpr uint16_t kFirstAtom = 0xC000;
 constexpr size_t kMaxAtoms = 0x10000 - kFirstAtom;
-constexpr size_t kMaxNameLength = 255;
 
 struct AtomEntry {
     std::string name;  // as first added
@@ -25,9 +23,7 @@ struct AtomEntry {
 
 std::string FoldCase(const char* name) {
     std::string folded(name);
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : folded) c = AsciiLower(c);
     return folded;
 }
 
@@ -85,27 +81,22 @@ AtomTable& Table() {
     return table;
 }
 
-bool ValidName(const char* name) {
-    if (!name) return false;
-    size_t length = strnlen(name, kMaxNameLength + 1);
-    return length >= 1 && length <= kMaxNameLength;
-}
-
 }  // namespace
 
+namespace backend {
+
 uint16_t AddAtom(const char* name) {
-    if (testing::ShouldFail(testing::Fault::AtomAdd) || !ValidName(name)) return 0;
     return Table().Add(name);
 }
 
 uint16_t FindAtom(const char* name) {
-    AtomTable& table = Table();
-    if (!ValidName(name)) return 0;
-    return table.Find(name);
+    return Table().Find(name);
 }
 
 void DeleteAtom(uint16_t atom) {
     Table().Delete(atom);
 }
+
+}  // namespace backend
 
 }  // namespace vantrel::platform

@@ -2,7 +2,7 @@
 
 #include <pthread.h>
 
-#include "process_fork.h"
+#include "platform/posix/process_fork.h"
 
 namespace vantrel::platform {
 

@@ -15,8 +15,8 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "platform/posix/runtime_dir.h"
 #include "platform/test_seam.h"
-#include "runtime_dir.h"
 
 namespace vantrel::platform {
 

@@ -16,8 +16,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/posix/process_fork.h"
 #include "platform/test_seam.h"
-#include "process_fork.h"
 
 namespace vantrel::platform {
 

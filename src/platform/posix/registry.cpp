@@ -7,8 +7,8 @@
 #include <mutex>
 #include <new>
 
+#include "platform/posix/registry_store.h"
 #include "platform/test_seam.h"
-#include "registry_store.h"
 
 namespace vantrel::platform {
 

@@ -1,10 +1,8 @@
-#include "registry_store.h"
+#include "platform/posix/registry_store.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/posix/xdg_base_dirs.h"
 
 namespace vantrel::platform {
 
@@ -95,33 +94,6 @@ long MapSqliteError(int result) {
     }
 }
 
-// Resets a cached statement and drops its bindings when the call is done with it.
-class StatementUse {
-  public:
-    explicit StatementUse(sqlite3_stmt* statement) : statement_(statement) {}
-    ~StatementUse() {
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
-    }
-    StatementUse(const StatementUse&) = delete;
-    StatementUse& operator=(const StatementUse&) = delete;
-
-  private:
-    sqlite3_stmt* statement_;
-};
-
-void BindText(sqlite3_stmt* statement, int index, std::string_view text) {
-    // A null pointer would bind SQL NULL; the empty name must stay a text.
-    sqlite3_bind_text(statement, index, text.empty() ? "" : text.data(),
-                      static_cast<int>(text.size()), SQLITE_STATIC);
-}
-
-std::string ColumnText(sqlite3_stmt* statement, int column) {
-    const void* bytes = sqlite3_column_blob(statement, column);
-    int size = sqlite3_column_bytes(statement, column);
-    return bytes && size > 0 ? std::string(static_cast<const char*>(bytes), size) : std::string();
-}
-
 std::string Dirname(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -146,17 +118,6 @@ bool CanWrite(const std::string& file) {
            faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-std::string PasswordHome() {
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || !found ||
-        !found->pw_dir) {
-        return std::string();
-    }
-    return found->pw_dir;
-}
-
 }  // namespace
 
 RegistryStore::~RegistryStore() {
@@ -164,18 +125,8 @@ RegistryStore::~RegistryStore() {
 }
 
 std::string RegistryStore::DefaultPath() {
-    // XDG: a relative XDG_CONFIG_HOME is invalid and is ignored like an empty one.
-    const char* config = getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (config && config[0] == '/') {
-        base = config;
-    } else {
-        const char* homeVariable = getenv("HOME");
-        std::string home = homeVariable && *homeVariable ? homeVariable : PasswordHome();
-        if (home.empty()) return std::string();
-        base = home + "/.config";
-    }
-    return base + "/vantrel/registry.db";
+    const std::string config = XdgConfigHome();
+    return config.empty() ? std::string() : config + "/vantrel/registry.db";
 }
 
 long RegistryStore::NormalizePath(std::string_view path, std::string* normalized) {
@@ -293,6 +244,74 @@ bool RegistryStore::InTransaction() const {
     return db_ && sqlite3_get_autocommit(db_) == 0;
 }
 
+// One use of a cached statement: prepared on first use, reset and unbound when the use ends.
+// A statement that could not be prepared steps to kNotPrepared, and Error() then gives the
+// reason.
+class RegistryStore::Query {
+  public:
+    static constexpr int kNotPrepared = -1;
+
+    Query(RegistryStore& store, Statement which)
+        : prepareError_(store.Prepare(which, &statement_)) {}
+    ~Query() {
+        if (prepareError_ != kErrorSuccess) return;
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    Query& Bind(int index, int64_t number) {
+        if (prepareError_ == kErrorSuccess) sqlite3_bind_int64(statement_, index, number);
+        return *this;
+    }
+    Query& Bind(int index, std::string_view text) {
+        // A null pointer would bind SQL NULL; the empty name must stay a text.
+        if (prepareError_ == kErrorSuccess) {
+            sqlite3_bind_text(statement_, index, text.empty() ? "" : text.data(),
+                              static_cast<int>(text.size()), SQLITE_STATIC);
+        }
+        return *this;
+    }
+    // An empty blob, not NULL, for size 0.
+    Query& BindBlob(int index, const void* data, size_t size) {
+        if (prepareError_ != kErrorSuccess) return *this;
+        if (size == 0) {
+            sqlite3_bind_zeroblob(statement_, index, 0);
+        } else {
+            sqlite3_bind_blob(statement_, index, data, static_cast<int>(size), SQLITE_STATIC);
+        }
+        return *this;
+    }
+
+    int Step() { return prepareError_ == kErrorSuccess ? sqlite3_step(statement_) : kNotPrepared; }
+    // Steps a statement that returns no rows.
+    long Run() {
+        const int result = Step();
+        return result == SQLITE_DONE ? kErrorSuccess : Error(result);
+    }
+    // The error for a step that ended in neither a row nor done.
+    long Error(int result) const {
+        return result == kNotPrepared ? prepareError_ : MapSqliteError(result);
+    }
+
+    int64_t Int64(int column) const { return sqlite3_column_int64(statement_, column); }
+    std::string Text(int column) const {
+        const void* bytes = sqlite3_column_blob(statement_, column);
+        const int size = sqlite3_column_bytes(statement_, column);
+        return bytes && size > 0 ? std::string(static_cast<const char*>(bytes), size)
+                                 : std::string();
+    }
+    const void* Blob(int column) const { return sqlite3_column_blob(statement_, column); }
+    uint32_t Bytes(int column) const {
+        return static_cast<uint32_t>(sqlite3_column_bytes(statement_, column));
+    }
+
+  private:
+    sqlite3_stmt* statement_ = nullptr;
+    long prepareError_;
+};
+
 const char* RegistryStore::StatementText(Statement which) {
     switch (which) {
         case kFindKey:
@@ -346,25 +365,16 @@ long RegistryStore::Prepare(Statement which, sqlite3_stmt** statement) {
 }
 
 long RegistryStore::RunOnce(Statement which) {
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(which, &statement);
-    if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    int result = sqlite3_step(statement);
-    return result == SQLITE_DONE ? kErrorSuccess : MapSqliteError(result);
+    return Query(*this, which).Run();
 }
 
 long RegistryStore::FindKey(const std::string& normalized, int64_t* key, std::string* storedPath) {
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(kFindKey, &statement);
-    if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    BindText(statement, 1, normalized);
-    int result = sqlite3_step(statement);
+    Query query(*this, kFindKey);
+    const int result = query.Bind(1, normalized).Step();
     if (result == SQLITE_DONE) return kErrorFileNotFound;
-    if (result != SQLITE_ROW) return MapSqliteError(result);
-    *key = sqlite3_column_int64(statement, 0);
-    if (storedPath) *storedPath = ColumnText(statement, 1);
+    if (result != SQLITE_ROW) return query.Error(result);
+    *key = query.Int64(0);
+    if (storedPath) *storedPath = query.Text(1);
     return kErrorSuccess;
 }
 
@@ -413,18 +423,8 @@ long RegistryStore::CreateKey(std::string_view path, int64_t* key, bool* created
             continue;
         }
         if (error != kErrorFileNotFound) break;
-        sqlite3_stmt* statement = nullptr;
-        if ((error = Prepare(kInsertKey, &statement)) != kErrorSuccess) break;
-        StatementUse use(statement);
-        sqlite3_bind_int64(statement, 1, parent);
-        BindText(statement, 2, name);
-        BindText(statement, 3, childPath);
-        int result = sqlite3_step(statement);
-        if (result != SQLITE_DONE) {
-            error = MapSqliteError(result);
-            break;
-        }
-        error = kErrorSuccess;
+        error = Query(*this, kInsertKey).Bind(1, parent).Bind(2, name).Bind(3, childPath).Run();
+        if (error != kErrorSuccess) break;
         parent = sqlite3_last_insert_rowid(db_);
         parentPath = std::move(childPath);
         if (created && start >= normalized.size()) *created = true;
@@ -440,32 +440,25 @@ long RegistryStore::CreateKey(std::string_view path, int64_t* key, bool* created
 }
 
 long RegistryStore::KeyPath(int64_t key, std::string* path) {
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(kKeyPath, &statement);
-    if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    sqlite3_bind_int64(statement, 1, key);
-    int result = sqlite3_step(statement);
+    Query query(*this, kKeyPath);
+    const int result = query.Bind(1, key).Step();
     if (result == SQLITE_DONE) return kErrorKeyDeleted;
-    if (result != SQLITE_ROW) return MapSqliteError(result);
-    *path = ColumnText(statement, 0);
+    if (result != SQLITE_ROW) return query.Error(result);
+    *path = query.Text(0);
     return kErrorSuccess;
 }
 
 long RegistryStore::EnumSubKeys(int64_t key, std::vector<SubKey>* subKeys) {
     subKeys->clear();
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(kSubKeys, &statement);
-    if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    sqlite3_bind_int64(statement, 1, key);
+    Query query(*this, kSubKeys);
+    query.Bind(1, key);
     int result;
-    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
-        subKeys->push_back(SubKey{sqlite3_column_int64(statement, 0), ColumnText(statement, 1)});
+    while ((result = query.Step()) == SQLITE_ROW) {
+        subKeys->push_back(SubKey{query.Int64(0), query.Text(1)});
     }
     if (result != SQLITE_DONE) {
         subKeys->clear();
-        return MapSqliteError(result);
+        return query.Error(result);
     }
     return kErrorSuccess;
 }
@@ -483,17 +476,8 @@ long RegistryStore::DeleteTree(int64_t key) {
     bool ownTransaction = !InTransaction();
     if (ownTransaction && (error = RunOnce(kBegin)) != kErrorSuccess) return error;
     for (Statement which : {kDeleteTreeValues, kDeleteTreeKeys}) {
-        sqlite3_stmt* statement = nullptr;
-        if ((error = Prepare(which, &statement)) != kErrorSuccess) break;
-        StatementUse use(statement);
-        sqlite3_bind_int64(statement, 1, key);
-        BindText(statement, 2, low);
-        BindText(statement, 3, high);
-        int result = sqlite3_step(statement);
-        if (result != SQLITE_DONE) {
-            error = MapSqliteError(result);
-            break;
-        }
+        error = Query(*this, which).Bind(1, key).Bind(2, low).Bind(3, high).Run();
+        if (error != kErrorSuccess) break;
     }
     if (error == kErrorSuccess && ownTransaction) error = RunOnce(kCommit);
     if (error != kErrorSuccess && ownTransaction) Rollback();
@@ -503,18 +487,14 @@ long RegistryStore::DeleteTree(int64_t key) {
 long RegistryStore::QueryValue(int64_t key, const char* name, uint32_t* type, void* data,
                                uint32_t* size) {
     if (data && !size) return kErrorInvalidParameter;
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(kQueryValue, &statement);
-    if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    sqlite3_bind_int64(statement, 1, key);
-    BindText(statement, 2, name ? std::string_view(name) : std::string_view());
-    int result = sqlite3_step(statement);
+    Query query(*this, kQueryValue);
+    const int result =
+        query.Bind(1, key).Bind(2, name ? std::string_view(name) : std::string_view()).Step();
     if (result == SQLITE_DONE) return kErrorFileNotFound;
-    if (result != SQLITE_ROW) return MapSqliteError(result);
-    if (type) *type = static_cast<uint32_t>(sqlite3_column_int64(statement, 0));
-    const void* bytes = sqlite3_column_blob(statement, 1);
-    uint32_t length = static_cast<uint32_t>(sqlite3_column_bytes(statement, 1));
+    if (result != SQLITE_ROW) return query.Error(result);
+    if (type) *type = static_cast<uint32_t>(query.Int64(0));
+    const void* bytes = query.Blob(1);
+    const uint32_t length = query.Bytes(1);
     if (data) {
         if (length > *size) {
             *size = length;
@@ -527,18 +507,13 @@ long RegistryStore::QueryValue(int64_t key, const char* name, uint32_t* type, vo
 }
 
 long RegistryStore::GetValue(int64_t key, std::string_view name, Value* value) {
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(kQueryValue, &statement);
-    if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    sqlite3_bind_int64(statement, 1, key);
-    BindText(statement, 2, name);
-    int result = sqlite3_step(statement);
+    Query query(*this, kQueryValue);
+    const int result = query.Bind(1, key).Bind(2, name).Step();
     if (result == SQLITE_DONE) return kErrorFileNotFound;
-    if (result != SQLITE_ROW) return MapSqliteError(result);
-    value->name = ColumnText(statement, 2);  // as stored
-    value->type = static_cast<uint32_t>(sqlite3_column_int64(statement, 0));
-    value->data = ColumnText(statement, 1);
+    if (result != SQLITE_ROW) return query.Error(result);
+    value->name = query.Text(2);  // as stored
+    value->type = static_cast<uint32_t>(query.Int64(0));
+    value->data = query.Text(1);
     return kErrorSuccess;
 }
 
@@ -549,53 +524,36 @@ long RegistryStore::SetValue(int64_t key, std::string_view name, uint32_t type, 
         return kErrorInvalidParameter;
     }
     if (!writable_) return kErrorAccessDenied;
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(kSetValue, &statement);
+    const long error = Query(*this, kSetValue)
+                           .Bind(1, key)
+                           .Bind(2, name)
+                           .Bind(3, static_cast<int64_t>(type))
+                           .BindBlob(4, data, size)
+                           .Run();
     if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    sqlite3_bind_int64(statement, 1, key);
-    BindText(statement, 2, name);
-    sqlite3_bind_int64(statement, 3, type);
-    if (size == 0) {
-        sqlite3_bind_zeroblob(statement, 4, 0);  // an empty blob, not NULL
-    } else {
-        sqlite3_bind_blob(statement, 4, data, static_cast<int>(size), SQLITE_STATIC);
-    }
-    int result = sqlite3_step(statement);
-    if (result != SQLITE_DONE) return MapSqliteError(result);
     return sqlite3_changes(db_) == 0 ? kErrorKeyDeleted : kErrorSuccess;
 }
 
 long RegistryStore::DeleteValue(int64_t key, std::string_view name) {
     if (!db_) return kErrorInvalidHandle;
     if (!writable_) return kErrorAccessDenied;
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(kDeleteValue, &statement);
+    const long error = Query(*this, kDeleteValue).Bind(1, key).Bind(2, name).Run();
     if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    sqlite3_bind_int64(statement, 1, key);
-    BindText(statement, 2, name);
-    int result = sqlite3_step(statement);
-    if (result != SQLITE_DONE) return MapSqliteError(result);
     return sqlite3_changes(db_) == 0 ? kErrorFileNotFound : kErrorSuccess;
 }
 
 long RegistryStore::EnumValues(int64_t key, std::vector<Value>* values) {
     values->clear();
-    sqlite3_stmt* statement = nullptr;
-    long error = Prepare(kEnumValues, &statement);
-    if (error != kErrorSuccess) return error;
-    StatementUse use(statement);
-    sqlite3_bind_int64(statement, 1, key);
+    Query query(*this, kEnumValues);
+    query.Bind(1, key);
     int result;
-    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
-        values->push_back(Value{ColumnText(statement, 0),
-                                static_cast<uint32_t>(sqlite3_column_int64(statement, 1)),
-                                ColumnText(statement, 2)});
+    while ((result = query.Step()) == SQLITE_ROW) {
+        values->push_back(
+            Value{query.Text(0), static_cast<uint32_t>(query.Int64(1)), query.Text(2)});
     }
     if (result != SQLITE_DONE) {
         values->clear();
-        return MapSqliteError(result);
+        return query.Error(result);
     }
     return kErrorSuccess;
 }

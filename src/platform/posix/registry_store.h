@@ -125,6 +125,7 @@ class RegistryStore {
     static const char* StatementText(Statement which);
     long EnsureSchema();
     long Prepare(Statement which, sqlite3_stmt** statement);
+    class Query;  // one use of a cached statement
     long RunOnce(Statement which);
     long FindKey(const std::string& normalized, int64_t* key, std::string* storedPath);
     bool InTransaction() const;

@@ -1,10 +1,11 @@
-#include "runtime_dir.h"
+#include "platform/posix/runtime_dir.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+
+#include "platform/posix/xdg_base_dirs.h"
 
 namespace vantrel::platform {
 
@@ -29,11 +30,11 @@ std::string RuntimeDirectory() {
     // The per-user folder under /tmp, not under $TMPDIR: every process of the user must find
     // the same lock files, whatever its environment.
     const std::string fallback = "/tmp/vantrel-" + std::to_string(geteuid());
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime == '/') {
+    const std::string runtime = XdgAbsolutePath("XDG_RUNTIME_DIR");
+    if (!runtime.empty()) {
         // A runtime folder that is missing or not usable (not ours, open to others) must not
         // stop the library: the fallback is as private.
-        std::string folder = std::string(runtime) + "/vantrel";
+        const std::string folder = runtime + "/vantrel";
         if (EnsurePrivateFolder(folder)) return folder;
     }
     return EnsurePrivateFolder(fallback) ? fallback : std::string();

@@ -4,9 +4,9 @@
 
 #include <intrin.h>
 
-#include "counter_probe.h"
 #include "platform/test_seam.h"
-#include "win32_api.h"
+#include "platform/win32/counter_probe.h"
+#include "platform/win32/win32_api.h"
 
 namespace vantrel::platform {
 

@@ -1,4 +1,4 @@
-#include "counter_probe.h"
+#include "platform/win32/counter_probe.h"
 
 // The guarded RDTSC, at a label of its own so that the handler can tell a fault there from
 // any other. ECX/RCX is 1 going in; the handler clears it when the instruction faults.

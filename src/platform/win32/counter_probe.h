@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "win32_api.h"
+#include "platform/win32/win32_api.h"
 
 namespace vantrel::platform::win32 {
 

@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "platform/file_backend.h"
-#include "win32_api.h"
+#include "platform/win32/win32_api.h"
 
 namespace vantrel::platform {
 
@@ -21,7 +21,7 @@ namespace {
 }
 
 HANDLE ToFileHandle(intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
+    return win32::HandleCast<HANDLE>(handle);
 }
 
 struct OpenArguments {
@@ -90,7 +90,7 @@ bool Open(const std::string& path, FileOpenMode mode, Handle* handle) {
         ::CloseHandle(opened);
         return false;
     }
-    *handle = reinterpret_cast<Handle>(opened);
+    *handle = win32::HandleCast<Handle>(opened);
     return true;
 }
 

@@ -3,16 +3,15 @@
 #include "platform/named_mutex.h"
 
 #include "platform/test_seam.h"
-#include "win32_api.h"
+#include "platform/win32/win32_api.h"
 
 namespace vantrel::platform {
 
-using win32::ToHandle;
-using win32::ToOpaque;
+using win32::HandleCast;
 
 MutexHandle OpenNamedMutex(const std::string& name) {
     if (testing::ShouldFail(testing::Fault::MutexOpen)) return nullptr;
-    return ToOpaque<MutexHandle>(::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
+    return HandleCast<MutexHandle>(::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
 }
 
 MutexHandle CreateNamedMutex(const std::string& name, bool* alreadyExisted) {
@@ -21,11 +20,11 @@ MutexHandle CreateNamedMutex(const std::string& name, bool* alreadyExisted) {
     HANDLE handle = ::CreateMutexA(nullptr, FALSE, name.c_str());
     if (!handle) return nullptr;
     *alreadyExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    return ToOpaque<MutexHandle>(handle);
+    return HandleCast<MutexHandle>(handle);
 }
 
 void CloseNamedMutex(MutexHandle handle) {
-    if (handle) ::CloseHandle(ToHandle(handle));
+    if (handle) ::CloseHandle(HandleCast<HANDLE>(handle));
 }
 
 }  // namespace vantrel::platform

@@ -6,19 +6,18 @@
 #include <time.h>
 
 #include "platform/test_seam.h"
-#include "win32_api.h"
+#include "platform/win32/win32_api.h"
 
 namespace vantrel::platform {
 
-using win32::ToHandle;
-using win32::ToOpaque;
+using win32::HandleCast;
 
 ProcessHandle GetCurrentProcess() {
-    return ToOpaque<ProcessHandle>(::GetCurrentProcess());
+    return HandleCast<ProcessHandle>(::GetCurrentProcess());
 }
 
 ThreadHandle GetCurrentThread() {
-    return ToOpaque<ThreadHandle>(::GetCurrentThread());
+    return HandleCast<ThreadHandle>(::GetCurrentThread());
 }
 
 uint32_t GetCurrentProcessId() {
@@ -30,15 +29,14 @@ uint32_t GetCurrentThreadId() {
 }
 
 ModuleHandle GetExeModuleHandle() {
-    return ToOpaque<ModuleHandle>(::GetModuleHandleA(nullptr));
+    return HandleCast<ModuleHandle>(::GetModuleHandleA(nullptr));
 }
 
 bool GetModuleFileName(ModuleHandle module, std::string* path) {
     if (testing::ShouldFail(testing::Fault::ModuleFileName)) return false;
     constexpr DWORD kBufferSize = 260;
     char buffer[kBufferSize];
-    const DWORD length =
-        ::GetModuleFileNameA(reinterpret_cast<HMODULE>(module), buffer, kBufferSize);
+    const DWORD length = ::GetModuleFileNameA(HandleCast<HMODULE>(module), buffer, kBufferSize);
     // A full buffer means the path was cut short: a shortened path would name another
     // folder and another executable, so it counts as no path at all.
     if (length == 0 || length >= kBufferSize) return false;
@@ -51,29 +49,30 @@ bool DuplicateThreadHandle(ThreadHandle source, ThreadHandle* out) {
     if (testing::ShouldFail(testing::Fault::DuplicateHandle) || !source) return false;
     HANDLE duplicate = nullptr;
     const HANDLE self = ::GetCurrentProcess();
-    if (!::DuplicateHandle(self, ToHandle(source), self, &duplicate, 0, FALSE,
+    if (!::DuplicateHandle(self, HandleCast<HANDLE>(source), self, &duplicate, 0, FALSE,
                            DUPLICATE_SAME_ACCESS)) {
         return false;
     }
-    *out = ToOpaque<ThreadHandle>(duplicate);
+    *out = HandleCast<ThreadHandle>(duplicate);
     return true;
 }
 
 void CloseThreadHandle(ThreadHandle handle) {
     // Closing the pseudo handle would do nothing; it is skipped so that no call is wasted.
-    if (handle && ToHandle(handle) != ::GetCurrentThread()) ::CloseHandle(ToHandle(handle));
+    if (handle && HandleCast<HANDLE>(handle) != ::GetCurrentThread())
+        ::CloseHandle(HandleCast<HANDLE>(handle));
 }
 
 bool IsThreadSignalled(ThreadHandle handle) {
     if (!handle) return false;
-    return ::WaitForSingleObject(ToHandle(handle), 0) == WAIT_OBJECT_0;
+    return ::WaitForSingleObject(HandleCast<HANDLE>(handle), 0) == WAIT_OBJECT_0;
 }
 
 bool GetProcessCreationLocalTime(ProcessHandle process, SystemTime* out) {
     if (testing::ShouldFail(testing::Fault::ProcessTimes)) return false;
     FILETIME creation{}, exit{}, kernel{}, user{};
     // Only the creation time is used; a failed call leaves it zero, which still converts.
-    ::GetProcessTimes(ToHandle(process), &creation, &exit, &kernel, &user);
+    ::GetProcessTimes(HandleCast<HANDLE>(process), &creation, &exit, &kernel, &user);
     FILETIME local{};
     SYSTEMTIME fields{};
     if (!::FileTimeToLocalFileTime(&creation, &local) || !::FileTimeToSystemTime(&local, &fields))

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/test_seam.h"
-#include "win32_api.h"
+#include "platform/win32/win32_api.h"
 
 namespace vantrel::platform {
 
@@ -15,7 +15,7 @@ using testing::Fault;
 using testing::ShouldFail;
 
 HKEY ToHkey(RegKey key) {
-    return reinterpret_cast<HKEY>(key);
+    return win32::HandleCast<HKEY>(key);
 }
 
 }  // namespace
@@ -25,7 +25,7 @@ long RegOpenKey(const std::string& subKey, uint32_t rights, RegKey* key) {
     if (ShouldFail(Fault::RegistryOpen)) return kErrorAccessDenied;
     HKEY opened = nullptr;
     const LONG result = ::RegOpenKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, rights, &opened);
-    if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegKey>(opened);
+    if (result == ERROR_SUCCESS) *key = win32::HandleCast<RegKey>(opened);
     return result;
 }
 
@@ -41,7 +41,7 @@ long RegCreateKey(const std::string& subKey, uint32_t rights, RegKey* key) {
     const LONG result =
         ::RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, writeOnly ? nullptr : emptyClass,
                           REG_OPTION_NON_VOLATILE, rights, nullptr, &created, &disposition);
-    if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegKey>(created);
+    if (result == ERROR_SUCCESS) *key = win32::HandleCast<RegKey>(created);
     return result;
 }
 

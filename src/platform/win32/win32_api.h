@@ -29,15 +29,11 @@
 
 namespace vantrel::platform::win32 {
 
-// The platform layer's opaque handle types are the system's handles themselves.
-template <typename Opaque>
-Opaque ToOpaque(HANDLE handle) {
-    return reinterpret_cast<Opaque>(handle);
-}
-
-template <typename Opaque>
-HANDLE ToHandle(Opaque opaque) {
-    return reinterpret_cast<HANDLE>(opaque);
+// The platform layer's opaque handle types (and File's integer handle) hold the system's
+// handles themselves (HANDLE, HKEY, HMODULE): only the type changes, never the value.
+template <typename To, typename From>
+To HandleCast(From from) {
+    return reinterpret_cast<To>(from);
 }
 
 }  // namespace vantrel::platform::win32
