@@ -3,8 +3,11 @@
 // while the host's other threads still call, so a call must never reach state the unload has
 // freed; a call arriving at a closed gate fails at once.
 //
-// One word holds the count of calls in flight and two flags. It is trivially destructible
-// and constant-initialised, so it stays usable after the library's static objects are gone.
+// The calls in flight are counted in stripes, a cache line each, and a thread always uses the
+// same one: threads logging at once would otherwise pass one counter's cache line back and
+// forth on every call. The flags sit apart and are only read on the way in. Everything is
+// trivially destructible and constant-initialised, so the gate stays usable after the
+// library's static objects are gone.
 #pragma once
 
 #include <atomic>
@@ -16,36 +19,44 @@ class CallGate {
   public:
     constexpr CallGate() = default;
 
-    // False when the gate is closed; the caller then fails without touching anything else.
-    // While a fork is being prepared the call waits for it.
-    bool Enter() noexcept;
-    void Leave() noexcept { state_.fetch_sub(1, std::memory_order_release); }
+    using Counter = std::atomic<uint32_t>;
+
+    // The calling thread's counter when the gate let the call in, else null (closed): the
+    // caller then fails without touching anything else. While a fork is being prepared the
+    // call waits for it.
+    Counter* Enter() noexcept;
+    static void Leave(Counter* counter) noexcept {
+        counter->fetch_sub(1, std::memory_order_release);
+    }
     // A cheap look for calls that hold nothing the unload frees (the timers).
     bool IsClosed() const noexcept {
-        return (state_.load(std::memory_order_relaxed) & kClosed) != 0;
+        return (flags_.load(std::memory_order_relaxed) & kClosed) != 0;
     }
 
     // Refuses new calls and waits until the calls in flight have left.
     void CloseAndDrain() noexcept;
-    void Open() noexcept { state_.store(0, std::memory_order_release); }
+    void Open() noexcept { flags_.store(0, std::memory_order_release); }
 
     // Around fork(): new calls wait, and the fork waits until none is in flight, so no
     // library lock is held when the process is copied.
     void PauseForFork() noexcept;
-    void ResumeAfterFork() noexcept { state_.fetch_and(~kPaused, std::memory_order_release); }
+    void ResumeAfterFork() noexcept { flags_.fetch_and(~kPaused, std::memory_order_release); }
     // In the child only the forking thread exists: no call is in flight there.
-    void ResetInChild() noexcept {
-        state_.store(state_.load(std::memory_order_relaxed) & kClosed, std::memory_order_release);
-    }
+    void ResetInChild() noexcept;
 
   private:
-    static constexpr uint32_t kClosed = 0x80000000u;
-    static constexpr uint32_t kPaused = 0x40000000u;
-    static constexpr uint32_t kCountMask = 0x3FFFFFFFu;
+    static constexpr uint32_t kClosed = 1;
+    static constexpr uint32_t kPaused = 2;
+    static constexpr int kStripes = 16;
+
+    struct alignas(64) Stripe {
+        Counter inFlight{0};
+    };
 
     void WaitUntilIdle() const noexcept;
 
-    std::atomic<uint32_t> state_{0};
+    alignas(64) std::atomic<uint32_t> flags_{0};
+    Stripe stripes_[kStripes];
 };
 
 // The library's one gate.
@@ -54,17 +65,16 @@ CallGate& LibraryGate() noexcept;
 // Holds a pass through the gate for one call.
 class GatePass {
   public:
-    explicit GatePass(CallGate& gate) noexcept : gate_(gate), entered_(gate.Enter()) {}
+    explicit GatePass(CallGate& gate) noexcept : counter_(gate.Enter()) {}
     ~GatePass() {
-        if (entered_) gate_.Leave();
+        if (counter_) CallGate::Leave(counter_);
     }
     GatePass(const GatePass&) = delete;
     GatePass& operator=(const GatePass&) = delete;
-    bool entered() const noexcept { return entered_; }
+    bool entered() const noexcept { return counter_ != nullptr; }
 
   private:
-    CallGate& gate_;
-    bool entered_;
+    CallGate::Counter* counter_;
 };
 
 }  // namespace vantrel

@@ -1,9 +1,12 @@
 #include "manager/log_service_mgr.h"
 
+#include <atomic>
+#include <cstring>
 #include <new>
 
 #include "log/clog_service.h"
 #include "log/log_mode.h"
+#include "platform/ascii_case.h"
 #include "platform/atom_table.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
@@ -11,17 +14,52 @@
 
 namespace vantrel {
 
-CLogServiceMgr::CLogServiceMgr() = default;
+namespace {
+
+// Each manager state that services can be found in has a number of its own, never reused in
+// the process.
+std::atomic<uint64_t> nextGeneration{1};
+
+// The service this thread found last. Trivially destructible (no thread-exit destructor that
+// would keep the library loaded); a longer name is simply not kept.
+struct ThreadRecentService {
+    uint64_t generation = 0;
+    CLogService* service = nullptr;
+    char name[64] = "";
+};
+thread_local ThreadRecentService threadRecent;
+
+}  // namespace
+
+CLogServiceMgr::CLogServiceMgr() : generation(nextGeneration.fetch_add(1)) {}
 
 CLogServiceMgr::~CLogServiceMgr() = default;
 
 CLogService* CLogServiceMgr::ServiceForCall(const char* fname) {
+    if (!fname) return nullptr;
+    // The same bytes name the same service for as long as the generation lasts, so a hit
+    // needs neither the lock nor a comparison without regard to case.
+    if (threadRecent.generation == generation.load(std::memory_order_acquire) &&
+        std::strcmp(threadRecent.name, fname) == 0) {
+        return threadRecent.service;
+    }
     platform::CriticalSectionGuard guard(lock);
     if (readyLevel == 0 && defaultsStoreBusy) RetryBusyDefaults();
     if (readyLevel == 1) establishInstance();
-    if (readyLevel < 2 || !fname) return nullptr;
+    if (readyLevel < 2) return nullptr;
     CLogService* service = FindService(fname);
-    return service ? service : CreateService(fname);
+    if (!service) service = CreateService(fname);
+    const size_t length = std::strlen(fname);
+    if (service && length < sizeof threadRecent.name) {
+        std::memcpy(threadRecent.name, fname, length + 1);
+        threadRecent.service = service;
+        threadRecent.generation = generation.load(std::memory_order_relaxed);
+    }
+    return service;
+}
+
+void CLogServiceMgr::StartNewGeneration() {
+    generation.store(nextGeneration.fetch_add(1), std::memory_order_release);
 }
 
 void CLogServiceMgr::RetryBusyDefaults() {
@@ -65,12 +103,8 @@ namespace {
 bool SameName(const std::string& known, const char* name) {
     size_t i = 0;
     for (; i < known.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(known[i]);
-        unsigned char b = static_cast<unsigned char>(name[i]);
-        if (b == 0) return false;
-        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-        if (a != b) return false;
+        if (name[i] == 0 || platform::AsciiLower(known[i]) != platform::AsciiLower(name[i]))
+            return false;
     }
     return name[i] == 0;
 }
@@ -140,12 +174,14 @@ CLogService* CLogServiceMgr::CreateService(const char* fname) {
 }
 
 void CLogServiceMgr::ReleaseInstance() {
+    StartNewGeneration();
     --readyLevel;
     platform::CloseNamedMutex(instanceMutex);
     instanceMutex = nullptr;
 }
 
 void CLogServiceMgr::ReleaseServices() {
+    StartNewGeneration();
     platform::CloseThreadHandle(hInitThread);
     hInitThread = nullptr;
     --readyLevel;
@@ -157,6 +193,7 @@ void CLogServiceMgr::ReleaseServices() {
 }
 
 void CLogServiceMgr::ForgetParentAfterFork() {
+    StartNewGeneration();
     for (RecentService& recent : recentServices) recent = RecentService{};
     while (!services.empty()) {
         services.back()->Abandon();

@@ -1,10 +1,12 @@
 // CLogServiceMgr: the one process-wide manager. It gates logging on the library's readiness
-// and finds or creates the service of a log file name. Its lock covers that look-up only:
+// and finds or creates the service of a log file name. Its lock covers that look-up only
+// (a thread that logs to the same name again skips it):
 // the call then runs under the service's own locks, so calls of different threads and logs
 // do not wait for each other here. Services live until unload (or until a forked child lets
 // its parent's go), and the unload first waits until no call is in flight.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
@@ -69,8 +71,13 @@ class CLogServiceMgr {
   private:
     template <typename Operation>
     int32_t Dispatch(const char* fname, Operation operation);
-    // The service for fname once the library is ready, found or created under lock.
+    // The service for fname once the library is ready: the calling thread's last one when
+    // the name is the same, else found or created under lock.
     CLogService* ServiceForCall(const char* fname);
+    // Makes every thread's last service unusable; before anything that removes services or
+    // readiness.
+    void StartNewGeneration();
+    std::atomic<uint64_t> generation;
     // The defaults are loaded again when the store was only busy at load (another process
     // held it past the busy time-out), at most once per kDefaultsRetryMs.
     void RetryBusyDefaults();

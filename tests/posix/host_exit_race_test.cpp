@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <utility>
@@ -19,10 +20,15 @@ namespace {
 // The entries "t<k>:<i>" that the file holds, as (k, i).
 std::set<std::pair<int, long>> EntriesIn(const std::string& text) {
     std::set<std::pair<int, long>> entries;
+    // strtol, not sscanf: sscanf measures the whole rest of the text at every call.
     for (size_t at = text.find('t'); at != std::string::npos; at = text.find('t', at + 1)) {
-        int k = 0;
-        long i = 0;
-        if (sscanf(text.c_str() + at, "t%d:%ld", &k, &i) == 2) entries.emplace(k, i);
+        const char* k = text.c_str() + at + 1;
+        char* colon = nullptr;
+        const long thread = std::strtol(k, &colon, 10);
+        if (colon == k || *colon != ':') continue;
+        char* end = nullptr;
+        const long i = std::strtol(colon + 1, &end, 10);
+        if (end != colon + 1) entries.emplace(static_cast<int>(thread), i);
     }
     return entries;
 }
