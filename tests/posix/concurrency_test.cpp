@@ -1,0 +1,199 @@
+// Many threads, logs and processes at once: every thread's text whole and in order, one
+// instance per process, and descriptors bounded whatever the number of threads, logs or loads.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "settings/process_identity.h"
+#include "support/host.h"
+#include "support/log_text.h"
+#include "support/settings_values.h"
+#include "support/test_environment.h"
+
+namespace vantrel::test {
+namespace {
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The entry lines must be whole texts "t<t>:0".."t<t>:<entries-1>" of `threads`, one thread's
+// after the other, then one summary naming `threadCount` threads.
+void ExpectWholeThreadTexts(const std::string& text, std::set<int> threads, int entries,
+                            int threadCount) {
+    size_t at = 0;
+    while (!threads.empty()) {
+        int thread = -1;
+        ASSERT_EQ(1, sscanf(text.c_str() + at, "t%d:0\r\n", &thread)) << text.substr(at, 40);
+        ASSERT_EQ(1u, threads.erase(thread)) << "thread " << thread << " unknown or twice";
+        for (int i = 0; i < entries; ++i) {
+            const std::string line =
+                "t" + std::to_string(thread) + ":" + std::to_string(i) + "\r\n";
+            ASSERT_EQ(0, text.compare(at, line.size(), line)) << "not whole or in order: " << line;
+            at += line.size();
+        }
+    }
+    EXPECT_EQ("\r\n", text.substr(at, 2));
+    EXPECT_TRUE(Has(text, "There are " + std::to_string(threadCount) + " thread(s) involved"));
+    EXPECT_EQ(1, CountOf(text, "Process ID:"));
+}
+
+class ManyThreads : public ::testing::TestWithParam<std::pair<uint32_t, int>> {};
+
+// Sixteen threads on one log and four more on a log each, started together; in memory at
+// full size, written immediately (a merge per entry) at a size that keeps the test short.
+TEST_P(ManyThreads, EveryThreadsTextIsWholeAndInOrder) {
+    const auto [writeImmediately, entries] = GetParam();
+    PutDefaultSetting("WriteImmediately", writeImmediately);
+    const HostInstall host = InstallHost("threads");
+    Host session(host);
+    EXPECT_EQ("0", session.Send("threads|16|" + std::to_string(entries) + "|shared.log|4"));
+    EXPECT_EQ(0, session.Finish());
+    // Entry 0 belongs to the loading thread, which never logged: 16 + 1 threads.
+    ExpectWholeThreadTexts(ReadFile(host.LogPath("shared.log")),
+                           {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, entries, 17);
+    for (int k = 0; k < 4; ++k)
+        ExpectWholeThreadTexts(ReadFile(host.LogPath("other" + std::to_string(k) + ".log")),
+                               {16 + k}, entries, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ManyThreads,
+                         ::testing::Values(std::pair{0u, 10000}, std::pair{1u, 300}));
+
+// Eight hosts load at the same moment: eight numbers each recorded by its holder, eight
+// complete logs, and a store that passes its integrity check.
+TEST(ManyProcesses, EightHostsGetTheirOwnInstanceAndCompleteLogs) {
+    const HostInstall host = InstallHost("crowd");
+    std::vector<std::unique_ptr<Host>> sessions;
+    for (int i = 0; i < 8; ++i) sessions.push_back(std::make_unique<Host>(host));
+    for (auto& session : sessions) ASSERT_TRUE(session->Post("loop|1000|v.log|e"));
+    for (auto& session : sessions) EXPECT_EQ("0", session->Reply());
+    std::string expected;
+    for (int i = 0; i < 1000; ++i) expected += "e" + std::to_string(i) + "\r\n";
+    std::set<std::string> owners;
+    for (int n = 1; n <= 8; ++n) {
+        const std::string text = ReadFile(host.LogPath("v.log", n));
+        EXPECT_EQ(0u, text.rfind(expected, 0)) << n;
+        EXPECT_TRUE(Has(text, "There are 1 thread(s)")) << n;
+        owners.insert(
+            GetValue(makeInstanceKeyPath(Lower(host.exePath), n), "Identifier").value_or(""));
+    }
+    EXPECT_FALSE(PathExists(host.InstanceFolder(9)));
+    for (auto& session : sessions) {
+        char prefix[32];
+        snprintf(prefix, sizeof prefix, "0x%x, ", session->pid());
+        EXPECT_EQ(
+            1, std::count_if(owners.begin(), owners.end(),
+                             [&](const std::string& owner) { return owner.rfind(prefix, 0) == 0; }))
+            << prefix;
+        EXPECT_EQ(0, session->Finish());
+    }
+    platform::ReleaseRegistryStore();
+    sqlite3* db = nullptr;
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(
+        SQLITE_OK,
+        sqlite3_open_v2((std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db").c_str(),
+                        &db, SQLITE_OPEN_READONLY, nullptr));
+    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr));
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(check));
+    EXPECT_STREQ("ok", reinterpret_cast<const char*>(sqlite3_column_text(check, 0)));
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+}
+
+// A hundred load/unload cycles with logging in between: the same number each time, no
+// descriptor left behind, every entry kept (earlier runs' logs in the back-up).
+TEST(ManyLoads, AHundredCyclesLeaveNoDescriptorAndKeepTheInstance) {
+    const HostInstall host = InstallHost("cycling");
+    Host session(host);
+    ASSERT_EQ("1", session.Send("printf|cycle.log|first\\n"));
+    const std::string warmUp = session.Send("cycles|1|cycle.log");  // counts after a reload
+    ASSERT_EQ(" 0", warmUp.substr(warmUp.size() - 2)) << warmUp;
+    int before = -1, after = -1, failed = -1;
+    ASSERT_EQ(3, sscanf(session.Send("cycles|99|cycle.log").c_str(), "%d %d %d", &before, &after,
+                        &failed));
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(0, failed);
+    EXPECT_EQ(0, session.Finish());
+    EXPECT_FALSE(PathExists(host.InstanceFolder(2)));
+    std::string earlier = "first\r\ncycle 0\r\n", kept;
+    for (int k = 0; k < 98; ++k) earlier += "cycle " + std::to_string(k) + "\r\n";
+    const std::string backUp = ReadFile(host.LogPath("cycle.log.bak"));
+    for (size_t at = 0, end; (end = backUp.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        const std::string line = backUp.substr(at, end - at + 2);
+        if (line == "first\r\n" || line.rfind("cycle ", 0) == 0) kept += line;
+    }
+    EXPECT_EQ(earlier, kept);
+    EXPECT_EQ(0u, ReadFile(host.LogPath("cycle.log")).rfind("cycle 98\r\n", 0));
+}
+
+// Descriptors of the host that name files in its log folder.
+int OpenFilesIn(uint32_t pid, const std::string& folder) {
+    int count = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+        char target[PATH_MAX];
+        const ssize_t length = readlink(entry.path().c_str(), target, sizeof target - 1);
+        count += length > 0 && std::string(target, length).rfind(folder, 0) == 0;
+    }
+    return count;
+}
+
+// Forty logs: only the recently used ones stay open, the others reopen and go on.
+TEST(ManyLogs, AProcessWithManyLogsHoldsABoundedNumberOfFiles) {
+    const HostInstall host = InstallHost("manylogs");
+    Host session(host);
+    for (const char* text : {"first", "second"}) {
+        for (int i = 0; i < 40; ++i)
+            ASSERT_EQ("1", session.Send("printf|l" + std::to_string(i) + ".log|" + text + "\\n"));
+        EXPECT_LE(OpenFilesIn(session.pid(), host.InstanceFolder(1)), 16);
+    }
+    for (int i = 0; i < 40; ++i) {
+        const std::string text = ReadFile(host.LogPath("l" + std::to_string(i) + ".log"));
+        EXPECT_EQ(0u, text.rfind("first\r\nsecond\r\n", 0)) << i;
+        EXPECT_EQ(1, CountOf(text, "Process ID:")) << i;
+    }
+    EXPECT_EQ(0, session.Finish());
+}
+
+// Thousands of short-lived threads in memory mode under a low descriptor limit: the final
+// merge must not open every part file at once, nor a bitmap entry leave its part file open.
+TEST(ManyThreadsFewDescriptors, ShortLivedThreadsLeaveOneCompleteLog) {
+    for (const auto& [kind, threads] :
+         {std::pair<const char*, int>{"text", 10000}, {"bitmap", 600}}) {
+        SCOPED_TRACE(kind);
+        UseFreshEnvironment();
+        PutDefaultSetting("WriteImmediately", 0);
+        PutDefaultSetting("CacheSize(KB)", 0);  // every bitmap entry writes its part file
+        const HostInstall host = InstallHost("serial");
+        HostOptions options;
+        options.wrapper = {"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\""};
+        Host session(host, options);
+        const int before = std::stoi(session.Send("fds"));
+        EXPECT_EQ("0", session.Send("serial|" + std::to_string(threads) + "|many.log|" + kind));
+        EXPECT_LE(std::stoi(session.Send("fds")), before + 2);
+        EXPECT_EQ(0, session.Finish());
+        const std::string text = ReadFile(host.LogPath("many.log"));
+        size_t at = 0;
+        for (int t = 0; t < threads && at != std::string::npos; ++t)
+            ASSERT_NE(std::string::npos, at = text.find("s" + std::to_string(t) + "\r\n", at)) << t;
+        EXPECT_TRUE(Has(text, "There are " + std::to_string(threads + 1) + " thread(s)"));
+        for (const auto& entry : std::filesystem::directory_iterator(host.InstanceFolder(1)))
+            EXPECT_TRUE(entry.path().filename() == "many.log" || entry.path().filename() == "img")
+                << entry.path() << " left behind";
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::test

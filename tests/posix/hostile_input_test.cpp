@@ -1,0 +1,170 @@
+// Hostile input from the host: log names of every byte and length, every format conversion
+// the C library knows, and bitmap headers of every size, bit count and compression.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "log/clog.h"
+#include "platform/file.h"
+#include "support/host.h"
+#include "support/test_environment.h"
+
+namespace vantrel::test {
+namespace {
+
+TEST(HostileInput, EveryByteAndLengthOfALogNameIsHandled) {
+    const HostInstall host = InstallHost("names");
+    Host session(host);
+    // One character is never a usable name (no "." for the thread logs, or not allowed).
+    for (int byte = 1; byte <= 255; ++byte) {
+        char name[8];
+        snprintf(name, sizeof name, "\\x%02x", byte);
+        ASSERT_EQ("0", session.Send(std::string("printf|") + name + "|x\\n")) << byte;
+    }
+    for (const char* name : {"..", "../up.log", "\\x2e\\x2e\\x2fup.log"})
+        EXPECT_EQ("0", session.Send(std::string("printf|") + name + "|x\\n")) << name;
+    const std::string longest = std::string(251, 'n') + ".log";
+    EXPECT_EQ("1", session.Send("printf|" + longest + "|fits\\n"));
+    EXPECT_EQ("0", session.Send("printf|" + longest + "x|too long\\n"));
+    EXPECT_EQ("1", session.Send("printf|ok.log|still fine\\n"));
+    EXPECT_EQ(0, session.Finish());
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(host.folder + "/"))
+        files.insert(entry.path().string().substr(host.folder.size() + 1));
+    const std::string proc = "vantrel/names/proc1";
+    EXPECT_EQ((std::set<std::string>{"names", "vantrel", "vantrel/names", proc, proc + "/img",
+                                     proc + "/ok.log", proc + "/" + longest}),
+              files);
+    EXPECT_EQ(0u, ReadFile(host.LogPath(longest)).rfind("fits\r\n", 0));
+}
+
+std::string Printed(const char* format, ...) {
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    std::string text(static_cast<size_t>(vsnprintf(nullptr, 0, format, args)), '\0');
+    vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    va_end(args);
+    return text;
+}
+
+TEST(HostileInput, EveryConversionFormatsAsTheCLibraryDoes) {
+    const std::string folder = MakeTempDir("entries");
+    CLog log;
+    log.Open(1, nullptr, 2, 0, folder.c_str(), "entries.log", INT32_MAX, 3);
+    std::string expected;
+    const auto logged = [&log](const char* format, ...) {
+        va_list args;
+        va_start(args, format);
+        const int32_t result = log.Printf(0, format, args);
+        va_end(args);
+        return result;
+    };
+    const wchar_t wide[] = L"wide";
+    int marker = 0;
+#define VANTREL_ENTRY(...)                             \
+    EXPECT_EQ(1, logged(__VA_ARGS__)) << #__VA_ARGS__; \
+    expected += Printed(__VA_ARGS__)
+    VANTREL_ENTRY("%d %i %u %o %x %X|", -42, INT_MIN, UINT_MAX, 8u, 0xbeefu, 0xBEEFu);
+    VANTREL_ENTRY("%e %E %f %F %g %G %a %A|", 1e300, -1e-300, 3.25, -0.0, 1e-5, 1e20, 1.0, -2.5);
+    VANTREL_ENTRY("%f %f %f|", 1.0 / 0.0, -1.0 / 0.0, 0.0 / 0.0);
+    VANTREL_ENTRY("%c%c %s %ls %p %%|", 'a', 0xff, "text", wide, static_cast<void*>(&marker));
+    VANTREL_ENTRY("%hhd %hd %ld %lld %zu %jd %td %Lf|", 300, 70000, LONG_MIN, LLONG_MAX, SIZE_MAX,
+                  INTMAX_MIN, static_cast<ptrdiff_t>(-1), 1.5L);
+    VANTREL_ENTRY("%-*.*s|%+08.3f|%#x|% d|%'d|", 12, 3, "abcdef", 3.14159, 255u, 5, 1234567);
+    VANTREL_ENTRY("%s", "");
+    VANTREL_ENTRY("%5$s %4$s %3$s %2$s %1$s|", "a", "b", "c", "d", "e");
+#undef VANTREL_ENTRY
+    // A format the C library rejects is a failed call, not a crash or a partial entry.
+    EXPECT_EQ(0, logged("a lone percent at the end %"));
+    EXPECT_EQ(1, log.FlushCache(false));
+    log.CloseFile();
+    EXPECT_EQ(expected, ReadFile(folder + "/entries.log").substr(0, log.GetWritePosition()));
+    log.Close();
+}
+
+class SnapshotWriter : public CLog {
+  public:
+    using CLog::WriteDib;
+};
+
+// What a packed bitmap with this header holds by the format's own rules (saturated).
+uint64_t ClaimedSize(int32_t width, int32_t height, uint16_t bits, uint32_t compression,
+                     uint32_t imageSize, uint32_t colorsUsed) {
+    uint64_t colors = colorsUsed;
+    if (colors == 0) colors = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
+    const uint64_t masks = compression == 3 ? 12 : compression == 6 ? 16 : 0;
+    unsigned __int128 pixels = imageSize;  // 0xFFFF bits by 2^31 by 2^31 needs 128 bits
+    if (compression != 1 && compression != 2) {
+        const uint64_t rows = static_cast<uint64_t>(height < 0 ? -int64_t{height} : height);
+        const uint64_t columns = static_cast<uint64_t>(width < 0 ? -int64_t{width} : width);
+        pixels = ((static_cast<unsigned __int128>(bits) * columns + 31) / 32) * 4 * rows;
+    }
+    const unsigned __int128 total = 40 + masks + colors * 4 + pixels;
+    return total > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(total);
+}
+
+// Headers over buffers of exactly the claimed size (the sanitizer builds watch the end): a
+// snapshot takes no more than the header accounts for and writes a BMP file its header
+// describes; claims too large to allocate are refused, not read.
+TEST(HostileInput, EveryBitmapHeaderIsWrittenWithinItsBufferOrRefused) {
+    platform::File file;
+    ASSERT_TRUE(file.Open(MakeTempDir("dib") + "/shot.bmp",
+                          platform::FileOpenMode::CreateOrEmptyReadWrite));
+    int written = 0;
+    for (uint16_t bits : {0, 1, 2, 4, 8, 15, 16, 24, 32, 48, 64, 0xFFFF})
+        for (uint32_t compression : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 0xFFFFFFFFu})
+            for (int32_t width : {INT32_MIN, -1, 0, 3, 1000, INT32_MAX})
+                for (int32_t height : {INT32_MIN, -2, 0, 2, INT32_MAX})
+                    for (uint32_t imageSize : {0u, 6u, 0xFFFFFFFFu})
+                        for (uint32_t colorsUsed : {0u, 0x4000u, 0xFFFFFFFFu}) {
+                            const uint64_t claimed = ClaimedSize(width, height, bits, compression,
+                                                                 imageSize, colorsUsed);
+                            const uint32_t fields[] = {40,
+                                                       static_cast<uint32_t>(width),
+                                                       static_cast<uint32_t>(height),
+                                                       1u | uint32_t{bits} << 16,
+                                                       compression,
+                                                       imageSize,
+                                                       0,
+                                                       0,
+                                                       colorsUsed,
+                                                       0};
+                            std::vector<uint8_t> bitmap(claimed > (1u << 20) ? 40 : claimed, 0x5A);
+                            memcpy(bitmap.data(), fields, 40);
+                            file.SetLength(0);
+                            file.Seek(0);
+                            if (claimed > (1u << 20)) {
+                                // Only a refusal keeps such a snapshot inside 40 bytes; under
+                                // 4 GiB the header is taken at its word (the sanitizers watch).
+                                if (claimed >= (uint64_t{1} << 32)) {
+                                    EXPECT_EQ(0, SnapshotWriter::WriteDib(bitmap.data(), file));
+                                    EXPECT_EQ(0u, file.GetLength());
+                                }
+                                continue;
+                            }
+                            if (SnapshotWriter::WriteDib(bitmap.data(), file) == 0) continue;
+                            ++written;
+                            const uint64_t length = file.GetLength();
+                            ASSERT_LE(length, 14 + claimed);
+                            uint32_t header[4];  // "BM", size, reserved, offset from byte 2
+                            file.Seek(2);
+                            ASSERT_EQ(12u, file.Read(header, 12));
+                            EXPECT_EQ(length, header[0]);
+                            EXPECT_GE(header[2], 54u);
+                            EXPECT_LE(header[2], length);
+                        }
+    EXPECT_GT(written, 100);
+}
+
+}  // namespace
+}  // namespace vantrel::test

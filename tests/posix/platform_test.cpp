@@ -1,0 +1,281 @@
+// The POSIX platform layer: exclusive files that never follow links, named mutexes in a
+// private runtime folder, atoms, thread handles and identities, and the clocks.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/atom_table.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/named_mutex.h"
+#include "platform/process.h"
+#include "platform/test_seam.h"
+#include "runtime_dir.h"
+#include "support/test_environment.h"
+
+namespace vantrel::platform {
+namespace {
+
+using test::MakeTempDir;
+using test::PathExists;
+using test::ReadFile;
+using test::WriteFile;
+
+constexpr FileOpenMode kAllModes[] = {FileOpenMode::CreateOrEmptyReadWrite,
+                                      FileOpenMode::ExistingReadWrite, FileOpenMode::ExistingWrite,
+                                      FileOpenMode::ExistingRead};
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// Exit status 0 of a forked child running `check`.
+bool InChild(bool (*check)(const std::string&), const std::string& path) {
+    const pid_t child = fork();
+    if (child == 0) _exit(check(path) ? 0 : 1);
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(PlatformFile, OpeningsAreExclusiveAndRefuseWhatIsNoRegularFile) {
+    const std::string dir = MakeTempDir("file"), path = dir + "/held.log";
+    WriteFile(path, "kept");
+    WriteFile(dir + "/target.log", "precious");
+    ASSERT_EQ(0, symlink((dir + "/target.log").c_str(), (dir + "/planted.log").c_str()));
+    ASSERT_EQ(0, symlink((dir + "/nowhere.log").c_str(), (dir + "/dangling.log").c_str()));
+    ASSERT_EQ(0, mkfifo((dir + "/fifo.log").c_str(), 0600));
+    File holder;
+    ASSERT_TRUE(holder.Open(path, FileOpenMode::ExistingRead));
+    for (FileOpenMode mode : kAllModes) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        for (const std::string& refused :
+             {path, dir + "/planted.log", dir + "/dangling.log", dir, dir + "/missing.log"}) {
+            if (refused.find("missing") != std::string::npos &&
+                mode == FileOpenMode::CreateOrEmptyReadWrite)
+                continue;
+            File other;
+            EXPECT_FALSE(other.Open(refused, mode)) << refused;
+            EXPECT_FALSE(other.IsOpen());
+        }
+    }
+    // Refused before anything was emptied or created, and in a forked child too.
+    EXPECT_EQ("kept", ReadFile(path));
+    EXPECT_EQ("precious", ReadFile(dir + "/target.log"));
+    EXPECT_FALSE(PathExists(dir + "/nowhere.log") || PathExists(dir + "/missing.log"));
+    EXPECT_TRUE(InChild(
+        [](const std::string& p) { return !File().Open(p, FileOpenMode::CreateOrEmptyReadWrite); },
+        path));
+    // The reopening of a log measures it by seeking, which refuses a FIFO planted at its path.
+    File reopened;
+    uint64_t length = 0;
+    bool missing = true;
+    EXPECT_FALSE(reopened.OpenForWritesAt(dir + "/fifo.log", &length, &missing));
+    EXPECT_FALSE(missing || reopened.IsOpen());
+    // A failed close still gives the file up, and with it the lock; closed, it throws.
+    testing::FailAfter(testing::Fault::FileClose, 0);
+    EXPECT_THROW(holder.Close(), FileError);
+    EXPECT_THROW(holder.Write("x", 1), FileError);
+    const mode_t previous = umask(022);
+    File after;
+    EXPECT_TRUE(after.Open(path, FileOpenMode::CreateOrEmptyReadWrite));
+    umask(previous);
+    EXPECT_EQ("", ReadFile(path));
+    EXPECT_EQ(0644u, ModeOf(path));
+}
+
+TEST(PlatformFile, OffsetsPast4GiBDoNotWrap) {
+    File file;
+    ASSERT_TRUE(file.Open(MakeTempDir("big") + "/data.log", FileOpenMode::CreateOrEmptyReadWrite));
+    const uint64_t far = (5ull << 30) + 7;  // the file stays sparse
+    file.Seek(far);
+    file.Write("!", 1);
+    EXPECT_EQ(far + 1, file.GetLength());
+    EXPECT_EQ(far + 1, file.GetPosition());
+    char byte = 0;
+    file.Seek(far);
+    EXPECT_EQ(1u, file.Read(&byte, 1));
+    EXPECT_EQ('!', byte);
+    file.SetLength(5);
+    file.SeekToEnd();
+    EXPECT_EQ(5u, file.GetPosition());
+}
+
+TEST(NamedMutex, ExistsWhileAnyHandleHoldsItAndVanishesWithAKilledHolder) {
+    const std::string name = "/" + std::string(600, 'x') + "/proc1";  // long names work
+    bool existed = true;
+    MutexHandle first = CreateNamedMutex(name, &existed);
+    ASSERT_NE(nullptr, first);
+    EXPECT_FALSE(existed);
+    MutexHandle second = CreateNamedMutex(name, &existed);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(nullptr, OpenNamedMutex("/" + std::string(600, 'x') + "/proc2"));
+    EXPECT_EQ(nullptr, OpenNamedMutex("/" + std::string(600, 'X') + "/proc1"));
+    CloseNamedMutex(first);
+    MutexHandle opened = OpenNamedMutex(name);
+    EXPECT_NE(nullptr, opened) << "still held by one handle";
+    CloseNamedMutex(opened);
+    CloseNamedMutex(second);
+    EXPECT_EQ(nullptr, OpenNamedMutex(name));
+
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    const pid_t child = fork();
+    if (child == 0) {
+        const char held = CreateNamedMutex("/killed/proc1", &existed) != nullptr;
+        if (write(ready[1], &held, 1) == 1) pause();
+        _exit(0);
+    }
+    char held = 0;
+    ASSERT_EQ(1, read(ready[0], &held, 1));
+    ASSERT_EQ(1, held);
+    MutexHandle seen = OpenNamedMutex("/killed/proc1");
+    EXPECT_NE(nullptr, seen);
+    CloseNamedMutex(seen);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(nullptr, OpenNamedMutex("/killed/proc1"));
+    close(ready[0]);
+    close(ready[1]);
+}
+
+// Another local user must not be able to plant or read lock files: the runtime folder must
+// be ours, private and no link, and a link planted in it is never followed.
+TEST(NamedMutex, RuntimeFolderIsPrivateAndPlantedLinksAreNeverFollowed) {
+    const std::string runtime = std::string(getenv("XDG_RUNTIME_DIR")) + "/vantrel";
+    const std::string fallback = "/tmp/vantrel-" + std::to_string(geteuid());
+    ASSERT_EQ(runtime, RuntimeDirectory());
+    EXPECT_EQ(0700u, ModeOf(runtime));
+    bool existed = false;
+    const std::string bait = MakeTempDir("bait") + "/precious";
+    WriteFile(bait, "precious\n");
+    chmod(bait.c_str(), 0644);
+    for (const char* planted : {"/mutex-app.proc1", "/guard"}) {
+        SCOPED_TRACE(planted);
+        unlink((runtime + planted).c_str());  // the guard file an earlier round made
+        ASSERT_EQ(0, symlink(bait.c_str(), (runtime + planted).c_str()));
+        EXPECT_EQ(nullptr, CreateNamedMutex("app.proc1", &existed));
+        EXPECT_EQ(nullptr, OpenNamedMutex("app.proc1"));
+        ASSERT_EQ(0, unlink((runtime + planted).c_str()));
+    }
+    EXPECT_EQ("precious\n", ReadFile(bait));
+    EXPECT_EQ(0644u, ModeOf(bait));
+    CloseNamedMutex(CreateNamedMutex("app.proc1", &existed));
+    EXPECT_EQ(0600u, ModeOf(runtime + "/mutex-app.proc1"));
+
+    // Refused, never used: the per-user folder under /tmp takes its place.
+    const std::string elsewhere = MakeTempDir("elsewhere");
+    const struct {
+        const char* fault;
+        std::function<void(const std::string&)> act;
+    } rows[] = {
+        {"another user's folder used",
+         [](const std::string& folder) { ASSERT_EQ(0, chown(folder.c_str(), 65534, 65534)); }},
+        {"a folder open to others used",
+         [](const std::string& folder) { ASSERT_EQ(0, chmod(folder.c_str(), 0777)); }},
+        {"a link to a private folder used",
+         [&elsewhere](const std::string& folder) {
+             std::filesystem::remove_all(folder);
+             ASSERT_EQ(0, symlink(elsewhere.c_str(), folder.c_str()));
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        test::UseFreshEnvironment();
+        const std::string folder = std::string(getenv("XDG_RUNTIME_DIR")) + "/vantrel";
+        ASSERT_EQ(folder, RuntimeDirectory());
+        row.act(folder);
+        EXPECT_EQ(fallback, RuntimeDirectory());
+        CloseNamedMutex(CreateNamedMutex("app.proc2", &existed));
+        EXPECT_FALSE(PathExists(folder + "/mutex-app.proc2"));
+        EXPECT_FALSE(PathExists(elsewhere + "/mutex-app.proc2"));
+    }
+}
+
+TEST(AtomTable, NamesIgnoreCaseCountReferencesAndHaveALimit) {
+    const uint16_t atom = AddAtom("Trace.log");
+    ASSERT_GE(atom, 0xC000);
+    EXPECT_EQ(atom, AddAtom("trace.LOG"));
+    DeleteAtom(atom);
+    EXPECT_EQ(atom, FindAtom("TRACE.LOG"));
+    DeleteAtom(atom);
+    EXPECT_EQ(0, FindAtom("trace.log"));
+    EXPECT_EQ(0, AddAtom(""));
+    EXPECT_EQ(0, AddAtom(nullptr));
+    EXPECT_NE(0, AddAtom(std::string(255, 'a').c_str()));
+    EXPECT_EQ(0, AddAtom(std::string(256, 'b').c_str()));
+}
+
+TEST(ThreadIdentity, HandlesReportTheEndOfTheirThreadAndIdsFollowAFork) {
+    ThreadHandle handle = nullptr, copy = nullptr, self = nullptr;
+    std::thread([&] {
+        ASSERT_TRUE(DuplicateThreadHandle(GetCurrentThread(), &handle));
+        EXPECT_FALSE(IsThreadSignalled(handle));
+    }).join();
+    ASSERT_TRUE(DuplicateThreadHandle(handle, &copy));
+    EXPECT_TRUE(IsThreadSignalled(handle) && IsThreadSignalled(copy));
+    ASSERT_TRUE(DuplicateThreadHandle(GetCurrentThread(), &self));
+    EXPECT_FALSE(IsThreadSignalled(self));
+    for (ThreadHandle h : {handle, copy, self}) CloseThreadHandle(h);
+    const uint32_t parent = GetCurrentThreadId();
+    EXPECT_TRUE(InChild(
+        [](const std::string&) { return GetCurrentThreadId() == static_cast<uint32_t>(getpid()); },
+        ""));
+    EXPECT_EQ(parent, GetCurrentThreadId());
+}
+
+std::string Text(const SystemTime& t) {
+    char text[64];
+    snprintf(text, sizeof text, "%04d-%02d-%02d (%d) %02d:%02d:%02d", t.year, t.month, t.day,
+             t.dayOfWeek, t.hour, t.minute, t.second);
+    return text;
+}
+
+TEST(PlatformClock, LocalTimeFollowsTheZoneSetAndTheTickTheMonotonicClock) {
+    const char* saved = getenv("TZ");
+    const std::string original = saved ? saved : "";
+    // Whole, odd and negative offsets and daylight saving time, effective at once.
+    for (const char* zone : {"UTC0", "XST-5:45", "YST+9:30", "EST5EDT,M3.2.0,M11.1.0"}) {
+        SCOPED_TRACE(zone);
+        setenv("TZ", zone, 1);
+        tzset();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            timespec before{}, after{};
+            clock_gettime(CLOCK_REALTIME, &before);
+            const SystemTime got = GetLocalTime();
+            clock_gettime(CLOCK_REALTIME, &after);
+            if (before.tv_sec != after.tv_sec) continue;  // a second boundary in between
+            tm fields{};
+            localtime_r(&before.tv_sec, &fields);
+            EXPECT_EQ(Text({fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_wday,
+                            fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec, 0}),
+                      Text(got));
+            EXPECT_GE(got.milliseconds, before.tv_nsec / 1000000);
+            EXPECT_LE(got.milliseconds, after.tv_nsec / 1000000);
+            break;
+        }
+    }
+    saved ? setenv("TZ", original.c_str(), 1) : unsetenv("TZ");
+    tzset();
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint32_t expected = static_cast<uint32_t>(now.tv_sec * 1000ull + now.tv_nsec / 1000000);
+    EXPECT_LE(TimeGetTime() - expected, 5u);  // modular: right across the 2^32 wrap too
+    uint64_t first = 0, second = 0;
+    if (ReadTimeStampCounter(&first)) {
+        ASSERT_TRUE(ReadTimeStampCounter(&second));
+        EXPECT_GT(second, first);
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::platform

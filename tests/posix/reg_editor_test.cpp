@@ -1,0 +1,468 @@
+// The settings editor vantrel-reg: its .reg parser, its text conversions, and the program run
+// on the test's store (it inherits XDG_CONFIG_HOME) with reg.exe's grammar and output.
+#if __has_include("reg_file_parser.h")
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "reg_file_parser.h"
+#include "registry_store.h"
+#include "support/reg_tool_runner.h"
+#include "support/test_environment.h"
+#include "text_encoding.h"
+
+namespace vantrel::reg {
+namespace {
+
+using namespace std::string_literals;
+using platform::RegistryStore;
+using test::MakeTempDir;
+using test::ReadFile;
+using test::RunRegTool;
+using test::WriteFile;
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
+const std::string kSection = kHeader + "[HKCU\\K]\n";
+
+std::string Wide(const std::string& ascii) {
+    std::string wide;
+    for (char c : ascii) wide += std::string{c, '\0'};
+    return wide;
+}
+
+// A UTF-16LE file as reg.exe writes it: the value "v" of key K; data already in UTF-16LE.
+std::string Utf16File(const std::string& data) {
+    return "\xFF\xFE" + Wide("Windows Registry Editor Version 5.00\r\n\r\n[HKCU\\K]\r\n\"v\"=") +
+           data + Wide("\r\n");
+}
+
+// "<line>:<operation>;" per operation, or "E<line> <message>".
+std::string Render(const RegFileParse& parse) {
+    if (!parse.ok())
+        return "E" + std::to_string(parse.errorLine) + " " + parse.error +
+               (parse.operations.empty() ? "" : " (with operations)");
+    std::string text;
+    for (const RegFileOperation& op : parse.operations) {
+        text += std::to_string(op.line) + ":";
+        switch (op.kind) {
+            case RegFileOperation::Kind::CreateKey:
+                text += "[" + op.keyPath + "]";
+                break;
+            case RegFileOperation::Kind::DeleteKey:
+                text += "[-" + op.keyPath + "]";
+                break;
+            case RegFileOperation::Kind::SetValue:
+                text += op.valueName + "=" + std::to_string(op.type) + ":" + op.data;
+                break;
+            case RegFileOperation::Kind::DeleteValue:
+                text += op.valueName + "=-";
+                break;
+        }
+        text += ";";
+    }
+    return text;
+}
+
+TEST(RegFileParser, ReadsWhatEachKindOfFileMeansOrNamesTheBadLine) {
+    const struct {
+        const char* fault;
+        std::string file;
+        std::string expected;  // rendered; for errors "E<line> <part of the message>"
+    } rows[] = {
+        {"escapes or the string's zero lost", kSection + "\"T\"=\"C:\\\\d \\\"q\\\"\"\n",
+         "3:[K];4:T=1:C:\\d \"q\"\0;"s},
+        {"dword not little-endian", kSection + "  \"N\" = dword:1F\n", "3:[K];4:N=4:\x1f\0\0\0;"s},
+        {"@ not the default value", kSection + "@=\"d\"\n@=-\n", "3:[K];4:=1:d\0;5:=-;"s},
+        {"hex types or empty data misread",
+         kSection + "\"B\"=hex:00,ff\n\"N\"=hex(0):\n\"O\"=hex(12345678):7a\n",
+         "3:[K];4:B=3:\0\xff;5:N=0:;6:O=305419896:z;"s},
+        {"continued hex lines or loose spacing misread",
+         kSection + "\"L\"=hex:01,02,\\\n  03,\\\n\t 0a , b\n\"A\"=-\n",
+         "3:[K];4:L=3:\x01\x02\x03\x0a\x0b;7:A=-;"s},
+        {"key deletion, case or '/' in names misread",
+         kHeader + "[-HKEY_CURRENT_USER\\Old\\Tree]\n[hkcu\\c:/tools/v.exe]\n",
+         "3:[-Old\\Tree];4:[c:/tools/v.exe];"},
+        {"hex(2) of a 5.00 file cut at its first zero byte",
+         Utf16File(Wide("hex(2):25,00,50,00,25,00,3b,00,78,00,00,00")), "3:[K];4:v=2:%P%;x\0;"s},
+        {"hex(7) of a 5.00 file cut after its first item",
+         Utf16File(Wide("hex(7):61,00,00,00,62,00,00,00,00,00")), "3:[K];4:v=7:a\0b\0\0;"s},
+        {"characters beyond Latin-1 refused, not stored as UTF-8",
+         Utf16File(Wide("\"") + "\x3A\x26\x3D\xD8\x00\xDE"s + Wide("\"")),
+         "3:[K];4:v=1:\xE2\x98\xBA\xF0\x9F\x98\x80\0;"s},
+        {"8-bit 5.00 hex data taken for UTF-16 (an earlier export)",
+         "\xEF\xBB\xBF" + kSection + "\"v\"=hex(7):41,42,00,00\n", "3:[K];4:v=7:AB\0\0;"s},
+        {"UTF-16 REGEDIT4 hex data taken for 8-bit",
+         "\xFF\xFE" + Wide("REGEDIT4\r\n\r\n[HKCU\\K]\r\n\"v\"=hex(7):41,00,00,00\r\n"),
+         "3:[K];4:v=7:A\0;"s},
+        {"odd UTF-16 data stored cut", Utf16File(Wide("hex(2):41,00,42")), "E4 UTF-16LE"},
+        {"a lone surrogate in data", Utf16File(Wide("hex(7):00,d8,00,00")), "E4 UTF-16LE"},
+        {"a lone surrogate in text", Utf16File(Wide("\"") + "\x00\xD8"s + Wide("\"")),
+         "E4 lone surrogate"},
+        {"half a character at the end", Utf16File("") + "A", "E5 half a character"},
+        {"big-endian text misread", "\xFE\xFF", "E1 big-endian"},
+        {"an empty file taken", "", "E1 empty"},
+        {"another header taken", "REGEDIT5\n", "E1 not a registry file"},
+        {"a value outside a section", kHeader + "\"v\"=\"x\"\n", "E3 outside a key section"},
+        {"a section without ']'", kHeader + "[HKCU\\K\n", "E3 lacks its ']'"},
+        {"text after ']'", kHeader + "[HKCU\\K] junk\n", "E3 after the ']'"},
+        {"another hive", kHeader + "[HKLM\\Software]\n", "E3 Only HKEY_CURRENT_USER"},
+        {"an empty key name", kHeader + "[HKCU\\\\K]\n", "E3 Invalid key name"},
+        {"a NUL in a key name", kHeader + "[HKCU\\a\0b]\n"s, "E3 "},
+        {"a NUL in a value name", kSection + "\"x\0y\"=\"v\"\n"s, "E4 "},
+        {"an unterminated string", kSection + "\"v\"=\"x\n", "E4 no closing quote"},
+        {"an unknown escape", kSection + "\"v\"=\"C:\\dir\"\n", "E4 unknown escape \\d"},
+        {"text after a string", kSection + "\"v\"=\"x\" y\n", "E4 after the closing quote"},
+        {"no '='", kSection + "\"v\"\"x\"\n", "E4 '=' expected"},
+        {"an empty dword", kSection + "\"v\"=dword:\n", "E4 1 to 8 hex digits"},
+        {"a dword too long", kSection + "\"v\"=dword:123456789\n", "E4 1 to 8 hex digits"},
+        {"a bad hex byte", kSection + "\"v\"=hex:1,zz\n", "E4 bad hex byte \"zz\""},
+        {"an empty hex byte", kSection + "\"v\"=hex:01,,02\n", "E4 bad hex byte \"\""},
+        {"a trailing comma", kSection + "\"v\"=hex:01,02,\n", "E4 ends with a comma"},
+        {"a bad type number", kSection + "\"v\"=hex(x):01\n", "E4 type number"},
+        {"a type over 32 bits", kSection + "\"v\"=hex(123456789):01\n", "E4 type number"},
+        {"qword: taken", kSection + "\"v\"=qword:1\n", "E4 unrecognized value data"},
+        {"garbage taken", kSection + "garbage\n", "E4 unrecognized line"},
+        {"the wrong line of continued data named", kSection + "\"v\"=hex:01,\\\n 02,\\\n zz\n",
+         "E6 bad hex byte"},
+        {"data unfinished at the end", kSection + "\"v\"=hex:01,\\\n", "E4 ends inside continued"},
+        {"good lines before an error applied", kSection + "\"a\"=\"1\"\n\"b\"=hex:zz\n",
+         "E5 bad hex byte"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        const std::string got = Render(ParseRegFile(row.file));
+        if (row.expected[0] != 'E') {
+            EXPECT_EQ(row.expected, got);
+            continue;
+        }
+        const size_t space = row.expected.find(' ');
+        EXPECT_EQ(0u, got.rfind(row.expected.substr(0, space + 1), 0)) << got;
+        EXPECT_NE(std::string::npos, got.find(row.expected.substr(space + 1))) << got;
+        EXPECT_EQ(std::string::npos, got.find("(with operations)"));
+    }
+}
+
+TEST(RegFileText, StoreBytesAndUtf16ConvertBothWaysWithoutLoss) {
+    const struct {
+        const char* fault;
+        std::string store, utf16;
+    } rows[] = {
+        {"NUL cut or dropped", "a\0"s, "a\0\0\0"s},
+        {"two-byte UTF-8 taken bytewise", "\xC3\xA9", "\xE9\0"s},
+        {"three-byte UTF-8 taken bytewise", "\xE2\x98\xBA", "\x3A\x26"},
+        {"a character beyond U+FFFF without surrogates", "\xF0\x9F\x98\x80", "\x3D\xD8\x00\xDE"s},
+        {"a byte that is no UTF-8 lost", "\xE9", "\xE9\xDC"},
+        {"an overlong form taken as a character", "\xC0\x80", "\xC0\xDC\x80\xDC"},
+        {"an encoded surrogate taken as a character", "\xED\xA0\x80", "\xED\xDC\xA0\xDC\x80\xDC"},
+        {"a sequence cut at the end taken as a character", "a\xE2\x98", "a\0\xE2\xDC\x98\xDC"s},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        EXPECT_EQ(row.utf16, StoreToUtf16Le(row.store));
+        std::string back;
+        size_t bad = 0;
+        EXPECT_TRUE(Utf16LeToStore(row.utf16, &back, &bad));
+        EXPECT_EQ(row.store, back);
+    }
+}
+
+class RegTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!test::RegToolBuilt()) GTEST_SKIP() << "vantrel-reg not built";
+    }
+    // A command that must succeed; its output.
+    std::string Ok(const std::vector<std::string>& arguments) {
+        const test::RegToolRun run = RunRegTool(arguments);
+        EXPECT_EQ(0, run.exitCode) << run.err;
+        EXPECT_EQ("", run.err);
+        return run.out;
+    }
+    // A command that must fail with one "ERROR: " line holding `fragment`, changing nothing.
+    void Fails(const std::vector<std::string>& arguments, const std::string& fragment) {
+        const std::string before = QueryAll();
+        const test::RegToolRun run = RunRegTool(arguments);
+        EXPECT_EQ(1, run.exitCode);
+        EXPECT_EQ("", run.out);
+        EXPECT_EQ(0u, run.err.rfind("ERROR: ", 0)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(fragment)) << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_EQ(before, QueryAll()) << "a refused command changed the store";
+    }
+    std::string QueryAll() { return RunRegTool({"query", "HKCU", "/s"}).out; }
+    std::string Utf16FileText(const std::string& file) {
+        std::string raw = ReadFile(file), text;
+        size_t bad = 0;
+        EXPECT_EQ(0u, raw.rfind("\xFF\xFE", 0));
+        EXPECT_TRUE(Utf16LeToStore(raw.substr(2), &text, &bad));
+        return text;
+    }
+    void MakeTree() {
+        for (const std::vector<std::string>& add : std::vector<std::vector<std::string>>{
+                 {"HKCU\\Software\\Test", "/v", "Name", "/d", "Hello, World"},
+                 {"hkcu\\SOFTWARE\\test", "/v", "Count", "/t", "REG_DWORD", "/d", "0x123"},
+                 {"HKEY_CURRENT_USER\\Software\\Test\\Sub", "/ve", "/d", "default"},
+                 {"HKCU\\Software\\Test\\c:/tools/viewer.exe\\proc1"},
+                 {"HKCU\\Software\\Test\\Sub", "/v", "Bytes", "/t", "REG_BINARY", "/d", "00ff10"},
+                 {"HKCU\\Software\\Test\\Sub", "/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0b"},
+                 {"HKCU\\Software\\Test\\Sub", "/v", "Big", "/t", "REG_QWORD", "/d", "4294967296"},
+                 {"HKCU\\Software\\Test\\Sub", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%H%"}}) {
+            std::vector<std::string> arguments = {"add"};
+            arguments.insert(arguments.end(), add.begin(), add.end());
+            Ok(arguments);
+        }
+    }
+};
+
+const char kDone[] = "The operation completed successfully.\n";
+const char kTest[] = "\nHKEY_CURRENT_USER\\Software\\Test\n";
+const char kSub[] = "\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n";
+
+// One script on one store: each row a command and reg.exe's exact output, or its refusal.
+TEST_F(RegTool, CommandsPrintAsRegExeAndRefusalsChangeNothing) {
+    EXPECT_EQ("\n", Ok({"query", "HKCU"}));
+    MakeTree();
+    const std::string values =
+        "    Name    REG_SZ    Hello, World\n    Count    REG_DWORD    0x123\n";
+    const std::string subValues =
+        "    (Default)    REG_SZ    default\n    Bytes    REG_BINARY    00FF10\n"
+        "    List    REG_MULTI_SZ    a\\0b\n    Big    REG_QWORD    0x100000000\n"
+        "    Path    REG_EXPAND_SZ    %H%\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out;  // "ERROR" + fragment for a refusal
+    } rows[] = {
+        {{"query", "hkcu\\software\\TEST"},
+         kTest + values +
+             "\nHKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\n"
+             "HKEY_CURRENT_USER\\Software\\Test\\Sub\n"},
+        {{"query", "HKCU\\Software\\Test", "/s"},
+         kTest + values +
+             "\nHKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\n\n"
+             "HKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\\proc1\n" +
+             kSub + subValues + "\n"},
+        {{"query", "HKCU\\Software"}, kTest},
+        {{"query", "HKCU\\Software\\Test\\C:/TOOLS/VIEWER.EXE\\proc1"}, "\n"},
+        {{"query", "HKCU\\Software\\Test", "/v", "COUNT"},
+         kTest + std::string("    Count    REG_DWORD    0x123\n\n")},
+        {{"query", "HKCU\\Software\\Test", "-VE"},
+         kTest + std::string("    (Default)    REG_SZ    (value not set)\n")},
+        {{"query", "HKCU\\Software", "/ve", "/s"},
+         kSub + std::string(
+                    "    (Default)    REG_SZ    default\n\nEnd of search: 1 match(es) found.\n")},
+        {{"query", "HKCU\\Software\\Test", "/v", "Missing"}, "ERRORunable to find"},
+        {{"query", "HKCU\\Nothing"}, "ERRORunable to find the specified registry key"},
+        {{"query", "HKLM\\Software"}, "ERROROnly HKEY_CURRENT_USER"},
+        {{"query", "\\\\server\\HKCU\\x"}, "ERRORRemote machines"},
+        {{"query", "Software\\Test"}, "ERRORmust start with HKCU"},
+        {{"query", "HKCU\\\\Software"}, "ERRORInvalid key name"},
+        {{"query", "HKCU\\Software", "/x"}, "ERRORunexpected argument"},
+        {{"query", "HKCU\\Software", "/f"}, "ERRORnot a switch of query"},
+        {{"query"}, "ERRORmissing operand"},
+        {{"query", "HKCU", "/v", "a", "/ve"}, "ERRORonly one of"},
+        {{"frobnicate", "HKCU"}, "ERRORunknown command"},
+        {{"add", "HKCU\\N", "/v", "Dec", "/t", "reg_dword", "/d", "4294967295"}, kDone},
+        {{"add", "HKCU\\N", "-v", "Hex", "-T", "REG_DWORD", "-D", "0XfF"}, kDone},
+        {{"add", "HKCU\\N", "/v", "BE", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "0"}, kDone},
+        {{"query", "HKCU\\N"},
+         "\nHKEY_CURRENT_USER\\N\n    Dec    REG_DWORD    0xffffffff\n    Hex    REG_DWORD    "
+         "0xff\n"
+         "    BE    REG_DWORD_BIG_ENDIAN    0x0\n\n"},
+        {{"add", "HKCU\\N", "/v", "Hex", "/d", "x"}, "ERRORadd /f to overwrite"},
+        {{"add", "HKCU\\N", "/v", "hex", "/d", "x", "/F"}, kDone},
+        {{"query", "HKCU\\N", "/v", "HEX"}, "\nHKEY_CURRENT_USER\\N\n    Hex    REG_SZ    x\n\n"},
+        {{"add", "HKCU\\N"}, kDone},
+        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD", "/d", "4294967296"},
+         "ERRORInvalid REG_DWORD"},
+        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD", "/d", "0x1FFFFFFFF"},
+         "ERRORInvalid REG_DWORD"},
+        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD", "/d", " 1"}, "ERRORInvalid REG_DWORD"},
+        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD", "/d", ""}, "ERRORInvalid REG_DWORD"},
+        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_QWORD", "/d", "18446744073709551616"},
+         "ERRORInvalid REG_QWORD"},
+        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD"}, "ERRORneeds /d"},
+        {{"add", "HKCU\\R", "/v", "x", "/t", "REG_FOO", "/d", "1"},
+         "ERRORInvalid type \"REG_FOO\""},
+        {{"add", "HKCU\\R", "/v", "x", "/t", "REG_BINARY", "/d", "0g"}, "ERRORInvalid REG_BINARY"},
+        {{"add", "HKCU\\R", "/v", "x", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"},
+         "ERRORitem is empty"},
+        {{"add", "HKCU\\R", "/v", "x", "/s", ",", "/d", "a,b"}, "ERRORonly for REG_MULTI_SZ"},
+        {{"add", "HKLM\\R", "/v", "x"}, "ERROROnly HKEY_CURRENT_USER"},
+        {{"delete", "HKCU\\Software\\Test", "/v", "Name"}, "ERRORneeds /f"},
+        {{"delete", "HKCU\\Software\\Test"}, "ERRORneeds /f"},
+        {{"delete", "HKCU\\Software\\Test", "/v", "name", "/f"}, kDone},
+        {{"delete", "HKCU\\Software\\Test", "/v", "Name", "/f"}, "ERRORunable to find"},
+        {{"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}, kDone},
+        {{"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}, "ERRORunable to find"},
+        {{"delete", "HKCU\\Software\\Test\\Sub", "/va", "/f"}, kDone},
+        {{"query", "HKCU\\Software\\Test\\Sub"}, "\n"},
+        {{"delete", "hkcu\\software\\test", "/f"}, kDone},
+        {{"query", "HKCU\\Software\\Test\\Sub"}, "ERRORunable to find"},
+        {{"delete", "HKCU\\Software\\Test", "/f"}, "ERRORunable to find"},
+        {{"delete", "HKCU", "/f"}, "ERRORcannot be deleted"},
+    };
+    for (const auto& row : rows) {
+        std::string joined;
+        for (const std::string& argument : row.arguments) joined += argument + " ";
+        SCOPED_TRACE(joined);
+        if (row.out.rfind("ERROR", 0) == 0) {
+            Fails(row.arguments, row.out.substr(5));
+        } else {
+            EXPECT_EQ(row.out, Ok(row.arguments));
+        }
+    }
+}
+
+// What `add` stores is what the library reads on Windows after reg.exe stored the same.
+TEST_F(RegTool, StoredBytesAreWhatTheLibraryReads) {
+    const struct {
+        const char* fault;
+        std::vector<std::string> typeAndData;
+        uint32_t type;
+        std::string bytes;
+    } rows[] = {
+        {"REG_SZ without its zero (7 read as 0xffffff37)", {"/d", "7"}, 1, "7\0"s},
+        {"REG_EXPAND_SZ without its zero", {"/t", "reg_expand_sz", "/d", "%P%"}, 2, "%P%\0"s},
+        {"an empty REG_SZ without its zero", {}, 1, "\0"s},
+        {"REG_NONE not as reg.exe's UTF-16 string",
+         {"/t", "REG_NONE", "/d", "ab"},
+         0,
+         "a\0b\0\0\0"s},
+        {"REG_DWORD not little-endian", {"/t", "REG_DWORD", "/d", "5"}, 4, "\x05\0\0\0"s},
+        {"an odd first hex digit not a byte", {"/t", "REG_BINARY", "/d", "abc"}, 3, "\x0a\xbc"},
+        {"REG_MULTI_SZ items or separator lost",
+         {"/t", "REG_MULTI_SZ", "/s", ",", "/d", "x,yz"},
+         7,
+         "x\0yz\0\0"s},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        std::vector<std::string> arguments = {"add", "HKCU\\Lib", "/v", "V", "/f"};
+        arguments.insert(arguments.end(), row.typeAndData.begin(), row.typeAndData.end());
+        Ok(arguments);
+        RegistryStore store;
+        int64_t key;
+        RegistryStore::Value value;
+        ASSERT_EQ(0, store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadOnly));
+        ASSERT_EQ(0, store.OpenKey("lib", &key));
+        ASSERT_EQ(0, store.GetValue(key, "V", &value));
+        EXPECT_EQ(row.type, value.type);
+        EXPECT_EQ(row.bytes, value.data);
+    }
+}
+
+TEST_F(RegTool, ExportWritesRegeditBytesAndImportGivesTheSameStoreBack) {
+    Ok({"add", "HKCU\\Ex", "/v", "Text", "/d", "C:\\dir \"quoted\""});
+    Ok({"add", "HKCU\\Ex", "/v", "Count", "/t", "REG_DWORD", "/d", "3"});
+    Ok({"add", "HKCU\\Ex\\Sub", "/v", "Bin", "/t", "REG_BINARY", "/d", std::string(60, '1')});
+    Ok({"add", "HKCU\\Ex\\Sub", "/v", "None", "/t", "REG_NONE"});
+    Ok({"add", "HKCU\\Ex\\Sub", "/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0b"});
+    const std::string file = MakeTempDir("export") + "/ex.reg";
+    EXPECT_EQ(kDone, Ok({"export", "hkcu\\ex", file}));
+    EXPECT_EQ(
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Ex]\r\n"
+        "\"Text\"=\"C:\\\\dir \\\"quoted\\\"\"\r\n\"Count\"=dword:00000003\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Ex\\Sub]\r\n"
+        "\"Bin\"=hex:11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,\\\r\n"
+        "  11,11,11,11,11,11,11\r\n\"None\"=hex(0):00,00\r\n"
+        "\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n\r\n",
+        Utf16FileText(file));
+    Fails({"export", "HKCU\\Ex\\Sub", file}, "add /y to overwrite");
+    EXPECT_EQ(kDone, Ok({"export", "HKCU\\Ex\\Sub", file, "/y"}));
+    EXPECT_EQ(0u, Utf16FileText(file).find("Windows Registry Editor Version 5.00\r\n\r\n"
+                                           "[HKEY_CURRENT_USER\\Ex\\Sub]\r\n"));
+    Fails({"export", "HKCU\\Missing", file + ".2"}, "unable to find");
+    EXPECT_FALSE(test::PathExists(file + ".2"));
+    Fails({"export", "HKCU\\Ex", "/nonexistent-folder/x.reg"}, "Cannot write");
+
+    // Round trip of everything, with bytes no .reg string holds (through hex(1)) and bytes
+    // that are no UTF-8 (through their stand-ins), long binary data and a value at the root.
+    MakeTree();
+    Ok({"add", "HKCU", "/v", "AtRoot", "/d", "root value"});
+    Ok({"add", "HKCU\\Software\\Test", "/v", "Long", "/t", "REG_BINARY", "/d",
+        std::string(400, 'a')});
+    {
+        RegistryStore store;
+        int64_t key;
+        ASSERT_EQ(0, store.Open(RegistryStore::DefaultPath(), RegistryStore::Mode::ReadWrite));
+        ASSERT_EQ(0, store.OpenKey("Software\\Test", &key));
+        const std::string odd = "line\nbreak\0zero\r\xE9"s;
+        ASSERT_EQ(0, store.SetValue(key, "Odd \"name\"\\ \xE9 caf\xC3\xA9", platform::kRegSz,
+                                    odd.data(), odd.size()));
+        ASSERT_EQ(0, store.SetValue(key, "Type", 0x12345678, "x", 1));
+    }
+    const std::string before = QueryAll(), all = MakeTempDir("roundtrip") + "/all.reg";
+    Ok({"export", "HKCU", all});
+    Ok({"delete", "HKCU\\Software", "/f"});
+    Ok({"delete", "HKCU\\Ex", "/f"});
+    Ok({"delete", "HKCU", "/va", "/f"});
+    EXPECT_EQ("\n", QueryAll());
+    EXPECT_EQ(kDone, Ok({"import", all}));
+    EXPECT_EQ(before, QueryAll());
+    Ok({"export", "HKCU", all + ".again"});
+    EXPECT_EQ(ReadFile(all), ReadFile(all + ".again"));
+}
+
+TEST_F(RegTool, ImportAppliesWindowsFilesWholeOrNotAtAll) {
+    Ok({"add", "HKCU\\Gone\\Deep", "/v", "x", "/d", "1"});
+    Ok({"add", "HKCU\\Kept", "/v", "old", "/d", "1"});
+    Ok({"add", "HKCU\\Kept", "/v", "stays", "/d", "1"});
+    const std::string file = MakeTempDir("import") + "/in.reg";
+    WriteFile(file,
+              "\xFF\xFE" +
+                  StoreToUtf16Le("Windows Registry Editor Version 5.00\r\n\r\n; a comment\r\n"
+                                 "[-HKEY_CURRENT_USER\\Gone]\r\n[-HKEY_CURRENT_USER\\Never]\r\n"
+                                 "\r\n[HKEY_CURRENT_USER\\Kept]\r\n\"old\"=-\r\n\"absent\"=-\r\n"
+                                 "\"new\"=dword:0000000a\r\n@=\"d\"\r\n"
+                                 "\"path\"=hex(2):25,00,50,00,25,00,3b,00,\\\r\n  78,00,00,00\r\n"
+                                 "\"list\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"));
+    EXPECT_EQ(kDone, Ok({"import", file}));
+    EXPECT_EQ(
+        "\nHKEY_CURRENT_USER\\Kept\n    stays    REG_SZ    1\n    new    REG_DWORD    0xa\n"
+        "    (Default)    REG_SZ    d\n    path    REG_EXPAND_SZ    %P%;x\n"
+        "    list    REG_MULTI_SZ    a\\0b\n\n",
+        QueryAll());
+    // A line the parser or the store refuses is named, and nothing of the file is applied.
+    for (const auto& [text, line] :
+         {std::pair<std::string, std::string>{kHeader + "[-HKEY_CURRENT_USER\\Kept]\n[HKCU\\New]\n"
+                                                        "\"a\"=dword:1\n\"b\"=hex:01,zz\n",
+                                              "line 6: "},
+          {kHeader + "[HKCU\\New]\n\"a\"=dword:1\n[-HKEY_CURRENT_USER]\n", "line 5: "},
+          {kHeader + "[HKCU\\New]\n\"x\0y\"=\"v\"\n"s, "line 4: "}}) {
+        WriteFile(file, text);
+        Fails({"import", file}, line);
+    }
+    Fails({"import", file + ".missing"}, "Cannot read");
+}
+
+TEST_F(RegTool, LockedAndDamagedStoresFailWithAMessage) {
+    MakeTree();
+    const std::string path = RegistryStore::DefaultPath();
+    {
+        RegistryStore holder;  // holds the write lock past the busy time-out
+        ASSERT_EQ(0, holder.Open(path, RegistryStore::Mode::ReadWrite));
+        ASSERT_EQ(0, holder.Begin());
+        const test::RegToolRun run = RunRegTool({"add", "HKCU\\Locked", "/v", "x", "/d", "1"});
+        EXPECT_EQ(1, run.exitCode);
+        EXPECT_NE(std::string::npos, run.err.find("locked by another process")) << run.err;
+        holder.Rollback();
+    }
+    WriteFile(path, std::string(5000, '?'));
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"query", "HKCU"},
+             {"add", "HKCU\\X"},
+             {"delete", "HKCU\\X", "/f"},
+             {"export", "HKCU", MakeTempDir("corrupt") + "/x.reg"}}) {
+        const test::RegToolRun run = RunRegTool(command);
+        EXPECT_EQ(1, run.exitCode);
+        EXPECT_NE(std::string::npos, run.err.find("is damaged")) << command[0] << run.err;
+    }
+    EXPECT_EQ(std::string(5000, '?'), ReadFile(path));
+}
+
+}  // namespace
+}  // namespace vantrel::reg
+#endif

@@ -1,0 +1,287 @@
+// Other programs acting on a running host's files between two calls: the log deleted, cut,
+// replaced, moved, linked or locked, the folder gone, read-only or full, the store locked or
+// damaged. No crash, honest results, nothing accepted lost, nothing written through a link.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/registry.h"
+#include "support/host.h"
+#include "support/log_text.h"
+#include "support/reg_tool_runner.h"
+#include "support/test_environment.h"
+#include "support/unprivileged.h"
+
+namespace vantrel::test {
+namespace {
+
+// The entries first, then exactly one summary, and nothing stale after it.
+void ExpectCompleteLog(const std::string& text, const std::string& entries) {
+    EXPECT_EQ(0u, text.rfind(entries, 0)) << text.substr(0, 200);
+    EXPECT_EQ(1, CountOf(text, "Process ID:"));
+    const std::string end = std::string(72, '/') + "\r\n\r\n";
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(end, text.substr(text.size() - end.size())) << "stale bytes after the summary";
+}
+
+// A kept-open log looks at its path at most every 100 ms.
+void WaitForThePathCheck() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+}
+
+TEST(TamperedLog, ChangesBetweenCallsAreNoticedAndTheLogMadeWholeAgain) {
+    int lockFd = -1;
+    const struct {
+        const char* fault;
+        std::function<void(const std::string& log)> act;
+        const char* reply;  // to the call after the change; its text is kept either way
+        std::function<void(const std::string& log)> undo;
+    } rows[] = {
+        {"deleted", [](const std::string& log) { unlink(log.c_str()); }, "1", nullptr},
+        {"cut to nothing", [](const std::string& log) { truncate(log.c_str(), 0); }, "1", nullptr},
+        {"cut inside an entry", [](const std::string& log) { truncate(log.c_str(), 1); }, "1",
+         nullptr},
+        {"replaced by a longer file",
+         [](const std::string& log) {
+             WriteFile(log + ".new", std::string(20000, 'Z'));
+             rename((log + ".new").c_str(), log.c_str());
+         },
+         "1", nullptr},
+        {"replaced by a shorter file",
+         [](const std::string& log) {
+             WriteFile(log + ".new", "ZZZZZ");
+             rename((log + ".new").c_str(), log.c_str());
+         },
+         "1", nullptr},
+        // Written on in its new place, the moved file would lose every later entry.
+        {"moved away", [](const std::string& log) { rename(log.c_str(), (log + ".old").c_str()); },
+         "1", nullptr},
+        {"replaced by a link to the moved file",
+         [](const std::string& log) {
+             rename(log.c_str(), (log + ".old").c_str());
+             symlink((log + ".old").c_str(), log.c_str());
+         },
+         "0", [](const std::string& log) { unlink(log.c_str()); }},
+        {"folder deleted",
+         [](const std::string& log) {
+             std::filesystem::remove_all(log.substr(0, log.rfind("/vantrel/") + 8));
+         },
+         "1", nullptr},
+        // Every opening is exclusive: another program locks a file of its own in its place.
+        {"locked by another program",
+         [&lockFd](const std::string& log) {
+             WriteFile(log + ".new", "");
+             lockFd = open((log + ".new").c_str(), O_RDONLY | O_CLOEXEC);
+             EXPECT_EQ(0, flock(lockFd, LOCK_EX | LOCK_NB));
+             rename((log + ".new").c_str(), log.c_str());
+         },
+         "0", [&lockFd](const std::string&) { close(lockFd); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        const HostInstall host = InstallHost("tampered");
+        const std::string log = host.LogPath("vantrel.log");
+        Host session(host);
+        ASSERT_EQ("1", session.Send("printf|vantrel.log|a\\n"));
+        const int ours = open(log.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_NE(0, flock(ours, LOCK_EX | LOCK_NB)) << "the log's file is not held between calls";
+        close(ours);
+        row.act(log);
+        const std::string moved = PathExists(log + ".old") ? ReadFile(log + ".old") : "";
+        WaitForThePathCheck();
+        EXPECT_EQ(row.reply, session.Send("printf|vantrel.log|b\\n"));
+        if (row.undo) row.undo(log);
+        EXPECT_EQ("1", session.Send("printf|vantrel.log|c\\n"));
+        ExpectCompleteLog(ReadFile(log), "a\r\nb\r\nc\r\n");
+        EXPECT_EQ(0, session.Finish());
+        ExpectCompleteLog(ReadFile(log), "a\r\nb\r\nc\r\n");
+        if (!moved.empty()) {
+            EXPECT_EQ(moved, ReadFile(log + ".old")) << "written after it left";
+        }
+    }
+}
+
+TEST(TamperedLog, DeletedImgIsMadeAgainAndTheEntryKept) {
+    const HostInstall host = InstallHost("noimg");
+    Host session(host);
+    ASSERT_EQ("1", session.Send("printf|v.log|a\\n"));
+    std::filesystem::remove_all(host.InstanceFolder(1) + "/img");
+    EXPECT_EQ("1", session.Send("bitmap|v.log|lost.bmp|c\\n"));  // no file, but its entry
+    EXPECT_EQ("1", session.Send("bitmap|v.log|kept.bmp|d\\n"));
+    EXPECT_EQ(14u + 40 + 4, ReadFile(host.InstanceFolder(1) + "/img/kept.bmp").size());
+    EXPECT_NE(
+        std::string::npos,
+        ReadFile(host.LogPath("v.log")).find("alt=\"lost.bmp\">c\r\n<img src=\"img/kept.bmp\""));
+}
+
+// Links planted at the paths of a log, its back-up and a snapshot are never followed.
+TEST(TamperedLog, PlantedLinksAreNeverFollowed) {
+    const std::string bait = MakeTempDir("bait") + "/precious";
+    WriteFile(bait, "precious\n");
+    const HostInstall host = InstallHost("linked");
+    const std::string folder = host.InstanceFolder(1);
+    Host session(host);
+    ASSERT_EQ("1", session.Send("printf|setup.log|makes the folder\\n"));
+    ASSERT_EQ(0, symlink(bait.c_str(), (folder + "/first.log").c_str()));
+    EXPECT_EQ("0", session.Send("printf|first.log|x\\n"));
+    WriteFile(folder + "/second.log", "earlier run\r\n");
+    ASSERT_EQ(0, symlink(bait.c_str(), (folder + "/second.log.bak").c_str()));
+    EXPECT_EQ("0", session.Send("printf|second.log|x\\n"));
+    EXPECT_EQ("earlier run\r\n", ReadFile(folder + "/second.log"));
+    ASSERT_EQ(0, symlink(bait.c_str(), (folder + "/img/shot.bmp").c_str()));
+    EXPECT_EQ("1", session.Send("bitmap|pictures.log|shot.bmp|frame\\n"));
+    EXPECT_EQ(0, session.Finish());
+    EXPECT_EQ("precious\n", ReadFile(bait));
+}
+
+// A read-only folder under a host that is no root: a new log cannot be made, the open one
+// goes on; both catch up once the folder is writable again.
+TEST(TamperedFolder, ReadOnlyFolderFailsNewLogsUntilWritable) {
+    const HostInstall host = InstallHost("readonly");
+    const std::string config = MakeTempDir("config"), runtime = MakeTempDir("runtime");
+    for (const std::string& path : {host.folder, config, runtime})
+        ASSERT_EQ(0, chown(path.c_str(), kUnprivilegedId, kUnprivilegedId));
+    HostOptions options;
+    options.dropToId = kUnprivilegedId;
+    options.environment = {{"XDG_CONFIG_HOME", config}, {"XDG_RUNTIME_DIR", runtime}};
+    Host session(host, options);
+    ASSERT_EQ("1", session.Send("printf|a.log|one\\n"));
+    const std::string folder = host.InstanceFolder(1);
+    ASSERT_EQ(0, chmod((folder + "/a.log").c_str(), 0444));
+    ASSERT_EQ(0, chmod(folder.c_str(), 0555));
+    EXPECT_EQ("1", session.Send("printf|a.log|two\\n"));
+    EXPECT_EQ("0", session.Send("printf|b.log|first\\n"));
+    EXPECT_FALSE(PathExists(folder + "/b.log"));
+    ASSERT_EQ(0, chmod(folder.c_str(), 0755));
+    ASSERT_EQ(0, chmod((folder + "/a.log").c_str(), 0644));
+    EXPECT_EQ("1", session.Send("printf|a.log|three\\n"));
+    EXPECT_EQ("1", session.Send("printf|b.log|second\\n"));
+    EXPECT_EQ(0, session.Finish());
+    ExpectCompleteLog(ReadFile(folder + "/a.log"), "one\r\ntwo\r\nthree\r\n");
+    ExpectCompleteLog(ReadFile(folder + "/b.log"), "first\r\nsecond\r\n");
+}
+
+// A real full disk: the instance folder is a 64 KiB tmpfs in a mount namespace of the host's,
+// reached through /proc/<pid>/root.
+TEST(TamperedFolder, FullDiskFailsCallsAndLosesNothingAccepted) {
+    const HostInstall host = InstallHost("fulldisk");
+    const std::string folder = host.InstanceFolder(1);
+    std::filesystem::create_directories(folder);
+    HostOptions options;
+    options.wrapper = {"unshare",
+                       "--mount",
+                       "--propagation",
+                       "private",
+                       "sh",
+                       "-c",
+                       "mount -t tmpfs -o size=64k t '" + folder + "' && exec \"$0\""};
+    Host session(host, options);
+    if (session.Send("load") != "1") GTEST_SKIP() << "no private tmpfs mount here";
+    const std::string inside = "/proc/" + std::to_string(session.pid()) + "/root" + folder;
+    std::string entries;
+    int failed = 0;
+    for (int i = 0; i < 60; ++i) {
+        const std::string line = std::string(200, 'x') + std::to_string(i);
+        failed += session.Send("printf|v.log|" + line + "\\n") == "0";
+        entries += line + "\r\n";
+        if (i != 19) continue;
+        FILE* filler = fopen((inside + "/filler").c_str(), "wb");  // fill what is left
+        ASSERT_NE(nullptr, filler);
+        const std::string block(4096, 'F');
+        while (fwrite(block.data(), 1, block.size(), filler) == block.size() && !fflush(filler)) {
+        }
+        fclose(filler);
+    }
+    EXPECT_GT(failed, 0) << "the disk never filled up";
+    ASSERT_EQ(0, unlink((inside + "/filler").c_str()));
+    EXPECT_EQ("1", session.Send("printf|v.log|after\\n"));
+    ExpectCompleteLog(ReadFile(inside + "/v.log"), entries + "after\r\n");
+}
+
+// Another process holding an exclusive transaction on the store until released.
+struct StoreLockHolder {
+    StoreLockHolder() {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(release) != 0) return;
+        const std::string path = std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db";
+        if ((pid = fork()) == 0) {
+            sqlite3* db = nullptr;
+            char ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                      sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+            close(release[1]);
+            if (write(ready[1], &ok, 1) != 1 || read(release[0], &ok, 1) < 0) _exit(1);
+            _exit(0);
+        }
+        close(release[0]);
+        close(ready[1]);
+        char answer = 0;
+        held = read(ready[0], &answer, 1) == 1 && answer == 1;
+        close(ready[0]);
+    }
+    ~StoreLockHolder() {
+        close(release[1]);
+        waitpid(pid, nullptr, 0);
+    }
+    int release[2] = {-1, -1};
+    pid_t pid = -1;
+    bool held = false;
+};
+
+TEST(TamperedStore, LockedStoreStopsNoRunningHostAndANewOneWaitsOnlyOnce) {
+    const HostInstall host = InstallHost("locked");
+    Host session(host);
+    ASSERT_EQ("1", session.Send("printf|v.log|before\\n"));
+    platform::ReleaseRegistryStore();
+    {
+        StoreLockHolder lock;
+        ASSERT_TRUE(lock.held);
+        EXPECT_EQ("1", session.Send("printf|v.log|while locked\\n"));  // needs nothing of it
+        const RegToolRun query = RunRegTool({"query", "HKCU", "/s"});
+        if (RegToolBuilt()) {
+            EXPECT_NE(std::string::npos, query.err.find("locked")) << query.err;
+        }
+        // A newcomer waits out one busy time-out, not one per store call, and logs nothing.
+        const HostInstall other = InstallHost("newcomer");
+        const auto start = std::chrono::steady_clock::now();
+        const HostRun run = RunHost(other, {"print|x\\n", "printf|o.log|y\\n", "noop"});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ((std::vector<std::string>{"0", "0", "9"}), run.lines);
+        EXPECT_FALSE(PathExists(other.folder + "/vantrel"));
+    }
+    EXPECT_EQ("1", session.Send("printf|v.log|after\\n"));
+    EXPECT_EQ(0, session.Finish());
+    EXPECT_EQ(0u, ReadFile(host.LogPath("v.log")).rfind("before\r\nwhile locked\r\nafter\r\n", 0));
+}
+
+TEST(TamperedStore, DamagedStoreLeavesTheHostRunningAndTheEditorReportsIt) {
+    const HostInstall host = InstallHost("damaged");
+    ASSERT_EQ(0, RunHost(host, {"print|creates the store\\n"}).exitCode);
+    platform::ReleaseRegistryStore();
+    const std::string path = std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db";
+    const std::string intact = ReadFile(path);
+    for (const std::string& damaged :
+         {std::string(8192, 'Z'), intact.substr(0, intact.size() / 2),
+          std::string("SQLite format 3\0", 16) + std::string(4000, '\xff')}) {
+        WriteFile(path, damaged);
+        const HostRun run = RunHost(host, {"print|x\\n", "printf|other.log|y\\n", "noop"});
+        EXPECT_EQ(0, run.exitCode);
+        EXPECT_EQ("9", run.lines.back());
+        if (RegToolBuilt()) {
+            EXPECT_EQ(1, RunRegTool({"query", "HKCU", "/s"}).exitCode);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::test
