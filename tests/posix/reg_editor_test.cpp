@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -146,10 +147,8 @@ TEST(RegFileParser, ReadsWhatEachKindOfFileMeansOrNamesTheBadLine) {
 }
 
 TEST(RegFileText, StoreBytesAndUtf16ConvertBothWaysWithoutLoss) {
-    const struct {
-        const char* fault;
-        std::string store, utf16;
-    } rows[] = {
+    // clang-format off
+    const struct { const char* fault; std::string store, utf16; } rows[] = {
         {"NUL cut or dropped", "a\0"s, "a\0\0\0"s},
         {"two-byte UTF-8 taken bytewise", "\xC3\xA9", "\xE9\0"s},
         {"three-byte UTF-8 taken bytewise", "\xE2\x98\xBA", "\x3A\x26"},
@@ -159,14 +158,25 @@ TEST(RegFileText, StoreBytesAndUtf16ConvertBothWaysWithoutLoss) {
         {"an encoded surrogate taken as a character", "\xED\xA0\x80", "\xED\xDC\xA0\xDC\x80\xDC"},
         {"a sequence cut at the end taken as a character", "a\xE2\x98", "a\0\xE2\xDC\x98\xDC"s},
     };
+    // clang-format on
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.fault);
-        EXPECT_EQ(row.utf16, StoreToUtf16Le(row.store));
         std::string back;
         size_t bad = 0;
-        EXPECT_TRUE(Utf16LeToStore(row.utf16, &back, &bad));
-        EXPECT_EQ(row.store, back);
+        EXPECT_EQ(row.utf16, StoreToUtf16Le(row.store)) << row.fault;
+        EXPECT_TRUE(Utf16LeToStore(row.utf16, &back, &bad)) << row.fault;
+        EXPECT_EQ(row.store, back) << row.fault;
     }
+}
+
+// Arguments as the shell splits them; "~" stands for a space inside one.
+std::vector<std::string> Split(const std::string& line) {
+    std::vector<std::string> arguments;
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+        std::replace(word.begin(), word.end(), '~', ' ');
+        arguments.push_back(word);
+    }
+    return arguments;
 }
 
 class RegTool : public ::testing::Test {
@@ -174,23 +184,25 @@ class RegTool : public ::testing::Test {
     void SetUp() override {
         if (!test::RegToolBuilt()) GTEST_SKIP() << "vantrel-reg not built";
     }
-    // A command that must succeed; its output.
-    std::string Ok(const std::vector<std::string>& arguments) {
+    // A command line that must succeed; its output.
+    std::string Ok(const std::string& line, const std::vector<std::string>& more = {}) {
+        std::vector<std::string> arguments = Split(line);
+        arguments.insert(arguments.end(), more.begin(), more.end());
         const test::RegToolRun run = RunRegTool(arguments);
-        EXPECT_EQ(0, run.exitCode) << run.err;
-        EXPECT_EQ("", run.err);
+        EXPECT_EQ(0, run.exitCode) << line << ": " << run.err;
+        EXPECT_EQ("", run.err) << line;
         return run.out;
     }
     // A command that must fail with one "ERROR: " line holding `fragment`, changing nothing.
-    void Fails(const std::vector<std::string>& arguments, const std::string& fragment) {
+    void Fails(const std::string& line, const std::string& fragment) {
         const std::string before = QueryAll();
-        const test::RegToolRun run = RunRegTool(arguments);
-        EXPECT_EQ(1, run.exitCode);
-        EXPECT_EQ("", run.out);
-        EXPECT_EQ(0u, run.err.rfind("ERROR: ", 0)) << run.err;
-        EXPECT_NE(std::string::npos, run.err.find(fragment)) << run.err;
+        const test::RegToolRun run = RunRegTool(Split(line));
+        EXPECT_EQ(1, run.exitCode) << line;
+        EXPECT_EQ("", run.out) << line;
+        EXPECT_EQ(0u, run.err.rfind("ERROR: ", 0)) << line << ": " << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(fragment)) << line << ": " << run.err;
         EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
-        EXPECT_EQ(before, QueryAll()) << "a refused command changed the store";
+        EXPECT_EQ(before, QueryAll()) << line << ": a refused command changed the store";
     }
     std::string QueryAll() { return RunRegTool({"query", "HKCU", "/s"}).out; }
     std::string Utf16FileText(const std::string& file) {
@@ -201,148 +213,111 @@ class RegTool : public ::testing::Test {
         return text;
     }
     void MakeTree() {
-        for (const std::vector<std::string>& add : std::vector<std::vector<std::string>>{
-                 {"HKCU\\Software\\Test", "/v", "Name", "/d", "Hello, World"},
-                 {"hkcu\\SOFTWARE\\test", "/v", "Count", "/t", "REG_DWORD", "/d", "0x123"},
-                 {"HKEY_CURRENT_USER\\Software\\Test\\Sub", "/ve", "/d", "default"},
-                 {"HKCU\\Software\\Test\\c:/tools/viewer.exe\\proc1"},
-                 {"HKCU\\Software\\Test\\Sub", "/v", "Bytes", "/t", "REG_BINARY", "/d", "00ff10"},
-                 {"HKCU\\Software\\Test\\Sub", "/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0b"},
-                 {"HKCU\\Software\\Test\\Sub", "/v", "Big", "/t", "REG_QWORD", "/d", "4294967296"},
-                 {"HKCU\\Software\\Test\\Sub", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%H%"}}) {
-            std::vector<std::string> arguments = {"add"};
-            arguments.insert(arguments.end(), add.begin(), add.end());
-            Ok(arguments);
-        }
+        for (const char* line : {"add HKCU\\Software\\Test /v Name /d Hello,~World",
+                                 "add hkcu\\SOFTWARE\\test /v Count /t REG_DWORD /d 0x123",
+                                 "add HKEY_CURRENT_USER\\Software\\Test\\Sub /ve /d default",
+                                 "add HKCU\\Software\\Test\\c:/tools/viewer.exe\\proc1",
+                                 "add HKCU\\Software\\Test\\Sub /v Bytes /t REG_BINARY /d 00ff10",
+                                 "add HKCU\\Software\\Test\\Sub /v List /t REG_MULTI_SZ /d a\\0b",
+                                 "add HKCU\\Software\\Test\\Sub /v Big /t REG_QWORD /d 4294967296",
+                                 "add HKCU\\Software\\Test\\Sub /v Path /t REG_EXPAND_SZ /d %H%"})
+            Ok(line);
     }
 };
 
 const char kDone[] = "The operation completed successfully.\n";
-const char kTest[] = "\nHKEY_CURRENT_USER\\Software\\Test\n";
-const char kSub[] = "\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n";
+const std::string kTest = "\nHKEY_CURRENT_USER\\Software\\Test\n";
+const std::string kTestValues =
+    kTest + "    Name    REG_SZ    Hello, World\n    Count    REG_DWORD    0x123\n\n";
+const std::string kViewer = "HKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\n";
+const std::string kSub = "\nHKEY_CURRENT_USER\\Software\\Test\\Sub\n";
+const std::string kN = "\nHKEY_CURRENT_USER\\N\n";
 
 // One script on one store: each row a command and reg.exe's exact output, or its refusal.
 TEST_F(RegTool, CommandsPrintAsRegExeAndRefusalsChangeNothing) {
-    EXPECT_EQ("\n", Ok({"query", "HKCU"}));
+    EXPECT_EQ("\n", Ok("query HKCU"));
     MakeTree();
-    const std::string values =
-        "    Name    REG_SZ    Hello, World\n    Count    REG_DWORD    0x123\n";
-    const std::string subValues =
-        "    (Default)    REG_SZ    default\n    Bytes    REG_BINARY    00FF10\n"
-        "    List    REG_MULTI_SZ    a\\0b\n    Big    REG_QWORD    0x100000000\n"
-        "    Path    REG_EXPAND_SZ    %H%\n";
-    const struct {
-        std::vector<std::string> arguments;
-        std::string out;  // "ERROR" + fragment for a refusal
-    } rows[] = {
-        {{"query", "hkcu\\software\\TEST"},
-         kTest + values +
-             "\nHKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\n"
-             "HKEY_CURRENT_USER\\Software\\Test\\Sub\n"},
-        {{"query", "HKCU\\Software\\Test", "/s"},
-         kTest + values +
-             "\nHKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\n\n"
-             "HKEY_CURRENT_USER\\Software\\Test\\c:/tools/viewer.exe\\proc1\n" +
-             kSub + subValues + "\n"},
-        {{"query", "HKCU\\Software"}, kTest},
-        {{"query", "HKCU\\Software\\Test\\C:/TOOLS/VIEWER.EXE\\proc1"}, "\n"},
-        {{"query", "HKCU\\Software\\Test", "/v", "COUNT"},
-         kTest + std::string("    Count    REG_DWORD    0x123\n\n")},
-        {{"query", "HKCU\\Software\\Test", "-VE"},
-         kTest + std::string("    (Default)    REG_SZ    (value not set)\n")},
-        {{"query", "HKCU\\Software", "/ve", "/s"},
-         kSub + std::string(
-                    "    (Default)    REG_SZ    default\n\nEnd of search: 1 match(es) found.\n")},
-        {{"query", "HKCU\\Software\\Test", "/v", "Missing"}, "ERRORunable to find"},
-        {{"query", "HKCU\\Nothing"}, "ERRORunable to find the specified registry key"},
-        {{"query", "HKLM\\Software"}, "ERROROnly HKEY_CURRENT_USER"},
-        {{"query", "\\\\server\\HKCU\\x"}, "ERRORRemote machines"},
-        {{"query", "Software\\Test"}, "ERRORmust start with HKCU"},
-        {{"query", "HKCU\\\\Software"}, "ERRORInvalid key name"},
-        {{"query", "HKCU\\Software", "/x"}, "ERRORunexpected argument"},
-        {{"query", "HKCU\\Software", "/f"}, "ERRORnot a switch of query"},
-        {{"query"}, "ERRORmissing operand"},
-        {{"query", "HKCU", "/v", "a", "/ve"}, "ERRORonly one of"},
-        {{"frobnicate", "HKCU"}, "ERRORunknown command"},
-        {{"add", "HKCU\\N", "/v", "Dec", "/t", "reg_dword", "/d", "4294967295"}, kDone},
-        {{"add", "HKCU\\N", "-v", "Hex", "-T", "REG_DWORD", "-D", "0XfF"}, kDone},
-        {{"add", "HKCU\\N", "/v", "BE", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "0"}, kDone},
-        {{"query", "HKCU\\N"},
-         "\nHKEY_CURRENT_USER\\N\n    Dec    REG_DWORD    0xffffffff\n    Hex    REG_DWORD    "
-         "0xff\n"
-         "    BE    REG_DWORD_BIG_ENDIAN    0x0\n\n"},
-        {{"add", "HKCU\\N", "/v", "Hex", "/d", "x"}, "ERRORadd /f to overwrite"},
-        {{"add", "HKCU\\N", "/v", "hex", "/d", "x", "/F"}, kDone},
-        {{"query", "HKCU\\N", "/v", "HEX"}, "\nHKEY_CURRENT_USER\\N\n    Hex    REG_SZ    x\n\n"},
-        {{"add", "HKCU\\N"}, kDone},
-        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD", "/d", "4294967296"},
-         "ERRORInvalid REG_DWORD"},
-        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD", "/d", "0x1FFFFFFFF"},
-         "ERRORInvalid REG_DWORD"},
-        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD", "/d", " 1"}, "ERRORInvalid REG_DWORD"},
-        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD", "/d", ""}, "ERRORInvalid REG_DWORD"},
-        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_QWORD", "/d", "18446744073709551616"},
-         "ERRORInvalid REG_QWORD"},
-        {{"add", "HKCU\\R", "/v", "B", "/t", "REG_DWORD"}, "ERRORneeds /d"},
-        {{"add", "HKCU\\R", "/v", "x", "/t", "REG_FOO", "/d", "1"},
-         "ERRORInvalid type \"REG_FOO\""},
-        {{"add", "HKCU\\R", "/v", "x", "/t", "REG_BINARY", "/d", "0g"}, "ERRORInvalid REG_BINARY"},
-        {{"add", "HKCU\\R", "/v", "x", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"},
-         "ERRORitem is empty"},
-        {{"add", "HKCU\\R", "/v", "x", "/s", ",", "/d", "a,b"}, "ERRORonly for REG_MULTI_SZ"},
-        {{"add", "HKLM\\R", "/v", "x"}, "ERROROnly HKEY_CURRENT_USER"},
-        {{"delete", "HKCU\\Software\\Test", "/v", "Name"}, "ERRORneeds /f"},
-        {{"delete", "HKCU\\Software\\Test"}, "ERRORneeds /f"},
-        {{"delete", "HKCU\\Software\\Test", "/v", "name", "/f"}, kDone},
-        {{"delete", "HKCU\\Software\\Test", "/v", "Name", "/f"}, "ERRORunable to find"},
-        {{"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}, kDone},
-        {{"delete", "HKCU\\Software\\Test\\Sub", "/ve", "/f"}, "ERRORunable to find"},
-        {{"delete", "HKCU\\Software\\Test\\Sub", "/va", "/f"}, kDone},
-        {{"query", "HKCU\\Software\\Test\\Sub"}, "\n"},
-        {{"delete", "hkcu\\software\\test", "/f"}, kDone},
-        {{"query", "HKCU\\Software\\Test\\Sub"}, "ERRORunable to find"},
-        {{"delete", "HKCU\\Software\\Test", "/f"}, "ERRORunable to find"},
-        {{"delete", "HKCU", "/f"}, "ERRORcannot be deleted"},
+    // clang-format off
+    const std::pair<const char*, std::string> rows[] = {
+        {"query hkcu\\software\\TEST", kTestValues + kViewer + "HKEY_CURRENT_USER\\Software\\Test\\Sub\n"},
+        {"query HKCU\\Software\\Test /s", kTestValues + kViewer + "\n" + kViewer.substr(0, kViewer.size() - 1) +
+             "\\proc1\n" + kSub + "    (Default)    REG_SZ    default\n    Bytes    REG_BINARY    00FF10\n"
+             "    List    REG_MULTI_SZ    a\\0b\n    Big    REG_QWORD    0x100000000\n"
+             "    Path    REG_EXPAND_SZ    %H%\n\n"},
+        {"query HKCU\\Software", kTest},  // a key without values is not named itself
+        {"query HKCU\\Software\\Test\\C:/TOOLS/VIEWER.EXE\\proc1", "\n"},
+        {"query HKCU\\Software\\Test /v COUNT", kTest + "    Count    REG_DWORD    0x123\n\n"},
+        {"query HKCU\\Software\\Test -VE", kTest + "    (Default)    REG_SZ    (value not set)\n"},
+        {"query HKCU\\Software /ve /s", kSub + "    (Default)    REG_SZ    default\n\n"
+                                               "End of search: 1 match(es) found.\n"},
+        {"query HKCU\\Software\\Test /v Missing", "ERRORunable to find"},
+        {"query HKCU\\Nothing", "ERRORunable to find the specified registry key"},
+        {"query HKLM\\Software", "ERROROnly HKEY_CURRENT_USER"},
+        {"query \\\\server\\HKCU\\x", "ERRORRemote machines"},
+        {"query Software\\Test", "ERRORmust start with HKCU"},
+        {"query HKCU\\\\Software", "ERRORInvalid key name"},
+        {"query HKCU\\Software /x", "ERRORunexpected argument"},
+        {"query HKCU\\Software /f", "ERRORnot a switch of query"},
+        {"query", "ERRORmissing operand"},
+        {"query HKCU /v a /ve", "ERRORonly one of"},
+        {"frobnicate HKCU", "ERRORunknown command"},
+        {"add HKCU\\N /v Dec /t reg_dword /d 4294967295", kDone},
+        {"add HKCU\\N -v Hex -T REG_DWORD -D 0XfF", kDone},
+        {"add HKCU\\N /v BE /t REG_DWORD_BIG_ENDIAN /d 0", kDone},
+        {"add HKCU\\N /v Hex /d x", "ERRORadd /f to overwrite"},
+        {"add HKCU\\N /v hex /d x /F", kDone},  // replaced: name and place kept
+        {"query HKCU\\N", kN + "    Dec    REG_DWORD    0xffffffff\n    Hex    REG_SZ    x\n"
+                               "    BE    REG_DWORD_BIG_ENDIAN    0x0\n\n"},
+        {"add HKCU\\N", kDone},
+        {"add HKCU\\R /v B /t REG_DWORD /d 4294967296", "ERRORInvalid REG_DWORD"},
+        {"add HKCU\\R /v B /t REG_DWORD /d 0x1FFFFFFFF", "ERRORInvalid REG_DWORD"},
+        {"add HKCU\\R /v B /t REG_DWORD /d ~1", "ERRORInvalid REG_DWORD"},
+        {"add HKCU\\R /v B /t REG_QWORD /d 18446744073709551616", "ERRORInvalid REG_QWORD"},
+        {"add HKCU\\R /v B /t REG_DWORD", "ERRORneeds /d"},
+        {"add HKCU\\R /v x /t REG_FOO /d 1", "ERRORInvalid type \"REG_FOO\""},
+        {"add HKCU\\R /v x /t REG_BINARY /d 0g", "ERRORInvalid REG_BINARY"},
+        {"add HKCU\\R /v x /t REG_MULTI_SZ /d a\\0\\0b", "ERRORitem is empty"},
+        {"add HKCU\\R /v x /s , /d a,b", "ERRORonly for REG_MULTI_SZ"},
+        {"add HKLM\\R /v x", "ERROROnly HKEY_CURRENT_USER"},
+        {"delete HKCU\\Software\\Test /v Name", "ERRORneeds /f"},
+        {"delete HKCU\\Software\\Test", "ERRORneeds /f"},
+        {"delete HKCU\\Software\\Test /v name /f", kDone},
+        {"delete HKCU\\Software\\Test /v Name /f", "ERRORunable to find"},
+        {"delete HKCU\\Software\\Test\\Sub /ve /f", kDone},
+        {"delete HKCU\\Software\\Test\\Sub /ve /f", "ERRORunable to find"},
+        {"delete HKCU\\Software\\Test\\Sub /va /f", kDone},
+        {"query HKCU\\Software\\Test\\Sub", "\n"},
+        {"delete hkcu\\software\\test /f", kDone},
+        {"query HKCU\\Software\\Test\\Sub", "ERRORunable to find"},
+        {"delete HKCU\\Software\\Test /f", "ERRORunable to find"},
+        {"delete HKCU /f", "ERRORcannot be deleted"},
     };
-    for (const auto& row : rows) {
-        std::string joined;
-        for (const std::string& argument : row.arguments) joined += argument + " ";
-        SCOPED_TRACE(joined);
-        if (row.out.rfind("ERROR", 0) == 0) {
-            Fails(row.arguments, row.out.substr(5));
+    // clang-format on
+    for (const auto& [line, out] : rows) {
+        if (out.rfind("ERROR", 0) == 0) {
+            Fails(line, out.substr(5));
         } else {
-            EXPECT_EQ(row.out, Ok(row.arguments));
+            EXPECT_EQ(out, Ok(line)) << line;
         }
     }
 }
 
 // What `add` stores is what the library reads on Windows after reg.exe stored the same.
 TEST_F(RegTool, StoredBytesAreWhatTheLibraryReads) {
-    const struct {
-        const char* fault;
-        std::vector<std::string> typeAndData;
-        uint32_t type;
-        std::string bytes;
-    } rows[] = {
-        {"REG_SZ without its zero (7 read as 0xffffff37)", {"/d", "7"}, 1, "7\0"s},
-        {"REG_EXPAND_SZ without its zero", {"/t", "reg_expand_sz", "/d", "%P%"}, 2, "%P%\0"s},
-        {"an empty REG_SZ without its zero", {}, 1, "\0"s},
-        {"REG_NONE not as reg.exe's UTF-16 string",
-         {"/t", "REG_NONE", "/d", "ab"},
-         0,
-         "a\0b\0\0\0"s},
-        {"REG_DWORD not little-endian", {"/t", "REG_DWORD", "/d", "5"}, 4, "\x05\0\0\0"s},
-        {"an odd first hex digit not a byte", {"/t", "REG_BINARY", "/d", "abc"}, 3, "\x0a\xbc"},
-        {"REG_MULTI_SZ items or separator lost",
-         {"/t", "REG_MULTI_SZ", "/s", ",", "/d", "x,yz"},
-         7,
-         "x\0yz\0\0"s},
+    // clang-format off
+    const struct { const char* fault; const char* typeAndData; uint32_t type; std::string bytes; } rows[] = {
+        {"REG_SZ without its zero (7 read as 0xffffff37)", "/d 7", 1, "7\0"s},
+        {"REG_EXPAND_SZ without its zero", "/t reg_expand_sz /d %P%", 2, "%P%\0"s},
+        {"an empty REG_SZ without its zero", "", 1, "\0"s},
+        {"REG_NONE not as reg.exe's UTF-16 string", "/t REG_NONE /d ab", 0, "a\0b\0\0\0"s},
+        {"REG_DWORD not little-endian", "/t REG_DWORD /d 5", 4, "\x05\0\0\0"s},
+        {"an odd first hex digit not a byte", "/t REG_BINARY /d abc", 3, "\x0a\xbc"},
+        {"REG_MULTI_SZ items or separator lost", "/t REG_MULTI_SZ /s , /d x,yz", 7, "x\0yz\0\0"s},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
-        std::vector<std::string> arguments = {"add", "HKCU\\Lib", "/v", "V", "/f"};
-        arguments.insert(arguments.end(), row.typeAndData.begin(), row.typeAndData.end());
-        Ok(arguments);
+        Ok("add HKCU\\Lib /v V /f " + std::string(row.typeAndData));
         RegistryStore store;
         int64_t key;
         RegistryStore::Value value;
@@ -355,35 +330,35 @@ TEST_F(RegTool, StoredBytesAreWhatTheLibraryReads) {
 }
 
 TEST_F(RegTool, ExportWritesRegeditBytesAndImportGivesTheSameStoreBack) {
-    Ok({"add", "HKCU\\Ex", "/v", "Text", "/d", "C:\\dir \"quoted\""});
-    Ok({"add", "HKCU\\Ex", "/v", "Count", "/t", "REG_DWORD", "/d", "3"});
-    Ok({"add", "HKCU\\Ex\\Sub", "/v", "Bin", "/t", "REG_BINARY", "/d", std::string(60, '1')});
-    Ok({"add", "HKCU\\Ex\\Sub", "/v", "None", "/t", "REG_NONE"});
-    Ok({"add", "HKCU\\Ex\\Sub", "/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0b"});
+    for (const char* line :
+         {"add HKCU\\Ex /v Text /d C:\\dir~\"q\"", "add HKCU\\Ex /v N /t REG_DWORD /d 3",
+          "add HKCU\\Ex\\Sub /v None /t REG_NONE",
+          "add HKCU\\Ex\\Sub /v List /t REG_MULTI_SZ /d a\\0b"})
+        Ok(line);
+    Ok("add HKCU\\Ex\\Sub /v Bin /t REG_BINARY /d", {std::string(60, '1')});
     const std::string file = MakeTempDir("export") + "/ex.reg";
-    EXPECT_EQ(kDone, Ok({"export", "hkcu\\ex", file}));
+    EXPECT_EQ(kDone, Ok("export hkcu\\ex " + file));
     EXPECT_EQ(
         "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Ex]\r\n"
-        "\"Text\"=\"C:\\\\dir \\\"quoted\\\"\"\r\n\"Count\"=dword:00000003\r\n\r\n"
-        "[HKEY_CURRENT_USER\\Ex\\Sub]\r\n"
+        "\"Text\"=\"C:\\\\dir "
+        "\\\"q\\\"\"\r\n\"N\"=dword:00000003\r\n\r\n[HKEY_CURRENT_USER\\Ex\\Sub]\r\n"
+        "\"None\"=hex(0):00,00\r\n\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
         "\"Bin\"=hex:11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,11,\\\r\n"
-        "  11,11,11,11,11,11,11\r\n\"None\"=hex(0):00,00\r\n"
-        "\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n\r\n",
+        "  11,11,11,11,11,11,11\r\n\r\n",
         Utf16FileText(file));
-    Fails({"export", "HKCU\\Ex\\Sub", file}, "add /y to overwrite");
-    EXPECT_EQ(kDone, Ok({"export", "HKCU\\Ex\\Sub", file, "/y"}));
+    Fails("export HKCU\\Ex\\Sub " + file, "add /y to overwrite");
+    EXPECT_EQ(kDone, Ok("export HKCU\\Ex\\Sub " + file + " /y"));
     EXPECT_EQ(0u, Utf16FileText(file).find("Windows Registry Editor Version 5.00\r\n\r\n"
                                            "[HKEY_CURRENT_USER\\Ex\\Sub]\r\n"));
-    Fails({"export", "HKCU\\Missing", file + ".2"}, "unable to find");
+    Fails("export HKCU\\Missing " + file + ".2", "unable to find");
     EXPECT_FALSE(test::PathExists(file + ".2"));
-    Fails({"export", "HKCU\\Ex", "/nonexistent-folder/x.reg"}, "Cannot write");
+    Fails("export HKCU\\Ex /nonexistent-folder/x.reg", "Cannot write");
 
-    // Round trip of everything, with bytes no .reg string holds (through hex(1)) and bytes
-    // that are no UTF-8 (through their stand-ins), long binary data and a value at the root.
+    // Everything back, with bytes no .reg string holds (through hex(1)), bytes that are no
+    // UTF-8 (through their stand-ins), long binary data and a value at the root.
     MakeTree();
-    Ok({"add", "HKCU", "/v", "AtRoot", "/d", "root value"});
-    Ok({"add", "HKCU\\Software\\Test", "/v", "Long", "/t", "REG_BINARY", "/d",
-        std::string(400, 'a')});
+    Ok("add HKCU /v AtRoot /d root");
+    Ok("add HKCU\\Software\\Test /v Long /t REG_BINARY /d", {std::string(400, 'a')});
     {
         RegistryStore store;
         int64_t key;
@@ -395,21 +370,21 @@ TEST_F(RegTool, ExportWritesRegeditBytesAndImportGivesTheSameStoreBack) {
         ASSERT_EQ(0, store.SetValue(key, "Type", 0x12345678, "x", 1));
     }
     const std::string before = QueryAll(), all = MakeTempDir("roundtrip") + "/all.reg";
-    Ok({"export", "HKCU", all});
-    Ok({"delete", "HKCU\\Software", "/f"});
-    Ok({"delete", "HKCU\\Ex", "/f"});
-    Ok({"delete", "HKCU", "/va", "/f"});
+    Ok("export HKCU " + all);
+    for (const char* line :
+         {"delete HKCU\\Software /f", "delete HKCU\\Ex /f", "delete HKCU /va /f"})
+        Ok(line);
     EXPECT_EQ("\n", QueryAll());
-    EXPECT_EQ(kDone, Ok({"import", all}));
+    EXPECT_EQ(kDone, Ok("import " + all));
     EXPECT_EQ(before, QueryAll());
-    Ok({"export", "HKCU", all + ".again"});
+    Ok("export HKCU " + all + ".again");
     EXPECT_EQ(ReadFile(all), ReadFile(all + ".again"));
 }
 
 TEST_F(RegTool, ImportAppliesWindowsFilesWholeOrNotAtAll) {
-    Ok({"add", "HKCU\\Gone\\Deep", "/v", "x", "/d", "1"});
-    Ok({"add", "HKCU\\Kept", "/v", "old", "/d", "1"});
-    Ok({"add", "HKCU\\Kept", "/v", "stays", "/d", "1"});
+    for (const char* line : {"add HKCU\\Gone\\Deep /v x /d 1", "add HKCU\\Kept /v old /d 1",
+                             "add HKCU\\Kept /v stays /d 1"})
+        Ok(line);
     const std::string file = MakeTempDir("import") + "/in.reg";
     WriteFile(file,
               "\xFF\xFE" +
@@ -419,7 +394,7 @@ TEST_F(RegTool, ImportAppliesWindowsFilesWholeOrNotAtAll) {
                                  "\"new\"=dword:0000000a\r\n@=\"d\"\r\n"
                                  "\"path\"=hex(2):25,00,50,00,25,00,3b,00,\\\r\n  78,00,00,00\r\n"
                                  "\"list\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"));
-    EXPECT_EQ(kDone, Ok({"import", file}));
+    EXPECT_EQ(kDone, Ok("import " + file));
     EXPECT_EQ(
         "\nHKEY_CURRENT_USER\\Kept\n    stays    REG_SZ    1\n    new    REG_DWORD    0xa\n"
         "    (Default)    REG_SZ    d\n    path    REG_EXPAND_SZ    %P%;x\n"
@@ -427,15 +402,14 @@ TEST_F(RegTool, ImportAppliesWindowsFilesWholeOrNotAtAll) {
         QueryAll());
     // A line the parser or the store refuses is named, and nothing of the file is applied.
     for (const auto& [text, line] :
-         {std::pair<std::string, std::string>{kHeader + "[-HKEY_CURRENT_USER\\Kept]\n[HKCU\\New]\n"
-                                                        "\"a\"=dword:1\n\"b\"=hex:01,zz\n",
-                                              "line 6: "},
-          {kHeader + "[HKCU\\New]\n\"a\"=dword:1\n[-HKEY_CURRENT_USER]\n", "line 5: "},
-          {kHeader + "[HKCU\\New]\n\"x\0y\"=\"v\"\n"s, "line 4: "}}) {
+         {std::pair<std::string, const char*>{
+              kSection + "\"a\"=dword:1\n[-HKCU\\Kept]\n\"b\"=hex:zz\n", "line 6: "},
+          {kSection + "\"a\"=dword:1\n[-HKEY_CURRENT_USER]\n", "line 5: "},
+          {kSection + "\"x\0y\"=\"v\"\n"s, "line 4: "}}) {
         WriteFile(file, text);
-        Fails({"import", file}, line);
+        Fails("import " + file, line);
     }
-    Fails({"import", file + ".missing"}, "Cannot read");
+    Fails("import " + file + ".missing", "Cannot read");
 }
 
 TEST_F(RegTool, LockedAndDamagedStoresFailWithAMessage) {
@@ -445,20 +419,17 @@ TEST_F(RegTool, LockedAndDamagedStoresFailWithAMessage) {
         RegistryStore holder;  // holds the write lock past the busy time-out
         ASSERT_EQ(0, holder.Open(path, RegistryStore::Mode::ReadWrite));
         ASSERT_EQ(0, holder.Begin());
-        const test::RegToolRun run = RunRegTool({"add", "HKCU\\Locked", "/v", "x", "/d", "1"});
-        EXPECT_EQ(1, run.exitCode);
+        const test::RegToolRun run = RunRegTool(Split("add HKCU\\Locked /v x /d 1"));
         EXPECT_NE(std::string::npos, run.err.find("locked by another process")) << run.err;
         holder.Rollback();
     }
     WriteFile(path, std::string(5000, '?'));
-    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
-             {"query", "HKCU"},
-             {"add", "HKCU\\X"},
-             {"delete", "HKCU\\X", "/f"},
-             {"export", "HKCU", MakeTempDir("corrupt") + "/x.reg"}}) {
-        const test::RegToolRun run = RunRegTool(command);
+    for (const std::string& line :
+         std::vector<std::string>{"query HKCU", "add HKCU\\X", "delete HKCU\\X /f",
+                                  "export HKCU " + MakeTempDir("c") + "/x.reg"}) {
+        const test::RegToolRun run = RunRegTool(Split(line));
         EXPECT_EQ(1, run.exitCode);
-        EXPECT_NE(std::string::npos, run.err.find("is damaged")) << command[0] << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("is damaged")) << line << run.err;
     }
     EXPECT_EQ(std::string(5000, '?'), ReadFile(path));
 }
