@@ -68,40 +68,23 @@ std::string Render(const RegFileParse& parse) {
 }
 
 TEST(RegFileParser, ReadsWhatEachKindOfFileMeansOrNamesTheBadLine) {
-    const struct {
-        const char* fault;
-        std::string file;
-        std::string expected;  // rendered; for errors "E<line> <part of the message>"
-    } rows[] = {
-        {"escapes or the string's zero lost", kSection + "\"T\"=\"C:\\\\d \\\"q\\\"\"\n",
-         "3:[K];4:T=1:C:\\d \"q\"\0;"s},
+    // expected: the rendered parse, or for errors "E<line> <part of the message>".
+    // clang-format off
+    const struct { const char* fault; std::string file; std::string expected; } rows[] = {
+        {"escapes or the string's zero lost", kSection + "\"T\"=\"C:\\\\d \\\"q\\\"\"\n", "3:[K];4:T=1:C:\\d \"q\"\0;"s},
         {"dword not little-endian", kSection + "  \"N\" = dword:1F\n", "3:[K];4:N=4:\x1f\0\0\0;"s},
         {"@ not the default value", kSection + "@=\"d\"\n@=-\n", "3:[K];4:=1:d\0;5:=-;"s},
-        {"hex types or empty data misread",
-         kSection + "\"B\"=hex:00,ff\n\"N\"=hex(0):\n\"O\"=hex(12345678):7a\n",
-         "3:[K];4:B=3:\0\xff;5:N=0:;6:O=305419896:z;"s},
-        {"continued hex lines or loose spacing misread",
-         kSection + "\"L\"=hex:01,02,\\\n  03,\\\n\t 0a , b\n\"A\"=-\n",
-         "3:[K];4:L=3:\x01\x02\x03\x0a\x0b;7:A=-;"s},
-        {"key deletion, case or '/' in names misread",
-         kHeader + "[-HKEY_CURRENT_USER\\Old\\Tree]\n[hkcu\\c:/tools/v.exe]\n",
-         "3:[-Old\\Tree];4:[c:/tools/v.exe];"},
-        {"hex(2) of a 5.00 file cut at its first zero byte",
-         Utf16File(Wide("hex(2):25,00,50,00,25,00,3b,00,78,00,00,00")), "3:[K];4:v=2:%P%;x\0;"s},
-        {"hex(7) of a 5.00 file cut after its first item",
-         Utf16File(Wide("hex(7):61,00,00,00,62,00,00,00,00,00")), "3:[K];4:v=7:a\0b\0\0;"s},
-        {"characters beyond Latin-1 refused, not stored as UTF-8",
-         Utf16File(Wide("\"") + "\x3A\x26\x3D\xD8\x00\xDE"s + Wide("\"")),
-         "3:[K];4:v=1:\xE2\x98\xBA\xF0\x9F\x98\x80\0;"s},
-        {"8-bit 5.00 hex data taken for UTF-16 (an earlier export)",
-         "\xEF\xBB\xBF" + kSection + "\"v\"=hex(7):41,42,00,00\n", "3:[K];4:v=7:AB\0\0;"s},
-        {"UTF-16 REGEDIT4 hex data taken for 8-bit",
-         "\xFF\xFE" + Wide("REGEDIT4\r\n\r\n[HKCU\\K]\r\n\"v\"=hex(7):41,00,00,00\r\n"),
-         "3:[K];4:v=7:A\0;"s},
+        {"hex types or empty data misread", kSection + "\"B\"=hex:00,ff\n\"N\"=hex(0):\n\"O\"=hex(12345678):7a\n", "3:[K];4:B=3:\0\xff;5:N=0:;6:O=305419896:z;"s},
+        {"continued hex lines or loose spacing misread", kSection + "\"L\"=hex:01,02,\\\n  03,\\\n\t 0a , b\n\"A\"=-\n", "3:[K];4:L=3:\x01\x02\x03\x0a\x0b;7:A=-;"s},
+        {"key deletion, case or '/' in names misread", kHeader + "[-HKEY_CURRENT_USER\\Old\\Tree]\n[hkcu\\c:/tools/v.exe]\n", "3:[-Old\\Tree];4:[c:/tools/v.exe];"},
+        {"hex(2) of a 5.00 file cut at its first zero byte", Utf16File(Wide("hex(2):25,00,50,00,25,00,3b,00,78,00,00,00")), "3:[K];4:v=2:%P%;x\0;"s},
+        {"hex(7) of a 5.00 file cut after its first item", Utf16File(Wide("hex(7):61,00,00,00,62,00,00,00,00,00")), "3:[K];4:v=7:a\0b\0\0;"s},
+        {"characters beyond Latin-1 refused, not stored as UTF-8", Utf16File(Wide("\"") + "\x3A\x26\x3D\xD8\x00\xDE"s + Wide("\"")), "3:[K];4:v=1:\xE2\x98\xBA\xF0\x9F\x98\x80\0;"s},
+        {"8-bit 5.00 hex data taken for UTF-16 (an earlier export)", "\xEF\xBB\xBF" + kSection + "\"v\"=hex(7):41,42,00,00\n", "3:[K];4:v=7:AB\0\0;"s},
+        {"UTF-16 REGEDIT4 hex data taken for 8-bit", "\xFF\xFE" + Wide("REGEDIT4\r\n\r\n[HKCU\\K]\r\n\"v\"=hex(7):41,00,00,00\r\n"), "3:[K];4:v=7:A\0;"s},
         {"odd UTF-16 data stored cut", Utf16File(Wide("hex(2):41,00,42")), "E4 UTF-16LE"},
         {"a lone surrogate in data", Utf16File(Wide("hex(7):00,d8,00,00")), "E4 UTF-16LE"},
-        {"a lone surrogate in text", Utf16File(Wide("\"") + "\x00\xD8"s + Wide("\"")),
-         "E4 lone surrogate"},
+        {"a lone surrogate in text", Utf16File(Wide("\"") + "\x00\xD8"s + Wide("\"")), "E4 lone surrogate"},
         {"half a character at the end", Utf16File("") + "A", "E5 half a character"},
         {"big-endian text misread", "\xFE\xFF", "E1 big-endian"},
         {"an empty file taken", "", "E1 empty"},
@@ -126,12 +109,11 @@ TEST(RegFileParser, ReadsWhatEachKindOfFileMeansOrNamesTheBadLine) {
         {"a type over 32 bits", kSection + "\"v\"=hex(123456789):01\n", "E4 type number"},
         {"qword: taken", kSection + "\"v\"=qword:1\n", "E4 unrecognized value data"},
         {"garbage taken", kSection + "garbage\n", "E4 unrecognized line"},
-        {"the wrong line of continued data named", kSection + "\"v\"=hex:01,\\\n 02,\\\n zz\n",
-         "E6 bad hex byte"},
+        {"the wrong line of continued data named", kSection + "\"v\"=hex:01,\\\n 02,\\\n zz\n", "E6 bad hex byte"},
         {"data unfinished at the end", kSection + "\"v\"=hex:01,\\\n", "E4 ends inside continued"},
-        {"good lines before an error applied", kSection + "\"a\"=\"1\"\n\"b\"=hex:zz\n",
-         "E5 bad hex byte"},
+        {"good lines before an error applied", kSection + "\"a\"=\"1\"\n\"b\"=hex:zz\n", "E5 bad hex byte"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
         const std::string got = Render(ParseRegFile(row.file));
