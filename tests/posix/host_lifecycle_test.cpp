@@ -196,26 +196,5 @@ TEST(HostLoad, BusyStoreOrHeldGuardLockIsOvercomeByALaterCall) {
     }
 }
 
-// A runtime folder that cannot hold the lock files: the per-user one under /tmp is used.
-TEST(HostLoad, UnusableRuntimeFolderFallsBackToThePerUserTemporaryFolder) {
-    const std::string base = MakeTempDir("runtime");
-    ASSERT_EQ(0, mkdir((base + "/shared").c_str(), 0700));
-    ASSERT_EQ(0, mkdir((base + "/shared/vantrel").c_str(), 0700));
-    ASSERT_EQ(0, chmod((base + "/shared/vantrel").c_str(), 0777));  // open to others
-    WriteFile(base + "/file", "not a folder");
-    for (const std::string& runtime :
-         {base + "/missing/deeper", base + "/shared", base + "/file"}) {
-        const HostInstall host = InstallHost("fallback");
-        HostOptions options;
-        options.environment = {{"XDG_RUNTIME_DIR", runtime}};
-        EXPECT_EQ(std::vector<std::string>{"1"},
-                  RunHost(host, {"printf|x.log|y\\n"}, options).lines)
-            << runtime;
-    }
-    struct stat info;
-    ASSERT_EQ(0, stat(("/tmp/vantrel-" + std::to_string(geteuid())).c_str(), &info));
-    EXPECT_EQ(0700u, info.st_mode & 0777);
-}
-
 }  // namespace
 }  // namespace vantrel::test

@@ -172,33 +172,40 @@ TEST(NamedMutex, RuntimeFolderIsPrivateAndPlantedLinksAreNeverFollowed) {
     CloseNamedMutex(CreateNamedMutex("app.proc1", &existed));
     EXPECT_EQ(0600u, ModeOf(runtime + "/mutex-app.proc1"));
 
-    // Refused, never used: the per-user folder under /tmp takes its place.
+    // Refused or unusable, never used: the per-user folder under /tmp takes its place.
     const std::string elsewhere = MakeTempDir("elsewhere");
-    const struct {
-        const char* fault;
-        std::function<void(const std::string&)> act;
-    } rows[] = {
-        {"another user's folder used",
-         [](const std::string& folder) { ASSERT_EQ(0, chown(folder.c_str(), 65534, 65534)); }},
-        {"a folder open to others used",
-         [](const std::string& folder) { ASSERT_EQ(0, chmod(folder.c_str(), 0777)); }},
-        {"a link to a private folder used",
-         [&elsewhere](const std::string& folder) {
-             std::filesystem::remove_all(folder);
-             ASSERT_EQ(0, symlink(elsewhere.c_str(), folder.c_str()));
+    const auto inRuntime = [](const char* name) {
+        return getenv("XDG_RUNTIME_DIR") + std::string(name);
+    };
+    // clang-format off
+    const struct { const char* fault; std::function<void()> act; } rows[] = {
+        {"another user's folder used", [&] { ASSERT_EQ(0, chown(inRuntime("/vantrel").c_str(), 65534, 65534)); }},
+        {"a folder open to others used", [&] { ASSERT_EQ(0, chmod(inRuntime("/vantrel").c_str(), 0777)); }},
+        {"a link to a private folder followed", [&] {
+             std::filesystem::remove_all(inRuntime("/vantrel"));
+             ASSERT_EQ(0, symlink(elsewhere.c_str(), inRuntime("/vantrel").c_str()));
+         }},
+        {"a missing parent folder not given up", [&] { setenv("XDG_RUNTIME_DIR", inRuntime("/a/b").c_str(), 1); }},
+        {"a file taken for the folder", [&] {
+             WriteFile(inRuntime("/file"), "");
+             setenv("XDG_RUNTIME_DIR", inRuntime("/file").c_str(), 1);
          }},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
         test::UseFreshEnvironment();
-        const std::string folder = std::string(getenv("XDG_RUNTIME_DIR")) + "/vantrel";
+        const std::string folder = inRuntime("/vantrel");
         ASSERT_EQ(folder, RuntimeDirectory());
-        row.act(folder);
+        row.act();
         EXPECT_EQ(fallback, RuntimeDirectory());
-        CloseNamedMutex(CreateNamedMutex("app.proc2", &existed));
+        MutexHandle handle = CreateNamedMutex("app.proc2", &existed);
+        EXPECT_NE(nullptr, handle);
+        CloseNamedMutex(handle);
         EXPECT_FALSE(PathExists(folder + "/mutex-app.proc2"));
         EXPECT_FALSE(PathExists(elsewhere + "/mutex-app.proc2"));
     }
+    EXPECT_EQ(0700u, ModeOf(fallback));
 }
 
 TEST(AtomTable, NamesIgnoreCaseCountReferencesAndHaveALimit) {
