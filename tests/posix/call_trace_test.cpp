@@ -49,33 +49,24 @@ struct Hook {
 };
 
 TEST(TracedCallMatching, EveryBeginGetsOneEndAtTheRightPlace) {
-    const struct {
-        const char* what;
-        std::vector<Hook> hooks;
-        const char* expected;
-    } rows[] = {
+    // clang-format off
+    const struct { const char* what; std::vector<Hook> hooks; const char* expected; } rows[] = {
         {"exit hooks for every frame",
-         {{true, 1, 900}, {true, 2, 800}, {false, 2, 800}, {false, 1, 900}},
-         " b1 b2 e e"},
+         {{true, 1, 900}, {true, 2, 800}, {false, 2, 800}, {false, 1, 900}}, " b1 b2 e e"},
         {"frames unwound without exit hooks, then their caller returns",
-         {{true, 1, 900}, {true, 2, 800}, {true, 3, 700}, {true, 3, 600}, {false, 1, 900}},
-         " b1 b2 b3 b3 e e e e"},
+         {{true, 1, 900}, {true, 2, 800}, {true, 3, 700}, {true, 3, 600}, {false, 1, 900}}, " b1 b2 b3 b3 e e e e"},
         {"frames unwound without exit hooks, then their caller calls again higher up",
-         {{true, 1, 900}, {true, 2, 800}, {true, 3, 700}, {true, 4, 750}},
-         " b1 b2 b3 e b4"},
+         {{true, 1, 900}, {true, 2, 800}, {true, 3, 700}, {true, 4, 750}}, " b1 b2 b3 e b4"},
         {"an inlined callee enters at its caller's frame",
-         {{true, 1, 900}, {true, 2, 900}, {false, 2, 900}, {false, 1, 900}},
-         " b1 b2 e e"},
+         {{true, 1, 900}, {true, 2, 900}, {false, 2, 900}, {false, 1, 900}}, " b1 b2 e e"},
         {"a recursion unwound to an inner instance of the same function",
-         {{true, 2, 800}, {true, 2, 700}, {true, 2, 600}, {false, 2, 700}, {false, 2, 800}},
-         " b2 b2 b2 e e e"},
+         {{true, 2, 800}, {true, 2, 700}, {true, 2, 600}, {false, 2, 700}, {false, 2, 800}}, " b2 b2 b2 e e e"},
         {"a signal handler on its own stack, above every open frame, nests",
-         {{true, 1, 900}, {true, 5, 90000}, {false, 5, 90000}, {false, 1, 900}},
-         " b1 b5 e e"},
+         {{true, 1, 900}, {true, 5, 90000}, {false, 5, 90000}, {false, 1, 900}}, " b1 b5 e e"},
         {"the exit of a call that began before tracing writes nothing",
-         {{false, 7, 1000}, {true, 1, 900}, {false, 1, 900}},
-         " b1 e"},
+         {{false, 7, 1000}, {true, 1, 900}, {false, 1, 900}}, " b1 e"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         written.clear();
@@ -195,25 +186,16 @@ TEST(CallTrace, DemoLeavesOneBalancedTreePerThread) {
 }
 
 TEST(CallTrace, NamesExitAndRefusedLogNames) {
-    const struct {
-        const char* fault;
-        const char* command;
-        const char* logEnvironment;
-        std::vector<std::string> inLog;
-    } rows[] = {
-        {"the nearest exported symbol names an unexported function",
-         "unnamed",
-         nullptr,
+    // clang-format off
+    const struct { const char* fault; const char* command; const char* logEnvironment; std::vector<std::string> inLog; } rows[] = {
+        {"the nearest exported symbol names an unexported function", "unnamed", nullptr,
          {"\r\n   Visible(int) // tid:", " in traced // tid:"}},
-        {"a crash or hang while threads trace through exit and static destruction",
-         "exit-while-busy",
-         nullptr,
+        {"a crash or hang while threads trace through exit and static destruction", "exit-while-busy", nullptr,
          {"\r\nFarewell::~Farewell() // tid:"}},
-        {"a refused log name loses the trace silently",
-         "unnamed",
-         "my-trace.log",
+        {"a refused log name loses the trace silently", "unnamed", "my-trace.log",
          {"VANTREL_TRACE_LOG=\"my-trace.log\" is not a usable log name", "Visible(int)"}},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
         test::UseFreshEnvironment();

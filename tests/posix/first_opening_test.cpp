@@ -27,78 +27,24 @@ std::string ReadFrom(const std::string& path, uint64_t offset, size_t count) {
 TEST(FirstOpening, EarlierFilesAreContinuedOrBackedUpAndNothingIsLost) {
     const std::string longName = std::string(250, 'n') + ".log";  // <name>_0.log cannot be made
     constexpr uint64_t kBig = 2500ull * 1000 * 1000;
-    const struct {
-        const char* fault;
-        const char* earlier;  // an earlier run's file "earlier\r\n", or nullptr
-        uint64_t length;      // made this long, sparse
-        std::string name;
-        uint32_t createNew, writeImmediately;
-        std::set<std::string> files;
-        const char* read;  // this file at `at` starts with `text`
-        uint64_t at;
-        const char* text;
-    } rows[] = {
-        {"a log past 2 GiB continued elsewhere than its end",
-         "big.log",
-         kBig,
-         "big.log",
-         0,
-         1,
-         {"big.log", "img"},
-         "big.log",
-         kBig,
-         "first\r\n\r\nProcess ID:"},
-        {"the same, merged from part files",
-         "big.log",
-         kBig,
-         "big.log",
-         0,
-         0,
-         {"big.log", "img"},
-         "big.log",
-         kBig,
-         "first\r\n\r\nProcess ID:"},
-        {"an earlier file in other case not backed up",
-         "Trace.log",
-         9,
-         "TRACE.LOG",
-         1,
-         1,
-         {"Trace.log", "Trace.log.bak", "img"},
-         "Trace.log.bak",
-         0,
-         "earlier\r\n"},
-        {"the new log beside it instead of in its place",
-         "Trace.log",
-         9,
-         "TRACE.LOG",
-         1,
-         1,
-         {"Trace.log", "Trace.log.bak", "img"},
-         "Trace.log",
-         0,
-         "first\r\n"},
-        {"an earlier file in other case not continued",
-         "Trace.log",
-         9,
-         "TRACE.LOG",
-         0,
-         1,
-         {"Trace.log", "img"},
-         "Trace.log",
-         0,
-         "earlier\r\nfirst\r\n"},
-        {"a thread's text lost without a part file",
-         nullptr,
-         0,
-         longName,
-         1,
-         0,
-         {longName, "img"},
-         longName.c_str(),
-         0,
-         "first\r\n"},
+    // An earlier run's file "earlier\r\n" made `length` long (sparse), or none; the log's
+    // settings; the files afterwards; `read` at `at` starts with `text`.
+    // clang-format off
+    const struct { const char* fault; const char* earlier; uint64_t length; std::string name; uint32_t createNew, writeImmediately; std::set<std::string> files; const char* read; uint64_t at; const char* text; } rows[] = {
+        {"a log past 2 GiB continued elsewhere than its end", "big.log", kBig, "big.log", 0, 1,
+         {"big.log", "img"}, "big.log", kBig, "first\r\n\r\nProcess ID:"},
+        {"the same, merged from part files", "big.log", kBig, "big.log", 0, 0,
+         {"big.log", "img"}, "big.log", kBig, "first\r\n\r\nProcess ID:"},
+        {"an earlier file in other case not backed up", "Trace.log", 9, "TRACE.LOG", 1, 1,
+         {"Trace.log", "Trace.log.bak", "img"}, "Trace.log.bak", 0, "earlier\r\n"},
+        {"the new log beside it instead of in its place", "Trace.log", 9, "TRACE.LOG", 1, 1,
+         {"Trace.log", "Trace.log.bak", "img"}, "Trace.log", 0, "first\r\n"},
+        {"an earlier file in other case not continued", "Trace.log", 9, "TRACE.LOG", 0, 1,
+         {"Trace.log", "img"}, "Trace.log", 0, "earlier\r\nfirst\r\n"},
+        {"a thread's text lost without a part file", nullptr, 0, longName, 1, 0,
+         {longName, "img"}, longName.c_str(), 0, "first\r\n"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
         test::UseFreshEnvironment();

@@ -42,52 +42,37 @@ void WaitForThePathCheck() {
 
 TEST(TamperedLog, ChangesBetweenCallsAreNoticedAndTheLogMadeWholeAgain) {
     int lockFd = -1;
-    const struct {
-        const char* fault;
-        std::function<void(const std::string& log)> act;
-        const char* reply;  // to the call after the change; its text is kept either way
-        std::function<void(const std::string& log)> undo;
-    } rows[] = {
+    // clang-format off
+    // The reply to the call after the change (its text is kept either way), and an undo.
+    using Act = std::function<void(const std::string& log)>;
+    const auto replace = [](const std::string& log, const std::string& content) {
+        WriteFile(log + ".new", content);
+        rename((log + ".new").c_str(), log.c_str());
+    };
+    const struct { const char* fault; Act act; const char* reply; Act undo; } rows[] = {
         {"deleted", [](const std::string& log) { unlink(log.c_str()); }, "1", nullptr},
         {"cut to nothing", [](const std::string& log) { truncate(log.c_str(), 0); }, "1", nullptr},
-        {"cut inside an entry", [](const std::string& log) { truncate(log.c_str(), 1); }, "1",
-         nullptr},
-        {"replaced by a longer file",
-         [](const std::string& log) {
-             WriteFile(log + ".new", std::string(20000, 'Z'));
-             rename((log + ".new").c_str(), log.c_str());
-         },
-         "1", nullptr},
-        {"replaced by a shorter file",
-         [](const std::string& log) {
-             WriteFile(log + ".new", "ZZZZZ");
-             rename((log + ".new").c_str(), log.c_str());
-         },
-         "1", nullptr},
+        {"cut inside an entry", [](const std::string& log) { truncate(log.c_str(), 1); }, "1", nullptr},
+        {"replaced by a longer file", [&](const std::string& log) { replace(log, std::string(20000, 'Z')); }, "1", nullptr},
+        {"replaced by a shorter file", [&](const std::string& log) { replace(log, "ZZZZZ"); }, "1", nullptr},
         // Written on in its new place, the moved file would lose every later entry.
-        {"moved away", [](const std::string& log) { rename(log.c_str(), (log + ".old").c_str()); },
-         "1", nullptr},
-        {"replaced by a link to the moved file",
-         [](const std::string& log) {
+        {"moved away", [](const std::string& log) { rename(log.c_str(), (log + ".old").c_str()); }, "1", nullptr},
+        {"replaced by a link to the moved file", [](const std::string& log) {
              rename(log.c_str(), (log + ".old").c_str());
              symlink((log + ".old").c_str(), log.c_str());
-         },
-         "0", [](const std::string& log) { unlink(log.c_str()); }},
-        {"folder deleted",
-         [](const std::string& log) {
+         }, "0", [](const std::string& log) { unlink(log.c_str()); }},
+        {"folder deleted", [](const std::string& log) {
              std::filesystem::remove_all(log.substr(0, log.rfind("/vantrel/") + 8));
-         },
-         "1", nullptr},
+         }, "1", nullptr},
         // Every opening is exclusive: another program locks a file of its own in its place.
-        {"locked by another program",
-         [&lockFd](const std::string& log) {
-             WriteFile(log + ".new", "");
-             lockFd = open((log + ".new").c_str(), O_RDONLY | O_CLOEXEC);
+        {"locked by another program", [&](const std::string& log) {
+             WriteFile(log + ".lock", "");
+             lockFd = open((log + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
              EXPECT_EQ(0, flock(lockFd, LOCK_EX | LOCK_NB));
-             rename((log + ".new").c_str(), log.c_str());
-         },
-         "0", [&lockFd](const std::string&) { close(lockFd); }},
+             rename((log + ".lock").c_str(), log.c_str());
+         }, "0", [&](const std::string&) { close(lockFd); }},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
         const HostInstall host = InstallHost("tampered");
