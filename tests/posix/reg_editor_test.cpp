@@ -245,11 +245,11 @@ TEST_F(RegTool, CommandsPrintAsRegExeAndRefusalsChangeNothing) {
         {"frobnicate HKCU", "ERRORunknown command"},
         {"add HKCU\\N /v Dec /t reg_dword /d 4294967295", kDone},
         {"add HKCU\\N -v Hex -T REG_DWORD -D 0XfF", kDone},
-        {"add HKCU\\N /v BE /t REG_DWORD_BIG_ENDIAN /d 0", kDone},
+        {"add HKCU\\N /v BE /t REG_DWORD_BIG_ENDIAN /d 1", kDone},
         {"add HKCU\\N /v Hex /d x", "ERRORadd /f to overwrite"},
         {"add HKCU\\N /v hex /d x /F", kDone},  // replaced: name and place kept
         {"query HKCU\\N", kN + "    Dec    REG_DWORD    0xffffffff\n    Hex    REG_SZ    x\n"
-                               "    BE    REG_DWORD_BIG_ENDIAN    0x0\n\n"},
+                               "    BE    REG_DWORD_BIG_ENDIAN    0x1\n\n"},
         {"add HKCU\\N", kDone},
         {"add HKCU\\R /v B /t REG_DWORD /d 4294967296", "ERRORInvalid REG_DWORD"},
         {"add HKCU\\R /v B /t REG_DWORD /d 0x1FFFFFFFF", "ERRORInvalid REG_DWORD"},
