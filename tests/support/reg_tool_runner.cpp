@@ -1,10 +1,11 @@
 #include "support/reg_tool_runner.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/test_environment.h"
 
 extern char** environ;
 
@@ -17,46 +18,32 @@ bool RegToolBuilt() {
 RegToolRun RunRegTool(const std::vector<std::string>& arguments) {
     RegToolRun run;
     std::string tool = VANTREL_REG_TOOL_PATH;
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
+    // Its error output goes to a file, so that a full pipe never blocks the editor.
+    const std::string errors = MakeTempDir("reg-tool") + "/stderr";
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return run;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT, 0600);
     std::vector<char*> argv{tool.data()};
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid;
-    int spawned = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
-    close(err[1]);
-    if (spawned == 0) {
-        // Both pipes at once, so a full one never blocks the editor.
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-        std::string* sinks[2] = {&run.out, &run.err};
-        int open = 2;
-        while (open > 0 && poll(fds, 2, -1) > 0) {
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || !fds[i].revents) continue;
-                char buffer[4096];
-                ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-                if (n > 0) {
-                    sinks[i]->append(buffer, n);
-                } else {
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    char buffer[4096];
+    for (ssize_t n; spawned == 0 && (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        run.out.append(buffer, n);
     close(out[0]);
-    close(err[0]);
+    int status = 0;
+    if (spawned == 0 && waitpid(pid, &status, 0) == pid) {
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.err = ReadFile(errors);
+    }
     return run;
 }
 
