@@ -93,23 +93,6 @@ TEST(PlatformFile, OpeningsAreExclusiveAndRefuseWhatIsNoRegularFile) {
     EXPECT_EQ(0644u, ModeOf(path));
 }
 
-TEST(PlatformFile, OffsetsPast4GiBDoNotWrap) {
-    File file;
-    ASSERT_TRUE(file.Open(MakeTempDir("big") + "/data.log", FileOpenMode::CreateOrEmptyReadWrite));
-    const uint64_t far = (5ull << 30) + 7;  // the file stays sparse
-    file.Seek(far);
-    file.Write("!", 1);
-    EXPECT_EQ(far + 1, file.GetLength());
-    EXPECT_EQ(far + 1, file.GetPosition());
-    char byte = 0;
-    file.Seek(far);
-    EXPECT_EQ(1u, file.Read(&byte, 1));
-    EXPECT_EQ('!', byte);
-    file.SetLength(5);
-    file.SeekToEnd();
-    EXPECT_EQ(5u, file.GetPosition());
-}
-
 TEST(NamedMutex, ExistsWhileAnyHandleHoldsItAndVanishesWithAKilledHolder) {
     const std::string name = "/" + std::string(600, 'x') + "/proc1";  // long names work
     bool existed = true;
