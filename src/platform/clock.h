@@ -31,4 +31,10 @@ bool ReadTimeStampCounter(uint64_t* ticks);
 // QueryPerformanceCounter).
 int64_t HighResolutionNanoseconds();
 
+// The same clock in milliseconds, for waits and time-outs. A raw clock_gettime could read the
+// time-stamp counter, which faults where the counter is disabled for the process.
+inline int64_t MonotonicMilliseconds() {
+    return HighResolutionNanoseconds() / 1000000;
+}
+
 }  // namespace vantrel::platform

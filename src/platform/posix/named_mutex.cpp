@@ -77,19 +77,15 @@ constexpr int64_t kGuardWaitMs = 500;
 constexpr int64_t kGuardFailFastMs = 1000;
 std::atomic<int64_t> guardFailFastUntilMs{0};
 
-int64_t NowMs() {
-    return HighResolutionNanoseconds() / 1000000;
-}
-
 bool LockGuard(int fd) {
-    const int64_t start = NowMs();
+    const int64_t start = MonotonicMilliseconds();
     if (start < guardFailFastUntilMs.load(std::memory_order_relaxed)) {
         return LockFile(fd, LOCK_EX | LOCK_NB) == 0;
     }
     for (;;) {
         if (LockFile(fd, LOCK_EX | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK) return false;
-        const int64_t now = NowMs();
+        const int64_t now = MonotonicMilliseconds();
         if (now - start >= kGuardWaitMs) {
             guardFailFastUntilMs.store(now + kGuardFailFastMs, std::memory_order_relaxed);
             return false;

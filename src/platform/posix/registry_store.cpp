@@ -60,12 +60,6 @@ constexpr int64_t kFailFastMs = 5000;
 // the next call opens a new one.
 std::atomic<int64_t> failFastUntilMs{0};
 
-// The platform clock: a raw clock_gettime may read the time-stamp counter, which faults where
-// the counter is disabled for the process.
-int64_t MonotonicMs() {
-    return HighResolutionNanoseconds() / 1000000;
-}
-
 // Only called for failures: a result that is none never reads as success.
 long MapSqliteError(int result) {
     switch (result & 0xFF) {
@@ -183,7 +177,7 @@ long RegistryStore::Open(const std::string& path, Mode mode) {
 
 int RegistryStore::WaitWhileBusy(void* self, int attempt) {
     auto* store = static_cast<RegistryStore*>(self);
-    int64_t now = MonotonicMs();
+    int64_t now = MonotonicMilliseconds();
     if (attempt == 0) {
         if (now < failFastUntilMs.load(std::memory_order_relaxed)) return 0;
         store->busySinceMs_ = now;
