@@ -34,7 +34,7 @@ std::string RuntimeDirectory() {
     if (!runtime.empty()) {
         // A runtime folder that is missing or not usable (not ours, open to others) must not
         // stop the library: the fallback is as private.
-        const std::string folder = runtime + "/vantrel";
+        std::string folder = runtime + "/vantrel";
         if (EnsurePrivateFolder(folder)) return folder;
     }
     return EnsurePrivateFolder(fallback) ? fallback : std::string();
