@@ -8,7 +8,8 @@
 
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "log/clog.h"
@@ -40,21 +41,12 @@ class FuzzLog : public CLog {
 };
 
 std::string Read(const std::string& path) {
-    std::string text;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) return text;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-    fclose(file);
-    return text;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void Write(const std::string& path, const std::string& content) {
-    FILE* file = fopen(path.c_str(), "wb");
-    Require(file != nullptr);
-    fwrite(content.data(), 1, content.size(), file);
-    fclose(file);
+    std::ofstream(path, std::ios::binary) << content;
 }
 
 const std::string& Folder() {
@@ -66,21 +58,17 @@ const std::string& Folder() {
     return folder;
 }
 
-// Where the last end block of the text starts, letters compared without regard to case.
-size_t LastEndBlock(const std::string& text) {
-    std::string lower = text;
-    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return lower.rfind(vantrel::kHtmlEndBlock);
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 // Whether what follows the end block at `at` is a beginning of the closing line (ignoring
 // case); other text after it is never written over.
 bool OnlyClosingLineAfter(const std::string& text, size_t at) {
-    std::string tail = text.substr(at + sizeof vantrel::kHtmlEndBlock - 1);
-    for (char& c : tail) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    std::string closing = vantrel::kHtmlClosingLine;
-    for (char& c : closing) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return closing.compare(0, tail.size(), tail) == 0 && tail.size() <= closing.size();
+    const std::string tail = Lower(text.substr(at + sizeof vantrel::kHtmlEndBlock - 1));
+    return tail.size() <= sizeof vantrel::kHtmlClosingLine - 1 &&
+           Lower(vantrel::kHtmlClosingLine).compare(0, tail.size(), tail) == 0;
 }
 
 }  // namespace
@@ -125,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(at <= earlier.size());
         Require(text.compare(at, written.size(), written) == 0);
         Require(text.compare(0, at, earlier, 0, at) == 0);
-        const size_t endBlock = LastEndBlock(earlier);
+        const size_t endBlock = Lower(earlier).rfind(vantrel::kHtmlEndBlock);
         if (!html || endBlock == std::string::npos || !OnlyClosingLineAfter(earlier, endBlock)) {
             Require(at == earlier.size());
         } else {

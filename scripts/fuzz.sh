@@ -8,10 +8,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-45}"
 shift || true
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  targets=(log_first_open bitmap_snapshot)
-  [ -f tools/reg/reg_file_parser.cpp ] && targets=(reg_file_parser "${targets[@]}")
-fi
+[ $# -gt 0 ] || targets=(reg_file_parser log_first_open bitmap_snapshot)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 --target "${targets[@]/#/fuzz_}"

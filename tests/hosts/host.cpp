@@ -4,16 +4,14 @@
 // reply line for each; at the end of its input it unloads the library and exits 0. Fields are
 // separated by "|"; in them \n, \r, \\ and \xHH stand for LF, CR, a backslash and the byte HH.
 // The library (VANTREL_LIBRARY, else the system's name for it) is loaded by the first command.
+// Replies are call results unless said otherwise; FNAME or IMAGE "-" passes NULL.
 //
-//   load | unload                  load (again) or unload the library         -> 1 or 0
-//   printf|FNAME|TEXT              logPrintfMgr_deviceDefault_fname(FNAME, "%s", TEXT); FNAME
-//                                  "-" is NULL                                 -> result
-//   print|TEXT                     logPrintfMgr_deviceDefault_fnameDefault("%s", TEXT)
+//   load | unload                  load (again) or unload the library
+//   printf|FNAME|TEXT, print|TEXT  logPrintfMgr_deviceDefault_fname(FNAME, "%s", TEXT), or
+//                                  the same to the default file
 //   printfdev|FNAME|DEVICE|TEXT    logPrintfMgr_device_fname
-//   format|FNAME|FORMAT|INT        logPrintfMgr_deviceDefault_fname(FNAME, FORMAT, INT)
 //   begin|FNAME|NAME, end|FNAME    logFuncBeginMgr_device_fname, logFuncEndMgr_device_fname
-//   bitmap|FNAME|IMAGE|TEXT[|W|H|BITS]  a WxH bitmap (1x1, 24 bits); IMAGE "-" is NULL
-//   nullbitmap|FNAME|IMAGE|TEXT    a bitmap call without a bitmap
+//   bitmap|FNAME|IMAGE|TEXT[|W|H|BITS]  a WxH bitmap (1x1, 24 bits)
 //   noop                           every no-op export                         -> their sum
 //   thread|CMD~CMD...              the commands on a new thread       -> their replies, " "
 //   loop|N|FNAME|PREFIX            N entries "PREFIX<i>\n"           -> calls that returned 0
@@ -34,7 +32,6 @@
 //                                  "c <pid> <result>"; the parent prints "child <pid> <exit
 //                                  status>" for each, which ends its reply
 //   fds                            descriptors this process holds (-1 on Windows)
-//   sleep|MS                                                                   -> 1
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -59,79 +56,58 @@
 
 namespace {
 
+// The loaded library and what the host asks of its system.
 #ifdef _WIN32
-HMODULE library = nullptr;
-void* FindExport(const char* name) {
+struct Library {
+    HMODULE handle = nullptr;
     // Through void*: GetProcAddress's own function type would trip -Wcast-function-type.
-    return library ? reinterpret_cast<void*>(GetProcAddress(library, name)) : nullptr;
-}
-bool OpenLibrary(const char* path) {
-    library = LoadLibraryA(path ? path : "vantrel.dll");
-    return library != nullptr;
-}
-void CloseLibrary() {
-    FreeLibrary(library);
-}
-unsigned long ProcessId() {
-    return GetCurrentProcessId();
-}
-unsigned long ThreadId() {
-    return GetCurrentThreadId();
-}
-int CountDescriptors() {
-    return -1;
-}
+    void* Find(const char* name) {
+        return handle ? reinterpret_cast<void*>(GetProcAddress(handle, name)) : nullptr;
+    }
+    bool Open(const char* path) { return (handle = LoadLibraryA(path ? path : "vantrel.dll")); }
+    void Close() { FreeLibrary(handle); }
+    unsigned long ProcessId() { return GetCurrentProcessId(); }
+    unsigned long ThreadId() { return GetCurrentThreadId(); }
+    int CountDescriptors() { return -1; }
 #else
-void* library = nullptr;
-void* FindExport(const char* name) {
-    return library ? dlsym(library, name) : nullptr;
-}
-bool OpenLibrary(const char* path) {
-    library = dlopen(path ? path : "libvantrel.so", RTLD_NOW);
-    return library != nullptr;
-}
-void CloseLibrary() {
-    dlclose(library);
-}
-unsigned long ProcessId() {
-    return static_cast<unsigned long>(getpid());
-}
-unsigned long ThreadId() {
-    return static_cast<unsigned long>(syscall(SYS_gettid));
-}
-int CountDescriptors() {
-    DIR* folder = opendir("/proc/self/fd");
-    if (!folder) return -1;
-    int count = 0;
-    while (const dirent* entry = readdir(folder)) count += entry->d_name[0] != '.';
-    closedir(folder);
-    return count - 1;  // the listing's own descriptor
-}
+struct Library {
+    void* handle = nullptr;
+    void* Find(const char* name) { return handle ? dlsym(handle, name) : nullptr; }
+    bool Open(const char* path) {
+        return (handle = dlopen(path ? path : "libvantrel.so", RTLD_NOW));
+    }
+    void Close() { dlclose(handle); }
+    unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+    unsigned long ThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+    int CountDescriptors() {
+        DIR* folder = opendir("/proc/self/fd");
+        if (!folder) return -1;
+        int count = -1;  // the listing's own descriptor
+        while (const dirent* entry = readdir(folder)) count += entry->d_name[0] != '.';
+        closedir(folder);
+        return count;
+    }
 #endif
-
-bool everLoaded = false;
-
-bool Load() {
-    everLoaded = true;
-    return OpenLibrary(getenv("VANTREL_LIBRARY"));
-}
-
-void Unload() {
-    if (library) CloseLibrary();
-    library = nullptr;
-}
+    bool everLoaded = false;
+    bool Load() {
+        return everLoaded = true, Open(getenv("VANTREL_LIBRARY"));
+    }
+    void Unload() {
+        if (handle) Close();
+        handle = nullptr;
+    }
+} library;
 
 using PrintfFn = int32_t (*)(const char*, const char*, ...);
-using DevicePrintfFn = int32_t (*)(const char*, int32_t, const char*, ...);
-using DefaultPrintfFn = int32_t (*)(const char*, ...);
-using BeginFn = int32_t (*)(const char*, int32_t, const char*);
-using EndFn = int32_t (*)(const char*, int32_t);
 using BitmapFn = int32_t (*)(const char*, const char*, void*, const char*, ...);
-using NoOpFn = int32_t (*)(const char*, ...);
+using VariadicFn = int32_t (*)(const char*, ...);
 
 template <typename Fn>
 Fn Symbol(const char* name) {
-    return reinterpret_cast<Fn>(FindExport(name));
+    return reinterpret_cast<Fn>(library.Find(name));
+}
+PrintfFn Printf() {
+    return Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -147,20 +123,14 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 std::string Unescape(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
+        const char next = i + 1 < text.size() && text[i] == '\\' ? text[++i] : 0;
+        if (!next) {
             out += text[i];
-            continue;
-        }
-        const char next = text[++i];
-        if (next == 'n') {
-            out += '\n';
-        } else if (next == 'r') {
-            out += '\r';
         } else if (next == 'x' && i + 2 < text.size()) {
             out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
             i += 2;
         } else {
-            out += next;
+            out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
         }
     }
     return out;
@@ -179,15 +149,14 @@ std::vector<uint8_t> MakeBitmap(int width, int height, int bits) {
 }
 
 int32_t LogText(const std::string& fname, const std::string& text) {
-    PrintfFn fn = Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
+    PrintfFn fn = Printf();
     return fn ? fn(fname == "-" ? nullptr : fname.c_str(), "%s", text.c_str()) : -1;
 }
 
 int RunThreads(int threads, int entries, const std::string& fname, int others) {
-    PrintfFn fn = Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
+    PrintfFn fn = Printf();
     if (!fn) return -1;
-    std::atomic<int> failed{0};
-    std::atomic<int> waiting{threads + others};
+    std::atomic<int> failed{0}, waiting{threads + others};
     std::vector<std::thread> workers;
     for (int t = 0; t < threads + others; ++t) {
         workers.emplace_back([&, t] {
@@ -204,7 +173,7 @@ int RunThreads(int threads, int entries, const std::string& fname, int others) {
 }
 
 int RunSerialThreads(int threads, const std::string& fname, bool bitmap) {
-    auto text = Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
+    PrintfFn text = Printf();
     auto picture = Symbol<BitmapFn>("logDrawBitmapMgr_deviceDefault_fname");
     if (!text || !picture) return -1;
     int failed = 0;
@@ -231,7 +200,7 @@ void PrintRaceCounts() {
 }
 
 void ExitRace(int threads, int milliseconds, const std::string& fname) {
-    auto print = Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
+    PrintfFn print = Printf();
     auto begin = Symbol<int64_t (*)(int32_t, int32_t)>("dtimerRecordBegin");
     auto end = Symbol<int64_t (*)(int32_t)>("dtimerRecordEnd");
     raceThreads = threads < kMaxRaceThreads ? threads : kMaxRaceThreads;
@@ -264,7 +233,7 @@ extern "C" int __lsan_is_turned_off() {
 // Forks while other threads log, so that a fork can fall while one of them holds a lock of
 // the library; a child that hangs on such a lock is ended by its alarm.
 void Forks(int forks, int threads, const std::string& fname, const std::string& text) {
-    auto print = Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
+    PrintfFn print = Printf();
     std::atomic<bool> stop{false};
     std::vector<std::thread> loggers;
     for (int k = 0; k < threads; ++k) {
@@ -274,12 +243,11 @@ void Forks(int forks, int threads, const std::string& fname, const std::string& 
     }
     for (int n = 0; n < forks; ++n) {
         fflush(stdout);
-        pid_t child = fork();
+        const pid_t child = fork();
         if (child == 0) {
             inForkedChild = true;
             alarm(10);
-            int32_t result =
-                print(fname.c_str(), "%s%d\n", text.c_str(), static_cast<int>(getpid()));
+            const int32_t result = print(fname.c_str(), "%s%d\n", text.c_str(), getpid());
             printf("c %d %d\n", static_cast<int>(getpid()), result);
             exit(0);
         }
@@ -296,41 +264,38 @@ void Forks(int forks, int threads, const std::string& fname, const std::string& 
 
 std::string Run(const std::string& command);
 
-std::string Call(const std::vector<std::string>& f, const std::string& command) {
+int32_t Call(const std::vector<std::string>& f, const std::string& command, std::string* reply) {
     const std::string& verb = f[0];
     auto text = [&](size_t i) { return i < f.size() ? Unescape(f[i]) : std::string(); };
     auto number = [&](size_t i) { return i < f.size() ? std::atoi(f[i].c_str()) : 0; };
-    auto result = [](int32_t value) { return std::to_string(value); };
-    if (verb == "printf") return result(LogText(text(1), text(2)));
+    if (verb == "printf") return LogText(text(1), text(2));
     if (verb == "print") {
-        auto fn = Symbol<DefaultPrintfFn>("logPrintfMgr_deviceDefault_fnameDefault");
-        return result(fn ? fn("%s", text(1).c_str()) : -1);
+        auto fn = Symbol<VariadicFn>("logPrintfMgr_deviceDefault_fnameDefault");
+        return fn ? fn("%s", text(1).c_str()) : -1;
     }
     if (verb == "printfdev") {
-        auto fn = Symbol<DevicePrintfFn>("logPrintfMgr_device_fname");
-        return result(fn ? fn(text(1).c_str(), number(2), "%s", text(3).c_str()) : -1);
-    }
-    if (verb == "format") {
-        auto fn = Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
-        return result(fn ? fn(text(1).c_str(), text(2).c_str(), number(3)) : -1);
+        auto fn = Symbol<int32_t (*)(const char*, int32_t, const char*, ...)>(
+            "logPrintfMgr_device_fname");
+        return fn ? fn(text(1).c_str(), number(2), "%s", text(3).c_str()) : -1;
     }
     if (verb == "begin") {
-        auto fn = Symbol<BeginFn>("logFuncBeginMgr_device_fname");
-        return result(fn ? fn(text(1).c_str(), 0, text(2).c_str()) : -1);
+        auto fn =
+            Symbol<int32_t (*)(const char*, int32_t, const char*)>("logFuncBeginMgr_device_fname");
+        return fn ? fn(text(1).c_str(), 0, text(2).c_str()) : -1;
     }
     if (verb == "end") {
-        auto fn = Symbol<EndFn>("logFuncEndMgr_device_fname");
-        return result(fn ? fn(text(1).c_str(), 0) : -1);
+        auto fn = Symbol<int32_t (*)(const char*, int32_t)>("logFuncEndMgr_device_fname");
+        return fn ? fn(text(1).c_str(), 0) : -1;
     }
-    if (verb == "bitmap" || verb == "nullbitmap") {
+    if (verb == "bitmap") {
         auto fn = Symbol<BitmapFn>("logDrawBitmapMgr_deviceDefault_fname");
         std::vector<uint8_t> dib =
             MakeBitmap(f.size() > 4 ? number(4) : 1, f.size() > 5 ? number(5) : 1,
                        f.size() > 6 ? number(6) : 24);
         const std::string image = text(2);
-        return result(fn ? fn(text(1).c_str(), f[2] == "-" ? nullptr : image.c_str(),
-                              verb == "bitmap" ? dib.data() : nullptr, "%s", text(3).c_str())
-                         : -1);
+        return fn ? fn(text(1).c_str(), image == "-" ? nullptr : image.c_str(), dib.data(), "%s",
+                       text(3).c_str())
+                  : -1;
     }
     if (verb == "noop") {
         int sum = 0;
@@ -338,25 +303,23 @@ std::string Call(const std::vector<std::string>& f, const std::string& command) 
              {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level",
               "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
               "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"}) {
-            auto fn = Symbol<NoOpFn>(name);
+            auto fn = Symbol<VariadicFn>(name);
             sum += fn ? fn("x.log", 1, 2, "y") : -100;
         }
-        return result(sum);
+        return sum;
     }
     if (verb == "thread") {
-        std::string replies;
-        std::thread worker([&] {
+        std::thread([&] {
             for (const std::string& part : Split(command.substr(command.find('|') + 1), '~'))
-                replies += (replies.empty() ? "" : " ") + Run(part);
-        });
-        worker.join();
-        return replies;
+                *reply += (reply->empty() ? "" : " ") + Run(part);
+        }).join();
+        return 0;
     }
     if (verb == "loop") {
         int failed = 0;
         for (int i = 0; i < number(1); ++i)
             failed += LogText(text(2), text(3) + std::to_string(i) + "\n") != 1;
-        return result(failed);
+        return failed;
     }
     if (verb == "progress") {
         for (int i = 0;; ++i) {
@@ -364,56 +327,54 @@ std::string Call(const std::vector<std::string>& f, const std::string& command) 
                 std::cout << i << std::endl;
         }
     }
-    if (verb == "threads") return result(RunThreads(number(1), number(2), text(3), number(4)));
-    if (verb == "fds") return result(CountDescriptors());
+    if (verb == "threads") return RunThreads(number(1), number(2), text(3), number(4));
+    if (verb == "serial") return RunSerialThreads(number(1), text(2), text(3) == "bitmap");
+    if (verb == "fds") return library.CountDescriptors();
     if (verb == "exitrace") ExitRace(number(1), number(2), text(3));
 #ifndef _WIN32
     if (verb == "forks") {
         Forks(number(1), number(2), text(3), text(4));
-        return "";  // its own lines are its reply
+        *reply = " ";  // its own lines are its reply
+        return 0;
     }
 #endif
-    if (verb == "serial") return result(RunSerialThreads(number(1), text(2), text(3) == "bitmap"));
     if (verb == "cycles") {
-        const int before = CountDescriptors();
+        const int before = library.CountDescriptors();
         int failed = 0;
         for (int k = 0; k < number(1); ++k) {
-            Unload();
-            if (!Load()) return "load failed";
+            library.Unload();
+            if (!library.Load()) return *reply = "load failed", 0;
             failed += LogText(text(2), "cycle " + std::to_string(k) + "\n") != 1;
         }
-        return std::to_string(before) + " " + std::to_string(CountDescriptors()) + " " +
-               std::to_string(failed);
+        *reply = std::to_string(before) + " " + std::to_string(library.CountDescriptors()) + " " +
+                 std::to_string(failed);
+        return 0;
     }
-    if (verb == "sleep") {
-        std::this_thread::sleep_for(std::chrono::milliseconds(number(1)));
-        return "1";
-    }
-    return "unknown command";
+    *reply = "unknown command";
+    return 0;
 }
 
 std::string Run(const std::string& command) {
     const std::vector<std::string> f = Split(command, '|');
-    if (f[0] == "load") return Load() ? "1" : "0";
-    if (f[0] == "unload") {
-        Unload();
-        return "1";
-    }
-    if (!everLoaded) Load();
-    return Call(f, command);
+    if (f[0] == "load") return library.Load() ? "1" : "0";
+    if (f[0] == "unload") return library.Unload(), "1";
+    if (!library.everLoaded) library.Load();
+    std::string reply;
+    const int32_t result = Call(f, command, &reply);
+    return reply.empty() ? std::to_string(result) : reply == " " ? "" : reply;
 }
 
 }  // namespace
 
 int main() {
     atexit(PrintRaceCounts);
-    std::cout << ProcessId() << " " << ThreadId() << std::endl;
+    std::cout << library.ProcessId() << " " << library.ThreadId() << std::endl;
     std::string line;
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string reply = Run(line);
         if (!reply.empty()) std::cout << reply << std::endl;
     }
-    Unload();
+    library.Unload();
     return 0;
 }

@@ -7,9 +7,7 @@
 
 namespace vantrel::test {
 
-namespace {
-const std::string kSeparator(1, platform::kPathSeparator);
-}  // namespace
+static const std::string kSeparator(1, platform::kPathSeparator);
 
 std::string HostInstall::InstanceFolder(int n) const {
     const std::string name = exePath.substr(exePath.rfind(platform::kPathSeparator) + 1);
@@ -37,7 +35,7 @@ Host::Host(const HostInstall& install, const HostOptions& options)
 }
 
 Host::~Host() {
-    if (process_) WaitForHost(process_, true);
+    Kill();
     ReleaseHostProcess(process_);
 }
 
@@ -91,12 +89,10 @@ HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& a
     options.arguments = arguments;
     HostProcess* process = StartHostProcess(install.exePath, options);
     HostRun run;
-    if (!process) return run;
-    CloseHostInput(process);
     std::string output;
-    while (ReadFromHost(process, &output)) {
-    }
-    run.exitCode = WaitForHost(process, false);
+    if (process) CloseHostInput(process);
+    while (process && ReadFromHost(process, &output)) continue;
+    if (process) run.exitCode = WaitForHost(process, false);
     ReleaseHostProcess(process);
     for (size_t start = 0, at; (at = output.find('\n', start)) != std::string::npos; start = at + 1)
         run.lines.push_back(output.substr(start, at - start));

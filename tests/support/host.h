@@ -46,7 +46,6 @@ class Host {
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
-    bool started() const { return pid_ != 0; }
     uint32_t pid() const { return pid_; }
     uint32_t loadingThreadId() const { return threadId_; }
     // One command and its reply line ("<eof>" when the host is gone).
@@ -80,13 +79,13 @@ HostRun RunHost(const HostInstall& install, const std::vector<std::string>& comm
 // Runs another program of the suite with arguments until it ends; lines: its whole output.
 HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments);
 
-// The per-system half.
+// The per-system half. ReadFromHost appends what arrives, false at the end of the output or
+// after a minute without any; WaitForHost (killing first when asked) gives the exit code,
+// 128 + signal for a signal.
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
 bool WriteToHost(HostProcess* process, const std::string& text);
-// Appends what arrives; false at the end of the output or after a minute without any.
 bool ReadFromHost(HostProcess* process, std::string* out);
 void CloseHostInput(HostProcess* process);
-// Waits for the end (killing first when asked); the exit code, 128 + signal for a signal.
 int WaitForHost(HostProcess* process, bool kill);
 void ReleaseHostProcess(HostProcess* process);
 

@@ -6,15 +6,15 @@
 
 namespace vantrel::test {
 
-// A fresh temporary folder (removed at process exit).
+// A fresh private temporary folder (removed when the test program ends).
 std::string MakeTempDir(const std::string& tag);
 
-// Points XDG_CONFIG_HOME and XDG_RUNTIME_DIR at new temporary folders and drops the
-// process's connection to the previous store. Called before each test.
+// A fresh settings store (POSIX: XDG_CONFIG_HOME and XDG_RUNTIME_DIR in new temporary
+// folders; Windows: the settings tree deleted) and no faults. Called before each test.
 void UseFreshEnvironment();
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
-bool PathExists(const std::string& path);
+bool PathExists(const std::string& path);  // true for a link, whether or not it leads anywhere
 
 }  // namespace vantrel::test

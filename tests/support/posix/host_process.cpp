@@ -18,39 +18,25 @@ extern char** environ;
 namespace vantrel::test {
 
 struct HostProcess {
-    pid_t pid = -1;
-    int input = -1;
-    int output = -1;
+    pid_t pid;
+    int input, output;
     bool ended = false;
     int exitCode = -1;
 };
 
 HostInstall InstallHost(const std::string& exeName) {
-    HostInstall install;
-    install.folder = MakeTempDir("host");
+    const std::string folder = MakeTempDir("host");
+    HostInstall install{folder, folder + "/" + exeName};
     chmod(install.folder.c_str(), 0755);  // a host that drops root must still reach it
-    install.exePath = install.folder + "/" + exeName;
     std::filesystem::copy_file(VANTREL_TEST_HOST_PATH, install.exePath);
-    chmod(install.exePath.c_str(), 0755);
     return install;
 }
 
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options) {
-    // A host that died must show up as "<eof>", not end the test process.
-    signal(SIGPIPE, SIG_IGN);
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0) return nullptr;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return nullptr;
-    }
+    signal(SIGPIPE, SIG_IGN);  // a host that died must show up as "<eof>", not end the test
     std::vector<std::string> words = options.wrapper;
     words.push_back(exePath);
     words.insert(words.end(), options.arguments.begin(), options.arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
     std::map<std::string, std::string> variables;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
@@ -62,11 +48,14 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
     for (const auto& [name, value] : options.environment) variables[name] = value;
     std::vector<std::string> lines;
     for (const auto& [name, value] : variables) lines.push_back(name + "=" + value);
-    std::vector<char*> envp;
+    std::vector<char*> argv, envp;
+    for (std::string& word : words) argv.push_back(word.data());
     for (std::string& line : lines) envp.push_back(line.data());
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
 
-    const pid_t pid = fork();
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    const pid_t pid = pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) ? -1 : fork();
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
@@ -75,20 +64,15 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
         execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
-    close(in[0]);
-    close(out[1]);
-    if (pid < 0) {
-        close(in[1]);
-        close(out[0]);
-        return nullptr;
-    }
-    return new HostProcess{pid, in[1], out[0]};
+    for (int fd : {in[0], out[1], pid < 0 ? in[1] : -1, pid < 0 ? out[0] : -1})
+        if (fd >= 0) close(fd);
+    return pid < 0 ? nullptr : new HostProcess{pid, in[1], out[0]};
 }
 
 bool WriteToHost(HostProcess* process, const std::string& text) {
     for (size_t sent = 0; sent < text.size();) {
-        if (process->input < 0) return false;
-        const ssize_t n = write(process->input, text.data() + sent, text.size() - sent);
+        const ssize_t n =
+            process->input < 0 ? -1 : write(process->input, text.data() + sent, text.size() - sent);
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
@@ -96,14 +80,12 @@ bool WriteToHost(HostProcess* process, const std::string& text) {
 }
 
 bool ReadFromHost(HostProcess* process, std::string* out) {
-    if (process->output < 0) return false;
     pollfd ready{process->output, POLLIN, 0};
-    if (poll(&ready, 1, 60000) <= 0) return false;
     char buffer[4096];
-    const ssize_t n = read(process->output, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    out->append(buffer, static_cast<size_t>(n));
-    return true;
+    const ssize_t n =
+        poll(&ready, 1, 60000) <= 0 ? 0 : read(process->output, buffer, sizeof buffer);
+    if (n > 0) out->append(buffer, static_cast<size_t>(n));
+    return n > 0;
 }
 
 void CloseHostInput(HostProcess* process) {
@@ -124,8 +106,8 @@ int WaitForHost(HostProcess* process, bool kill) {
 
 void ReleaseHostProcess(HostProcess* process) {
     if (!process) return;
-    if (process->input >= 0) close(process->input);
-    if (process->output >= 0) close(process->output);
+    CloseHostInput(process);
+    close(process->output);
     delete process;
 }
 

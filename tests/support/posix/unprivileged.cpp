@@ -12,29 +12,22 @@
 namespace vantrel::test {
 
 namespace {
-// The folder and every folder above it must let others through.
-std::string UnreachableAncestor(const std::filesystem::path& folder) {
-    for (std::filesystem::path at = folder; at.has_relative_path(); at = at.parent_path()) {
-        struct stat info;
-        if (stat(at.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0) return at;
-    }
-    return "";
-}
-
 std::string MakeLibraryCopy() {
-    const std::string folder = MakeTempDir("library");
-    const std::string copy = folder + "/libvantrel.so";
+    const std::string folder = MakeTempDir("library"), copy = folder + "/libvantrel.so";
     std::error_code error;
     std::filesystem::copy_file(VANTREL_LIBRARY_PATH, copy, error);
     if (error || chmod(folder.c_str(), 0755) != 0 || chmod(copy.c_str(), 0755) != 0) {
         ADD_FAILURE() << "cannot copy the library to " << copy << ": " << error.message();
         return "";
     }
-    const std::string blocked = UnreachableAncestor(folder);
-    if (!blocked.empty()) {
-        ADD_FAILURE() << blocked
-                      << " keeps other users out; point TMPDIR at a folder they can reach";
-        return "";
+    // The folder and every folder above it must let others through.
+    for (std::filesystem::path at = folder; at.has_relative_path(); at = at.parent_path()) {
+        struct stat info;
+        if (stat(at.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0) {
+            ADD_FAILURE() << at
+                          << " keeps other users out; point TMPDIR at a folder they can reach";
+            return "";
+        }
     }
     return copy;
 }

@@ -11,8 +11,7 @@
 namespace vantrel::test {
 
 namespace {
-
-constexpr ULONGLONG kPatienceMs = 60000;
+constexpr DWORD kPatienceMs = 60000;
 
 // A cross build names its files by their Linux paths; Wine shows the Linux root as drive Z:.
 std::string NativePath(std::string path) {
@@ -24,33 +23,28 @@ std::string NativePath(std::string path) {
 // A pipe whose child end alone is inherited, so that no other host keeps it open.
 bool MakePipe(HANDLE* childEnd, HANDLE* ourEnd, bool childReads) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    if (!::CreatePipe(&read, &write, &inherit, 0)) return false;
-    *childEnd = childReads ? read : write;
-    *ourEnd = childReads ? write : read;
-    ::SetHandleInformation(*ourEnd, HANDLE_FLAG_INHERIT, 0);
-    return true;
+    HANDLE ends[2] = {};
+    if (!::CreatePipe(&ends[0], &ends[1], &inherit, 0)) return false;
+    *childEnd = ends[childReads ? 0 : 1];
+    *ourEnd = ends[childReads ? 1 : 0];
+    return ::SetHandleInformation(*ourEnd, HANDLE_FLAG_INHERIT, 0);
 }
 
 void CloseIfOpen(HANDLE* handle) {
     if (*handle) ::CloseHandle(*handle);
     *handle = nullptr;
 }
-
 }  // namespace
 
 struct HostProcess {
-    HANDLE process = nullptr;
-    HANDLE input = nullptr;
-    HANDLE output = nullptr;
+    HANDLE process = nullptr, input = nullptr, output = nullptr;
     bool ended = false;
     int exitCode = -1;
 };
 
 HostInstall InstallHost(const std::string& exeName) {
-    HostInstall install;
-    install.folder = MakeTempDir("host");
-    install.exePath = install.folder + "\\" + exeName + ".exe";
+    const std::string folder = MakeTempDir("host");
+    HostInstall install{folder, folder + "\\" + exeName + ".exe"};
     EXPECT_TRUE(
         ::CopyFileA(NativePath(VANTREL_TEST_HOST_PATH).c_str(), install.exePath.c_str(), TRUE));
     EXPECT_TRUE(::CopyFileA(NativePath(VANTREL_LIBRARY_PATH).c_str(),
@@ -63,17 +57,13 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
         ::SetEnvironmentVariableA(name.c_str(), value.c_str());
     ::SetEnvironmentVariableA("VANTREL_LIBRARY", nullptr);
     auto* process = new HostProcess;
-    HANDLE childIn = nullptr, childOut = nullptr;
-    if (!MakePipe(&childIn, &process->input, true) ||
-        !MakePipe(&childOut, &process->output, false)) {
-        ADD_FAILURE() << "CreatePipe: error " << ::GetLastError();
-    }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = childIn;
-    startup.hStdOutput = childOut;
     startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);  // shows up in the test's output
+    if (!MakePipe(&startup.hStdInput, &process->input, true) ||
+        !MakePipe(&startup.hStdOutput, &process->output, false))
+        ADD_FAILURE() << "CreatePipe: error " << ::GetLastError();
     PROCESS_INFORMATION info{};
     std::string line = "\"" + exePath + "\"";
     for (const std::string& argument : options.arguments) line += " \"" + argument + "\"";
@@ -85,8 +75,8 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
         ADD_FAILURE() << "CreateProcessA " << exePath << ": error " << ::GetLastError();
         process->ended = true;
     }
-    if (childIn) ::CloseHandle(childIn);
-    if (childOut) ::CloseHandle(childOut);
+    CloseIfOpen(&startup.hStdInput);
+    CloseIfOpen(&startup.hStdOutput);
     for (const auto& entry : options.environment)
         ::SetEnvironmentVariableA(entry.first.c_str(), nullptr);
     return process;
@@ -101,24 +91,19 @@ bool WriteToHost(HostProcess* process, const std::string& text) {
 }
 
 bool ReadFromHost(HostProcess* process, std::string* out) {
-    const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
-    for (;;) {
-        DWORD available = 0;
+    for (const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;; ::Sleep(1)) {
+        DWORD available = 0, got = 0;
+        char buffer[4096];
         if (!process->output ||
             !::PeekNamedPipe(process->output, nullptr, 0, nullptr, &available, nullptr))
             return false;
         if (available > 0) {
-            char buffer[4096];
-            DWORD got = 0;
-            if (!::ReadFile(process->output, buffer, std::min<DWORD>(available, sizeof buffer),
-                            &got, nullptr) ||
-                got == 0)
-                return false;
+            const bool read = ::ReadFile(process->output, buffer,
+                                         std::min<DWORD>(available, sizeof buffer), &got, nullptr);
             out->append(buffer, got);
-            return true;
+            return read && got > 0;
         }
         if (::GetTickCount64() > deadline) return false;
-        ::Sleep(1);
     }
 }
 
@@ -129,7 +114,7 @@ void CloseHostInput(HostProcess* process) {
 int WaitForHost(HostProcess* process, bool kill) {
     if (process->ended) return process->exitCode;
     if (kill) ::TerminateProcess(process->process, 9);
-    if (::WaitForSingleObject(process->process, static_cast<DWORD>(kPatienceMs)) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(process->process, kPatienceMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "a host did not end; killing it";
         ::TerminateProcess(process->process, 99);
         ::WaitForSingleObject(process->process, INFINITE);
@@ -145,9 +130,8 @@ int WaitForHost(HostProcess* process, bool kill) {
 
 void ReleaseHostProcess(HostProcess* process) {
     if (!process) return;
-    CloseIfOpen(&process->process);
-    CloseIfOpen(&process->input);
-    CloseIfOpen(&process->output);
+    for (HANDLE* handle : {&process->process, &process->input, &process->output})
+        CloseIfOpen(handle);
     delete process;
 }
 

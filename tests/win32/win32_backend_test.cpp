@@ -1,0 +1,119 @@
+// The Win32 backend where it differs from the POSIX one: exclusive files that are never
+// emptied while held, device names, the time-stamp counter probe's exception handler, and
+// registry string sizes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "counter_probe.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+#include "settings/settings_store.h"
+#include "support/test_environment.h"
+#include "win32_api.h"
+
+namespace vantrel::platform {
+namespace {
+
+TEST(Win32File, AHeldFileIsRefusedToEveryOtherOpeningAndNeverEmptied) {
+    const std::string path = test::MakeTempDir("file") + "\\held.log";
+    test::WriteFile(path, "earlier text");
+    File holder;
+    ASSERT_TRUE(holder.Open(path, FileOpenMode::ExistingRead));
+    for (FileOpenMode mode : {FileOpenMode::CreateOrEmptyReadWrite, FileOpenMode::ExistingReadWrite,
+                              FileOpenMode::ExistingWrite, FileOpenMode::ExistingRead}) {
+        File other;
+        EXPECT_FALSE(other.Open(path, mode)) << static_cast<int>(mode);
+    }
+    // Nor may anyone outside the library read it meanwhile.
+    HANDLE reader = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(reader, INVALID_HANDLE_VALUE);
+    if (reader != INVALID_HANDLE_VALUE) ::CloseHandle(reader);
+    holder.Close();
+    EXPECT_EQ(test::ReadFile(path), "earlier text");
+    ASSERT_TRUE(holder.Open(path, FileOpenMode::CreateOrEmptyReadWrite));
+    EXPECT_EQ(holder.GetLength(), 0u) << "emptied once nobody holds it";
+}
+
+TEST(Win32File, DeviceNamesAndFoldersAreNotOpened) {
+    const std::string dir = test::MakeTempDir("file");
+    File file;
+    EXPECT_FALSE(file.Open(dir, FileOpenMode::ExistingRead));
+    // Reserved device names open the device whatever folder and extension they carry.
+    for (const char* name : {"nul.log", "NUL", "nul.log.htm"}) {
+        EXPECT_FALSE(file.Open(dir + "\\" + name, FileOpenMode::CreateOrEmptyReadWrite)) << name;
+        EXPECT_FALSE(file.IsOpen());
+    }
+    ASSERT_TRUE(file.Open(dir + "\\console.log", FileOpenMode::CreateOrEmptyReadWrite));
+}
+
+// An exception record as the system hands it to vectored handlers.
+struct FakeFault {
+    EXCEPTION_RECORD record{};
+    CONTEXT context{};
+    EXCEPTION_POINTERS pointers{&record, &context};
+#if defined(__x86_64__)
+    DWORD64 &ip = context.Rip, &flag = context.Rcx;
+#else
+    DWORD &ip = context.Eip, &flag = context.Ecx;
+#endif
+    FakeFault(DWORD code, const void* address) {
+        record.ExceptionCode = code;
+        record.ExceptionAddress = const_cast<void*>(address);
+        ip = reinterpret_cast<uintptr_t>(address);
+        flag = 1;
+    }
+};
+
+TEST(Win32CounterProbe, AFaultAtTheProbeIsSteppedOverAndMarkedOthersAreLeftAlone) {
+    const char* site = static_cast<const char*>(win32::CounterProbeAddress());
+    const struct {
+        DWORD code;
+        const char* address;
+        bool handled;
+    } rows[] = {
+        {EXCEPTION_PRIV_INSTRUCTION, site, true},       // how Windows refuses RDTSC
+        {EXCEPTION_ILLEGAL_INSTRUCTION, site, true},    // how emulators may refuse it
+        {EXCEPTION_ACCESS_VIOLATION, site, true},       // and other hosts
+        {EXCEPTION_PRIV_INSTRUCTION, site + 2, false},  // a fault elsewhere is not ours
+        {EXCEPTION_INT_DIVIDE_BY_ZERO, site, false},    // nor another kind at the site
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << row.code << " at +" << row.address - site);
+        FakeFault fault(row.code, row.address);
+        EXPECT_EQ(win32::SkipFaultingCounterProbe(&fault.pointers),
+                  row.handled ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH);
+        // Stepped over the two bytes of RDTSC, with the reading marked failed; else untouched.
+        EXPECT_EQ(fault.ip, reinterpret_cast<uintptr_t>(row.address) + (row.handled ? 2 : 0));
+        EXPECT_EQ(fault.flag, row.handled ? 0u : 1u);
+    }
+    uint64_t ticks = 0;
+    if (win32::ProbeTimeStampCounter(&ticks)) EXPECT_NE(ticks, 0u);
+}
+
+TEST(Win32Registry, StringsKeepTheirSizeAndSmallBuffersAreLeftAlone) {
+    RegKey key = nullptr;
+    ASSERT_EQ(RegCreateKey(std::string(kRootSubKey) + "\\win32", kKeyReadWrite, &key),
+              kErrorSuccess);
+    const std::string text = "c:\\logs";  // a zero follows in memory
+    ASSERT_EQ(RegSetValue(key, "LogFolderPath", kRegSz, text.c_str(), 7), kErrorSuccess);
+    char buffer[16];
+    memset(buffer, 'z', sizeof buffer);
+    uint32_t size = sizeof buffer, type = 0;
+    ASSERT_EQ(RegQueryValue(key, "LogFolderPath", &type, buffer, &size), kErrorSuccess);
+    EXPECT_EQ(type, kRegSz);
+    EXPECT_EQ(size, 7u) << "no terminating zero is stored";
+    EXPECT_EQ(std::string(buffer, 8), text + "z");
+
+    memset(buffer, 'z', sizeof buffer);
+    size = 4;
+    EXPECT_EQ(RegQueryValue(key, "LogFolderPath", nullptr, buffer, &size), kErrorMoreData);
+    EXPECT_EQ(size, 7u);
+    EXPECT_EQ(std::string(buffer, 4), "zzzz") << "the buffer is untouched";
+    RegCloseKey(key);
+}
+
+}  // namespace
+}  // namespace vantrel::platform
