@@ -22,12 +22,11 @@ cmake --build "$work/cmake-build" >/dev/null
 
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 mkdir -p "$work/pc"
-cc -std=c99 -Wall -Wextra -Werror -pedantic "$source_dir/tests/consumer/consumer.c" \
-  $(pkg-config --cflags --libs vantrel) -o "$work/pc/consumer_c"
-"$work/pc/consumer_c"
-cc -std=c99 -Wall -Wextra -Werror -pedantic "$source_dir/tests/consumer/consumer.c" \
-  $(pkg-config --cflags --libs vantrel-trace) -o "$work/pc/consumer_traced"
-"$work/pc/consumer_traced"
+for package in vantrel:consumer_c vantrel-trace:consumer_traced; do
+  cc -std=c99 -Wall -Wextra -Werror -pedantic "$source_dir/tests/consumer/consumer.c" \
+    $(pkg-config --cflags --libs "${package%:*}") -o "$work/pc/${package#*:}"
+  "$work/pc/${package#*:}"
+done
 
 # Traced through vantrel::trace and through pkg-config: main is named in each trace.log.
 for build in cmake-build pc; do
