@@ -1,31 +1,13 @@
 // Many threads, logs and processes at once: every thread's text whole and in order, one
 // instance per process, and descriptors bounded whatever the number of threads, logs or loads.
-#include <gtest/gtest.h>
-#include <limits.h>
-#include <sqlite3.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <set>
-#include <string>
-#include <vector>
 
-#include "platform/registry.h"
+#include "posix/posix_fixture.h"
 #include "settings/process_identity.h"
-#include "support/host.h"
-#include "support/log_text.h"
-#include "support/settings_values.h"
-#include "support/test_environment.h"
 
 namespace vantrel::test {
 namespace {
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // The entry lines must be whole texts "t<t>:0".."t<t>:<entries-1>" of `threads`, one thread's
 // after the other, then one summary naming `threadCount` threads.
@@ -101,10 +83,7 @@ TEST(ManyProcesses, EightHostsGetTheirOwnInstanceAndCompleteLogs) {
     platform::ReleaseRegistryStore();
     sqlite3* db = nullptr;
     sqlite3_stmt* check = nullptr;
-    ASSERT_EQ(
-        SQLITE_OK,
-        sqlite3_open_v2((std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db").c_str(),
-                        &db, SQLITE_OPEN_READONLY, nullptr));
+    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(StorePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
     ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr));
     ASSERT_EQ(SQLITE_ROW, sqlite3_step(check));
     EXPECT_STREQ("ok", reinterpret_cast<const char*>(sqlite3_column_text(check, 0)));
@@ -138,38 +117,24 @@ TEST(ManyLoads, AHundredCyclesLeaveNoDescriptorAndKeepTheInstance) {
     EXPECT_EQ(0u, ReadFile(host.LogPath("cycle.log")).rfind("cycle 98\r\n", 0));
 }
 
-// Descriptors of the host that name files in its log folder.
-int OpenFilesIn(uint32_t pid, const std::string& folder) {
-    int count = 0;
-    for (const auto& entry :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
-        char target[PATH_MAX];
-        const ssize_t length = readlink(entry.path().c_str(), target, sizeof target - 1);
-        count += length > 0 && std::string(target, length).rfind(folder, 0) == 0;
-    }
-    return count;
-}
-
-// Forty logs: only the recently used ones stay open, the others reopen and go on.
-TEST(ManyLogs, AProcessWithManyLogsHoldsABoundedNumberOfFiles) {
-    const HostInstall host = InstallHost("manylogs");
-    Host session(host);
+// Under a low descriptor limit: forty logs keep only the recently used ones open, and
+// thousands of short-lived threads in memory mode neither make the final merge open every
+// part file at once nor leave a bitmap entry's part file open.
+TEST(FewDescriptors, ManyLogsAndShortLivedThreadsHoldABoundedNumberOfFiles) {
+    HostOptions options;
+    options.wrapper = {"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\""};
+    const HostInstall logs = InstallHost("manylogs");
+    Host many(logs, options);
+    const int start = std::stoi(many.Send("fds"));
     for (const char* text : {"first", "second"}) {
         for (int i = 0; i < 40; ++i)
-            ASSERT_EQ("1", session.Send("printf|l" + std::to_string(i) + ".log|" + text + "\\n"));
-        EXPECT_LE(OpenFilesIn(session.pid(), host.InstanceFolder(1)), 16);
+            ASSERT_EQ("1", many.Send("printf|l" + std::to_string(i) + ".log|" + text + "\\n"));
+        EXPECT_LE(std::stoi(many.Send("fds")), start + 16);
     }
-    for (int i = 0; i < 40; ++i) {
-        const std::string text = ReadFile(host.LogPath("l" + std::to_string(i) + ".log"));
-        EXPECT_EQ(0u, text.rfind("first\r\nsecond\r\n", 0)) << i;
-        EXPECT_EQ(1, CountOf(text, "Process ID:")) << i;
-    }
-    EXPECT_EQ(0, session.Finish());
-}
-
-// Thousands of short-lived threads in memory mode under a low descriptor limit: the final
-// merge must not open every part file at once, nor a bitmap entry leave its part file open.
-TEST(ManyThreadsFewDescriptors, ShortLivedThreadsLeaveOneCompleteLog) {
+    EXPECT_EQ(0, many.Finish());
+    for (int i = 0; i < 40; ++i)
+        ExpectCompleteLog(ReadFile(logs.LogPath("l" + std::to_string(i) + ".log")),
+                          "first\r\nsecond\r\n");
     for (const auto& [kind, threads] :
          {std::pair<const char*, int>{"text", 10000}, {"bitmap", 600}}) {
         SCOPED_TRACE(kind);
@@ -177,8 +142,6 @@ TEST(ManyThreadsFewDescriptors, ShortLivedThreadsLeaveOneCompleteLog) {
         PutDefaultSetting("WriteImmediately", 0);
         PutDefaultSetting("CacheSize(KB)", 0);  // every bitmap entry writes its part file
         const HostInstall host = InstallHost("serial");
-        HostOptions options;
-        options.wrapper = {"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\""};
         Host session(host, options);
         const int before = std::stoi(session.Send("fds"));
         EXPECT_EQ("0", session.Send("serial|" + std::to_string(threads) + "|many.log|" + kind));
@@ -189,9 +152,7 @@ TEST(ManyThreadsFewDescriptors, ShortLivedThreadsLeaveOneCompleteLog) {
         for (int t = 0; t < threads && at != std::string::npos; ++t)
             ASSERT_NE(std::string::npos, at = text.find("s" + std::to_string(t) + "\r\n", at)) << t;
         EXPECT_TRUE(Has(text, "There are " + std::to_string(threads + 1) + " thread(s)"));
-        for (const auto& entry : std::filesystem::directory_iterator(host.InstanceFolder(1)))
-            EXPECT_TRUE(entry.path().filename() == "many.log" || entry.path().filename() == "img")
-                << entry.path() << " left behind";
+        EXPECT_EQ((std::set<std::string>{"img", "many.log"}), FilesIn(host.InstanceFolder(1)));
     }
 }
 

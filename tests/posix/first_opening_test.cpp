@@ -1,17 +1,11 @@
 // What a log finds at its first opening on Linux: an earlier file past 2 GiB, one in other
 // letter case, or no room for its part file's name.
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <set>
-#include <string>
 
 #include "log/clog_service.h"
+#include "posix/posix_fixture.h"
 #include "support/service_fixture.h"
-#include "support/settings_values.h"
-#include "support/test_environment.h"
 
 namespace vantrel {
 namespace {
@@ -61,10 +55,7 @@ TEST(FirstOpening, EarlierFilesAreContinuedOrBackedUpAndNothingIsLost) {
         ASSERT_EQ(1, test::InitService(service, folder, row.name.c_str()));
         EXPECT_EQ(1, test::Log(service, "first\n"));
         EXPECT_EQ(1, service.Close());
-        std::set<std::string> files;
-        for (const auto& entry : std::filesystem::directory_iterator(folder))
-            files.insert(entry.path().filename().string());
-        EXPECT_EQ(row.files, files);
+        EXPECT_EQ(row.files, test::FilesIn(folder));
         EXPECT_EQ(row.text, ReadFrom(folder + row.read, row.at, strlen(row.text)));
         if (row.length == kBig) {
             EXPECT_EQ("earlier\r\n", ReadFrom(folder + row.read, 0, 9));

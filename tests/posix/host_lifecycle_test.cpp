@@ -1,34 +1,15 @@
 // A host's life around the library: killed, exiting while its threads log, forking, reloading,
 // and loading while the store or the lock guard is held or cannot be written.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <functional>
 #include <random>
-#include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "platform/registry.h"
-#include "support/host.h"
-#include "support/settings_values.h"
-#include "support/test_environment.h"
-#include "support/unprivileged.h"
+#include "posix/posix_fixture.h"
 
 namespace vantrel::test {
 namespace {
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // Killed at random moments: every entry whose call returned is in the log, and the next
 // run's back-up holds that log byte for byte.
@@ -106,10 +87,8 @@ TEST_P(HostInMode, ForkedChildLogsAsANewProcessAndLeavesTheParentsFilesAlone) {
     const std::string parentLog = ReadFile(host.LogPath("fork.log"));
     EXPECT_TRUE(Has(parentLog, "parent before") && Has(parentLog, "parent after"));
     EXPECT_FALSE(Has(parentLog, "child ")) << "a child wrote the parent's log";
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(host.InstanceFolder(1)))
-        names.insert(entry.path().filename().string());
-    EXPECT_EQ((std::set<std::string>{"bg.log", "fork.log", "img"}), names);
+    EXPECT_EQ((std::set<std::string>{"bg.log", "fork.log", "img"}),
+              FilesIn(host.InstanceFolder(1)));
     std::string childLogs;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(host.InstanceFolder(2)))
         if (entry.is_regular_file()) childLogs += ReadFile(entry.path().string());
@@ -161,22 +140,12 @@ TEST(HostLoad, UnwritableStoreLoadsButLogsNothing) {
 // later call claims the instance and logs.
 TEST(HostLoad, BusyStoreOrHeldGuardLockIsOvercomeByALaterCall) {
     const std::function<std::function<void()>()> obstacles[] = {
-        [] {
-            sqlite3* db = nullptr;
-            EXPECT_EQ(SQLITE_OK,
-                      sqlite3_open(
-                          (std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db").c_str(),
-                          &db));
-            EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
-            return std::function<void()>([db] { sqlite3_close(db); });
-        },
-        [] {
+        HoldStore, [] {
             const int fd = open((std::string(getenv("XDG_RUNTIME_DIR")) + "/vantrel/guard").c_str(),
                                 O_RDWR | O_CREAT | O_CLOEXEC, 0600);
             EXPECT_EQ(0, flock(fd, LOCK_EX));
             return std::function<void()>([fd] { close(fd); });
-        },
-    };
+        }};
     for (const auto& take : obstacles) {
         UseFreshEnvironment();
         const HostInstall host = InstallHost("obstructed");

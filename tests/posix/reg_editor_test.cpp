@@ -1,19 +1,22 @@
 // The settings editor vantrel-reg: its .reg parser, its text conversions, and the program run
 // on the test's store (it inherits XDG_CONFIG_HOME) with reg.exe's grammar and output.
 #if __has_include("reg_file_parser.h")
-#include <gtest/gtest.h>
+#include <spawn.h>
 
 #include <algorithm>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
+#include "posix/posix_fixture.h"
 #include "reg_file_parser.h"
 #include "registry_store.h"
-#include "support/reg_tool_runner.h"
 #include "support/test_environment.h"
 #include "text_encoding.h"
+
+extern char** environ;
 
 namespace vantrel::reg {
 namespace {
@@ -22,7 +25,6 @@ using namespace std::string_literals;
 using platform::RegistryStore;
 using test::MakeTempDir;
 using test::ReadFile;
-using test::RunRegTool;
 using test::WriteFile;
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
@@ -46,24 +48,15 @@ std::string Render(const RegFileParse& parse) {
         return "E" + std::to_string(parse.errorLine) + " " + parse.error +
                (parse.operations.empty() ? "" : " (with operations)");
     std::string text;
-    for (const RegFileOperation& op : parse.operations) {
-        text += std::to_string(op.line) + ":";
-        switch (op.kind) {
-            case RegFileOperation::Kind::CreateKey:
-                text += "[" + op.keyPath + "]";
-                break;
-            case RegFileOperation::Kind::DeleteKey:
-                text += "[-" + op.keyPath + "]";
-                break;
-            case RegFileOperation::Kind::SetValue:
-                text += op.valueName + "=" + std::to_string(op.type) + ":" + op.data;
-                break;
-            case RegFileOperation::Kind::DeleteValue:
-                text += op.valueName + "=-";
-                break;
-        }
-        text += ";";
-    }
+    using Kind = RegFileOperation::Kind;
+    for (const RegFileOperation& op : parse.operations)
+        text += std::to_string(op.line) + ":" +
+                (op.kind == Kind::CreateKey   ? "[" + op.keyPath + "]"
+                 : op.kind == Kind::DeleteKey ? "[-" + op.keyPath + "]"
+                 : op.kind == Kind::DeleteValue
+                     ? op.valueName + "=-"
+                     : op.valueName + "=" + std::to_string(op.type) + ":" + op.data) +
+                ";";
     return text;
 }
 
@@ -150,6 +143,36 @@ TEST(RegFileText, StoreBytesAndUtf16ConvertBothWaysWithoutLoss) {
     }
 }
 
+struct RegToolRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// The editor as a process on the test's store (it inherits XDG_CONFIG_HOME), with no input;
+// its output goes to files, so that a full pipe never blocks it.
+RegToolRun RunRegTool(const std::vector<std::string>& arguments) {
+    std::string tool = VANTREL_REG_TOOL_PATH;
+    const std::string out = MakeTempDir("reg-tool") + "/out", err = out + ".err";
+    std::vector<char*> argv{tool.data()};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    pid_t pid;
+    int status = 0;
+    RegToolRun run;
+    if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ) == 0 &&
+        waitpid(pid, &status, 0) == pid)
+        run = {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out),
+               ReadFile(err)};
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
 // Arguments as the shell splits them; "~" stands for a space inside one.
 std::vector<std::string> Split(const std::string& line) {
     std::vector<std::string> arguments;
@@ -163,14 +186,11 @@ std::vector<std::string> Split(const std::string& line) {
 
 class RegTool : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (!test::RegToolBuilt()) GTEST_SKIP() << "vantrel-reg not built";
-    }
     // A command line that must succeed; its output.
     std::string Ok(const std::string& line, const std::vector<std::string>& more = {}) {
         std::vector<std::string> arguments = Split(line);
         arguments.insert(arguments.end(), more.begin(), more.end());
-        const test::RegToolRun run = RunRegTool(arguments);
+        const RegToolRun run = RunRegTool(arguments);
         EXPECT_EQ(0, run.exitCode) << line << ": " << run.err;
         EXPECT_EQ("", run.err) << line;
         return run.out;
@@ -178,7 +198,7 @@ class RegTool : public ::testing::Test {
     // A command that must fail with one "ERROR: " line holding `fragment`, changing nothing.
     void Fails(const std::string& line, const std::string& fragment) {
         const std::string before = QueryAll();
-        const test::RegToolRun run = RunRegTool(Split(line));
+        const RegToolRun run = RunRegTool(Split(line));
         EXPECT_EQ(1, run.exitCode) << line;
         EXPECT_EQ("", run.out) << line;
         EXPECT_EQ(0u, run.err.rfind("ERROR: ", 0)) << line << ": " << run.err;
@@ -397,19 +417,15 @@ TEST_F(RegTool, ImportAppliesWindowsFilesWholeOrNotAtAll) {
 TEST_F(RegTool, LockedAndDamagedStoresFailWithAMessage) {
     MakeTree();
     const std::string path = RegistryStore::DefaultPath();
-    {
-        RegistryStore holder;  // holds the write lock past the busy time-out
-        ASSERT_EQ(0, holder.Open(path, RegistryStore::Mode::ReadWrite));
-        ASSERT_EQ(0, holder.Begin());
-        const test::RegToolRun run = RunRegTool(Split("add HKCU\\Locked /v x /d 1"));
-        EXPECT_NE(std::string::npos, run.err.find("locked by another process")) << run.err;
-        holder.Rollback();
-    }
+    const std::function<void()> release = test::HoldStore();  // past the busy time-out
+    const RegToolRun locked = RunRegTool(Split("add HKCU\\Locked /v x /d 1"));
+    EXPECT_NE(std::string::npos, locked.err.find("locked by another process")) << locked.err;
+    release();
     WriteFile(path, std::string(5000, '?'));
     for (const std::string& line :
          std::vector<std::string>{"query HKCU", "add HKCU\\X", "delete HKCU\\X /f",
                                   "export HKCU " + MakeTempDir("c") + "/x.reg"}) {
-        const test::RegToolRun run = RunRegTool(Split(line));
+        const RegToolRun run = RunRegTool(Split(line));
         EXPECT_EQ(1, run.exitCode);
         EXPECT_NE(std::string::npos, run.err.find("is damaged")) << line << run.err;
     }

@@ -1,0 +1,96 @@
+// What the Linux-only cases share: the host and test-environment support, a forked child's
+// report, the process's open descriptors, the settings store held by another connection, and
+// a log checked for completeness.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "support/host.h"
+#include "support/log_text.h"
+#include "support/settings_values.h"
+#include "support/test_environment.h"
+#include "support/unprivileged.h"
+
+namespace vantrel::test {
+
+// Runs `work` in a forked child; what it returned, with a note when the child died.
+inline std::string InChild(const std::function<std::string()>& work) {
+    int channel[2];
+    if (pipe(channel) != 0) return "pipe failed";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const std::string report = work();
+        _exit(write(channel[1], report.data(), report.size()) < 0 ? 2 : 0);  // no destructors
+    }
+    close(channel[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+    close(channel[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : report + " (child died)";
+}
+
+inline int OpenDescriptors() {
+    int count = 0;
+    DIR* folder = opendir("/proc/self/fd");
+    while (dirent* entry = readdir(folder)) count += entry->d_name[0] != '.';
+    closedir(folder);
+    return count;
+}
+
+inline std::string StorePath() {
+    return std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db";
+}
+
+// Another connection holds the store in an exclusive transaction until the result is called.
+inline std::function<void()> HoldStore() {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(SQLITE_OK, sqlite3_open(StorePath().c_str(), &db));
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
+    return [db] { sqlite3_close(db); };
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The names in a folder (recursively: relative paths).
+inline std::set<std::string> FilesIn(const std::string& folder, bool recursive = false) {
+    std::set<std::string> names;
+    if (recursive) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            names.insert(entry.path().string().substr(folder.size() + 1));
+    } else {
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+// The entries first, then exactly one summary, and nothing stale after it.
+inline void ExpectCompleteLog(const std::string& text, const std::string& entries) {
+    EXPECT_EQ(0u, text.rfind(entries, 0)) << text.substr(0, 200);
+    EXPECT_EQ(1, CountOf(text, "Process ID:"));
+    const std::string end = std::string(72, '/') + "\r\n\r\n";
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(end, text.substr(text.size() - end.size())) << "stale bytes after the summary";
+}
+
+}  // namespace vantrel::test
