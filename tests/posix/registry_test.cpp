@@ -59,6 +59,7 @@ TEST(RegistryCalls, StoreIsPrivateWhateverTheUmaskAndFollowsTheEnvironmentAtOpen
     setenv("HOME", home.c_str(), 1);
     for (const char* config : {static_cast<const char*>(nullptr), "", "relative/config"}) {
         config ? setenv("XDG_CONFIG_HOME", config, 1) : unsetenv("XDG_CONFIG_HOME");
+        std::filesystem::remove_all(home + "/.config");
         ReleaseRegistryStore();
         EXPECT_EQ(kErrorSuccess, SetDword("k", "v", 1)) << (config ? config : "(unset)");
         EXPECT_TRUE(PathExists(home + "/.config/vantrel/registry.db"));
