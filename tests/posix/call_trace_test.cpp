@@ -138,10 +138,10 @@ std::vector<std::vector<std::string>> CallTrees(const std::string& text) {
     return trees;
 }
 
-// The demo in memory mode, the default mode and under VANTREL_TRACE_LOG: the main thread's
-// tree (before, during and after main), then one per worker, each balanced although the
-// workers throw out of a recursion.
-TEST(CallTrace, DemoLeavesOneBalancedTreePerThread) {
+// The demo leaves the main thread's tree (before, during and after main), then one balanced
+// tree per worker although the workers throw out of a recursion; the traced host names calls
+// and exits while its threads trace. Every log ends with the final merge's summary.
+TEST(CallTrace, ProgramsLeaveBalancedTreesAndNamedCallsInACompleteLog) {
     std::vector<std::string> worker = {"0 Worker::Run(int)"};
     for (int frame = 0; frame < 3; ++frame)
         worker.insert(worker.end(), {"1 Worker::DrawFrame(int)", "2 shapes::Circle::Area() const",
@@ -149,51 +149,47 @@ TEST(CallTrace, DemoLeavesOneBalancedTreePerThread) {
     worker.insert(worker.end(),
                   {"1 Worker::TryCountDown(int)", "2 CountDown(int)", "3 CountDown(int)",
                    "4 CountDown(int)", "5 CountDown(int)", "6 DepthExceeded::DepthExceeded(int)"});
-    for (const auto& [writeImmediately, logName] :
-         {std::pair<uint32_t, const char*>{0, nullptr}, {1, nullptr}, {0, "calls.log"}}) {
-        SCOPED_TRACE(std::to_string(writeImmediately) + (logName ? logName : ""));
-        test::UseFreshEnvironment();
-        const test::HostInstall host = InstallTraced(VANTREL_TRACE_DEMO_PATH, "demo");
-        const std::string name = logName ? logName : "trace.log";
-        test::PutLogSetting(test::Lower(host.exePath) + "\\proc1", name, "WriteImmediately",
-                            writeImmediately);
-        if (logName) setenv("VANTREL_TRACE_LOG", logName, 1);
-        const test::HostRun run = test::RunProgram(host, {"--frames", "3"});
-        unsetenv("VANTREL_TRACE_LOG");
-        ASSERT_EQ(0, run.exitCode);
-        EXPECT_EQ(logName != nullptr, !test::PathExists(host.LogPath("trace.log")));
-        const auto trees = CallTrees(test::ReadFile(host.LogPath(name)));
-        EXPECT_EQ((std::vector<std::vector<std::string>>{
-                      {"0 shapes::Palette::Palette()", "0 main", "0 shapes::Palette::~Palette()"},
-                      worker,
-                      worker}),
-                  trees);
-    }
-}
-
-TEST(CallTrace, NamesExitAndRefusedLogNames) {
+    const std::vector<std::vector<std::string>> demoTrees = {
+        {"0 shapes::Palette::Palette()", "0 main", "0 shapes::Palette::~Palette()"},
+        worker,
+        worker};
+    // A demo row's WriteImmediately (-1: a traced-host row with its argument), and the log.
     // clang-format off
-    const struct { const char* fault; const char* command; const char* logEnvironment; std::vector<std::string> inLog; } rows[] = {
-        {"the nearest exported symbol names an unexported function", "unnamed", nullptr,
+    const struct { const char* fault; int writeImmediately; const char* argument; const char* logEnvironment; const char* log; std::vector<std::string> inLog; } rows[] = {
+        {"trees unbalanced or mixed in memory", 0, "--frames", nullptr, "trace.log", {}},
+        {"trees unbalanced or mixed written at once", 1, "--frames", nullptr, "trace.log", {}},
+        {"VANTREL_TRACE_LOG not followed", 0, "--frames", "calls.log", "calls.log", {}},
+        {"the nearest exported symbol names an unexported function", -1, "unnamed", nullptr, "trace.log",
          {"\r\n   Visible(int) // tid:", " in traced // tid:"}},
-        {"a crash or hang while threads trace through exit and static destruction", "exit-while-busy", nullptr,
+        {"a crash or hang while threads trace through exit and static destruction", -1, "exit-while-busy", nullptr, "trace.log",
          {"\r\nFarewell::~Farewell() // tid:"}},
-        {"a refused log name loses the trace silently", "unnamed", "my-trace.log",
+        {"a refused log name loses the trace silently", -1, "unnamed", "my-trace.log", "trace.log",
          {"VANTREL_TRACE_LOG=\"my-trace.log\" is not a usable log name", "Visible(int)"}},
     };
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
         test::UseFreshEnvironment();
-        const test::HostInstall host = InstallTraced(VANTREL_TRACED_HOST_PATH, "traced");
+        const bool demo = row.writeImmediately >= 0;
+        const test::HostInstall host = demo ? InstallTraced(VANTREL_TRACE_DEMO_PATH, "demo")
+                                            : InstallTraced(VANTREL_TRACED_HOST_PATH, "traced");
+        if (demo)
+            test::PutLogSetting(test::Lower(host.exePath) + "\\proc1", row.log, "WriteImmediately",
+                                row.writeImmediately);
         if (row.logEnvironment) setenv("VANTREL_TRACE_LOG", row.logEnvironment, 1);
-        const test::HostRun run = test::RunProgram(host, {row.command});
+        const test::HostRun run =
+            test::RunProgram(host, demo ? std::vector<std::string>{row.argument, "3"}
+                                        : std::vector<std::string>{row.argument});
         unsetenv("VANTREL_TRACE_LOG");
         ASSERT_EQ(0, run.exitCode);
-        const std::string text = test::ReadFile(host.LogPath("trace.log"));
+        EXPECT_EQ(std::string(row.log) == "trace.log", test::PathExists(host.LogPath("trace.log")));
+        const std::string text = test::ReadFile(host.LogPath(row.log));
+        if (demo) {
+            EXPECT_EQ(demoTrees, CallTrees(text));
+        }
         for (const std::string& part : row.inLog)
             EXPECT_NE(std::string::npos, text.find(part)) << part << " in:\n" << text;
-        const std::string end = std::string(72, '/') + "\r\n\r\n";  // the final merge's summary
+        const std::string end = std::string(72, '/') + "\r\n\r\n";
         ASSERT_GT(text.size(), end.size());
         EXPECT_EQ(end, text.substr(text.size() - end.size()));
     }
