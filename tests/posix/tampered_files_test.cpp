@@ -44,7 +44,11 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
         {"store locked by another program", [&](const std::string&) { release = HoldStore(); }, "1", [&](const std::string&) { release(); }},
         // Last: a running host needs nothing of it, and a new one still loads and exits.
         {"store damaged", [](const std::string&) { WriteFile(StorePath(), std::string(8192, 'Z')); }, "1",
-         [](const std::string&) { EXPECT_EQ(0, RunHost(InstallHost("newcomer"), {"print|x\\n", "noop"}).exitCode); }},
+         [](const std::string&) {
+             const HostRun run = RunHost(InstallHost("newcomer"), {"print|x\\n", "noop"});
+             EXPECT_EQ(0, run.exitCode);
+             EXPECT_EQ((std::vector<std::string>{"0", "9"}), run.lines);
+         }},
     };
     // clang-format on
     for (const auto& row : rows) {
