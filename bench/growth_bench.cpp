@@ -1,5 +1,5 @@
 // Cost per entry in the default mode as the log grows: the full rewrite of every thread's text
-// at each merge (CLogService::ForceFullRewrite), the incremental merge, and spdlog writing the
+// at each merge (CLogService::UseFullRewrite), the incremental merge, and spdlog writing the
 // same text flushed after every message. Drives CLogService from vantrel_internal directly, which
 // runs the same code as the exports minus the manager's look-up, so the log can start afresh
 // for each run. Reports the cost per entry averaged over the kWindow entries that end at each
@@ -62,8 +62,8 @@ void GrowingService(benchmark::State& state, bool fullRewrite, int entries) {
     for (auto _ : state) {
         PrepareEnvironment();
         const std::string logs = MakeTempFolder("growth");
-        CLogService::ForceFullRewrite(fullRewrite);
         auto service = std::make_unique<CLogService>();
+        service->UseFullRewrite(fullRewrite);
         platform::ThreadHandle handle = nullptr;
         platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle);
         if (!service->Init("bench/growth", 1, 0, platform::GetCurrentProcessId(), handle,
@@ -75,7 +75,6 @@ void GrowingService(benchmark::State& state, bool fullRewrite, int entries) {
         MeasureGrowth(state, entries,
                       [&](int i) { return LogLine(*service, kEntryFormat, i, kFrameName) != 0; });
         service->Close();
-        CLogService::ForceFullRewrite(false);
         platform::ReleaseRegistryStore();
         std::error_code ignored;
         std::filesystem::remove_all(logs, ignored);

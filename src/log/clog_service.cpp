@@ -70,17 +70,9 @@ namespace {
 constexpr int64_t kPathCheckInterval = 100000000;  // ns: 100 ms
 }  // namespace
 
-std::atomic<bool> CLogService::checkPathEveryCall{false};
-
-void CLogService::CheckPathEveryCall(bool on) {
-    checkPathEveryCall.store(on);
-}
-
 int32_t CLogService::MergeIntoKeptFile() {
     const int64_t now = platform::HighResolutionNanoseconds();
-    const int64_t interval =
-        checkPathEveryCall.load(std::memory_order_relaxed) ? 0 : kPathCheckInterval;
-    if (file.IsOpen() && now - pathCheckedAt >= interval) {
+    if (file.IsOpen() && now - pathCheckedAt >= kPathCheckInterval) {
         uint64_t length = 0;
         if (file.IsStillAtPath(&length)) {
             // A length that is not what the last merge left makes the merge rewrite all.

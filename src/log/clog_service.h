@@ -58,11 +58,9 @@ class CLogService : public CLog {
     int64_t LastUsedAt() const { return lastUsedAt.load(std::memory_order_relaxed); }
     bool ReleaseKeptFile();
 
-    // Test switch: every merge from memory rewrites all thread texts.
-    static void ForceFullRewrite(bool on);
-    // Test switch: a file kept open between calls is looked for at its path on every call
-    // rather than at an interval.
-    static void CheckPathEveryCall(bool on);
+    // Every merge from memory of this service rewrites all thread texts instead of only
+    // what changed (the reference the incremental merge is measured and checked against).
+    void UseFullRewrite(bool on) { fullRewrite = on; }
 
   protected:
     // Tells this service apart from every other of the process, also from one created later
@@ -120,9 +118,7 @@ class CLogService : public CLog {
     int64_t pathCheckedAt = 0;  // when the open file was last found at its path
     std::atomic<int64_t> lastUsedAt{0};
     bool keptOpen = false;  // counted among the open log files
-
-    static std::atomic<bool> forceFullRewrite;
-    static std::atomic<bool> checkPathEveryCall;
+    bool fullRewrite = false;
 };
 
 }  // namespace vantrel

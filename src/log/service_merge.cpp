@@ -13,12 +13,6 @@
 
 namespace vantrel {
 
-std::atomic<bool> CLogService::forceFullRewrite{false};
-
-void CLogService::ForceFullRewrite(bool on) {
-    forceFullRewrite.store(on);
-}
-
 int32_t CLogService::FlushCache(bool bFinal) {
     if (!lock) return 0;
     platform::CriticalSectionGuard guard(*lock);
@@ -40,8 +34,7 @@ int32_t CLogService::MergeFromMemory() {
     size_t first = 0;
     uint64_t skipBytes = 0;
     uint64_t offset = 0;
-    const bool incremental = !forceFullRewrite.load(std::memory_order_relaxed) &&
-                             FindFirstChange(&first, &skipBytes, &offset);
+    const bool incremental = !fullRewrite && FindFirstChange(&first, &skipBytes, &offset);
     // Until this merge completes the file holds neither the old nor the new state.
     mergedTextsValid = false;
     uint64_t from;

@@ -19,6 +19,7 @@ SystemTime fakeTime;
 
 namespace detail {
 std::atomic<bool> anyArmed{false};
+std::atomic<TimerClockReading> fakeTimerClock{nullptr};
 
 bool ShouldFailSlow(Fault fault) {
     std::lock_guard<std::mutex> guard(planLock);
@@ -47,7 +48,12 @@ void ClearFaults() {
     std::lock_guard<std::mutex> guard(planLock);
     for (FaultPlan& plan : plans) plan = FaultPlan{};
     haveFakeTime = false;
+    detail::fakeTimerClock.store(nullptr, std::memory_order_relaxed);
     detail::anyArmed.store(false, std::memory_order_relaxed);
+}
+
+void SetFakeTimerClock(TimerClockReading reading) {
+    detail::fakeTimerClock.store(reading, std::memory_order_relaxed);
 }
 
 void SetFakeLocalTime(const SystemTime* time) {

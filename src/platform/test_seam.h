@@ -50,4 +50,17 @@ inline bool ShouldFail(Fault fault) {
 void SetFakeLocalTime(const SystemTime* time);
 bool FakeLocalTime(SystemTime* time);
 
+// Replaces the timers' clock reading, in microseconds, while set (nullptr restores the real
+// clocks; calibration still happens on the first reading). ClearFaults also restores them.
+using TimerClockReading = int64_t (*)();
+void SetFakeTimerClock(TimerClockReading reading);
+
+namespace detail {
+extern std::atomic<TimerClockReading> fakeTimerClock;
+}  // namespace detail
+
+inline TimerClockReading FakeTimerClock() {
+    return detail::fakeTimerClock.load(std::memory_order_relaxed);
+}
+
 }  // namespace vantrel::platform::testing

@@ -2,7 +2,7 @@
 
 #include "log/wrapping_add.h"
 #include "platform/clock.h"
-#include "timer/timer_clock_seam.h"
+#include "platform/test_seam.h"
 
 namespace vantrel {
 
@@ -35,7 +35,7 @@ int64_t CTimer::ReadFallbackClock() {
 int64_t CTimer::GetTime() {
     // Calibration comes first, so that it never falls inside a measurement.
     if (!calibrated) AdoptCalibration();
-    if (TimerClockReading reading = TimerClockForTesting()) return reading();
+    if (auto reading = platform::testing::FakeTimerClock()) return reading();
     if (useFallbackClock) return ReadFallbackClock();
     uint64_t ticks = 0;
     if (!platform::ReadTimeStampCounter(&ticks)) {

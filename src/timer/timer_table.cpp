@@ -2,20 +2,15 @@
 
 namespace vantrel {
 
-CTimerTable::CTimerTable(uint32_t emptySlotsForTesting) noexcept {
-    auto leftEmpty = [emptySlotsForTesting](int32_t index) {
-        return (emptySlotsForTesting >> index) & 1u;
-    };
+CTimerTable::CTimerTable() noexcept {
     const CRenderTimer* master = nullptr;
     for (int32_t index = 0; index < kRenderTimerCount; ++index) {
-        if (leftEmpty(index)) continue;
         const RenderTimerRole role = index == 0 ? RenderTimerRole::Master : RenderTimerRole::Gated;
         CRenderTimer& timer = renderTimers[index].emplace(calibration, role, master);
-        if (index == 0) master = &timer;  // without timer 0 the gate stays shut
+        if (index == 0) master = &timer;
         timers[index] = &timer;
     }
     for (int32_t index = kRenderTimerCount; index < kTimerCount; ++index) {
-        if (leftEmpty(index)) continue;
         timers[index] = &plainTimers[index - kRenderTimerCount].emplace(calibration);
     }
 }

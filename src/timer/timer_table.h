@@ -2,8 +2,8 @@
 // timers gated by slot 0, slots 19..31 plain timers. All share one clock calibration, taken
 // on the first clock reading of any of them, so building the table costs no calibration.
 //
-// The operations take an index as the exports do: an index outside 0..31 or a slot left
-// empty gives 0 (and Reset does nothing).
+// The operations take an index as the exports do: an index outside 0..31 gives 0 (and Reset
+// does nothing).
 //
 // The timers live inside the table, not on the heap: the library never destroys its table
 // (a dtimer call may still run while the process exits), and a table that owns nothing but
@@ -24,12 +24,12 @@ class CTimerTable {
     static constexpr int32_t kTimerCount = 32;
     static constexpr int32_t kRenderTimerCount = 19;  // indices 0..18
 
-    // Builds the timers in index order. Bit i of emptySlotsForTesting leaves slot i empty.
-    explicit CTimerTable(uint32_t emptySlotsForTesting = 0) noexcept;
+    // Builds the timers in index order.
+    CTimerTable() noexcept;
     CTimerTable(const CTimerTable&) = delete;
     CTimerTable& operator=(const CTimerTable&) = delete;
 
-    // The timer in slot `index`; nullptr outside 0..31 or for an empty slot.
+    // The timer in slot `index`; nullptr outside 0..31.
     CTimer* Timer(int32_t index) const {
         if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kTimerCount)) return nullptr;
         return timers[index];
@@ -64,7 +64,7 @@ class CTimerTable {
     SharedClockCalibration calibration;  // outlives the timers that refer to it
     std::optional<CRenderTimer> renderTimers[kRenderTimerCount];
     std::optional<CTimer> plainTimers[kTimerCount - kRenderTimerCount];
-    CTimer* timers[kTimerCount] = {};  // into the two arrays above; null for an empty slot
+    CTimer* timers[kTimerCount] = {};  // into the two arrays above
 };
 
 }  // namespace vantrel

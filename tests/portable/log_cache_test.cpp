@@ -8,7 +8,6 @@
 
 #include "log/clog.h"
 #include "log/log_mode.h"
-#include "platform/file.h"
 #include "platform/test_seam.h"
 #include "platform_config.h"
 #include "support/test_environment.h"
@@ -19,24 +18,20 @@ namespace {
 using platform::testing::FailAfter;
 using platform::testing::Fault;
 
-constexpr char kSummary[] = "<summary>";
-
 // A log whose cache is filled directly and whose summary is a fixed text.
 class CacheLog : public CLog {
   public:
     using CLog::FillCheck;
+    using CLog::positioned;
+    using CLog::writePosition;
     void Append(const std::string& text) { cache += text; }
-    void PlaceAt(uint64_t position) {
-        writePosition = position;
-        positioned = true;
-    }
     int32_t WriteSummary() override {
-        WriteRaw(kSummary, sizeof kSummary - 1);
+        WriteRaw("<summary>", 9);
         return 1;
     }
 };
 
-struct CacheLogFixture {
+struct Fixture {
     std::string dir = test::MakeTempDir("cache");
     std::string path = dir + platform::kPathSeparator + "cache.log";
     std::unique_ptr<CacheLog> Open(uint32_t mode, int32_t cacheSize = 1 << 30) {
@@ -51,81 +46,65 @@ struct CacheLogFixture {
     }
 };
 
-struct FlushFault {
-    Fault fault;
-    int skip;
-    int32_t result;
-    const char* cache;  // what the cache still holds
-    const char* bytes;  // the file after the failed flush
-};
-
-class FlushFaultTest : public ::testing::TestWithParam<FlushFault> {};
-
 // "first " and its summary are in the file; the final flush of "second " meets the fault.
-TEST_P(FlushFaultTest, LosesNothingAndLeavesNoStaleTail) {
-    const FlushFault& c = GetParam();
-    CacheLogFixture f;
-    auto log = f.Open(0);
-    log->Append("first ");
-    ASSERT_EQ(log->FlushCache(true), 1);
-    ASSERT_EQ(log->CloseFile(), 1);
-    log->Append("second ");
-    if (c.fault != Fault::Count) FailAfter(c.fault, c.skip);
-    EXPECT_EQ(log->FlushCache(true), c.result);
-    EXPECT_EQ(log->GetCache(), c.cache);
-    EXPECT_EQ(f.Bytes(*log), c.bytes);
-    platform::testing::ClearFaults();
-    ASSERT_EQ(log->FlushCache(true), 1);
-    EXPECT_EQ(f.Bytes(*log), std::string("first second ") + kSummary);
+TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
+    const struct {
+        Fault fault;
+        int skip;
+        int32_t result;
+        const char *cache, *bytes;
+    } rows[] = {
+        {Fault::Count, 0, 1, "", "first second <summary>"},  // the text replaces the summary
+        {Fault::FileWrite, 0, 0, "second ", "first "},       // the old summary goes: not finished
+        {Fault::FileWrite, 1, 0, "", "first second "},       // a partial summary is cut
+        {Fault::FileOpen, 0, 0, "second ", "first <summary>"},
+        {Fault::FileSeek, 0, 0, "second ", "first <summary>"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.bytes);
+        Fixture f;
+        auto log = f.Open(0);
+        log->Append("first ");
+        ASSERT_EQ(log->FlushCache(true), 1);
+        ASSERT_EQ(log->CloseFile(), 1);
+        log->Append("second ");
+        if (row.fault != Fault::Count) FailAfter(row.fault, row.skip);
+        EXPECT_EQ(log->FlushCache(true), row.result);
+        EXPECT_EQ(log->GetCache(), row.cache);
+        EXPECT_EQ(f.Bytes(*log), row.bytes);
+        platform::testing::ClearFaults();
+        ASSERT_EQ(log->FlushCache(true), 1);
+        EXPECT_EQ(f.Bytes(*log), "first second <summary>");
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FlushFaultTest,
-    ::testing::Values(
-        // Nothing armed: the text goes over the old summary.
-        FlushFault{Fault::Count, 0, 1, "", "first second <summary>"},
-        // The text fails: the old summary goes too, so nothing passes for a finished log.
-        FlushFault{Fault::FileWrite, 0, 0, "second ", "first "},
-        // The text lands but its summary does not: the partial summary is cut.
-        FlushFault{Fault::FileWrite, 1, 0, "", "first second "},
-        FlushFault{Fault::FileOpen, 0, 0, "second ", "first <summary>"},
-        FlushFault{Fault::FileSeek, 0, 0, "second ", "first <summary>"}));
-
-struct FillCase {
-    const char* name;
-    uint32_t mode;
-    int32_t cacheSize;
-    bool isImage;
-    bool flushed;  // the append's fill check wrote the cache to the file
-};
-
-class FillCheckTest : public ::testing::TestWithParam<FillCase> {};
-
-TEST_P(FillCheckTest, FlushesOnlyACachePastItsSizeInModesThatWrite) {
-    const FillCase& c = GetParam();
-    CacheLogFixture f;
-    auto log = f.Open(c.mode, c.cacheSize);
-    log->Append("abcd");
-    EXPECT_EQ(log->FillCheck(c.isImage), 1);
-    EXPECT_EQ(log->GetCache().empty(), c.flushed);
-    EXPECT_EQ(f.Bytes(*log), c.flushed ? "abcd" : "");
+// Only a cache past its size flushes, in modes that write; a thread log's text never does,
+// its image lines do.
+TEST(LogCache, FillCheckFlushesOnlyACachePastItsSize) {
+    constexpr uint32_t kThreadLog = LogModeNoSummary | LogModeTruncate;
+    const struct {
+        uint32_t mode;
+        int32_t cacheSize;
+        bool isImage, flushed;
+    } rows[] = {{0, 4, false, false},
+                {0, 3, false, true},
+                {0, -1, false, true},
+                {LogModeWriteImmediately, 0, false, true},
+                {kThreadLog, 0, false, false},
+                {kThreadLog, 0, true, true},
+                {LogModeNoFileOutput, 0, true, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.mode << " " << row.cacheSize << row.isImage);
+        Fixture f;
+        auto log = f.Open(row.mode, row.cacheSize);
+        log->Append("abcd");
+        EXPECT_EQ(log->FillCheck(row.isImage), 1);
+        EXPECT_EQ(f.Bytes(*log), row.flushed ? "abcd" : "");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Modes, FillCheckTest,
-    ::testing::Values(FillCase{"AtItsSize", 0, 4, false, false},
-                      FillCase{"PastItsSize", 0, 3, false, true},
-                      FillCase{"NegativeSize", 0, -1, false, true},
-                      FillCase{"WriteImmediately", LogModeWriteImmediately, 0, false, true},
-                      // A thread log's text appends never flush; its image lines do.
-                      FillCase{"ThreadLogText", LogModeNoSummary | LogModeTruncate, 0, false,
-                               false},
-                      FillCase{"ThreadLogImage", LogModeNoSummary | LogModeTruncate, 0, true, true},
-                      FillCase{"NoFileOutput", LogModeNoFileOutput, 0, true, false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LogCache, AFailingCloseIsReportedAndKeepsWhatWasNotWritten) {
-    CacheLogFixture f;
+    Fixture f;
     auto log = f.Open(0);
     log->Append("text");
     FailAfter(Fault::FileClose, 0);
@@ -142,16 +121,16 @@ TEST(LogCache, AFailingCloseIsReportedAndKeepsWhatWasNotWritten) {
 // Past 4 GiB, and a flush ending exactly where "not positioned" would read: the log stays
 // positioned, so the next opening is a reopening, not a first one with a back-up.
 TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
-    CacheLogFixture f;
+    Fixture f;
     auto log = f.Open(0);
     ASSERT_EQ(log->OpenFile(), 1);
     const uint64_t far = (5ull << 30) + 3;
-    log->PlaceAt(far);
-    log->Append("far");
-    ASSERT_EQ(log->FlushCache(false), 1);
-    log->PlaceAt(kNotPositioned - 3);
-    log->Append("abc");
-    ASSERT_EQ(log->FlushCache(false), 1);
+    for (const auto& [at, text] : {std::pair{far, "far"}, std::pair{kNotPositioned - 3, "abc"}}) {
+        log->writePosition = at;
+        log->positioned = true;
+        log->Append(text);
+        ASSERT_EQ(log->FlushCache(false), 1);
+    }
     ASSERT_EQ(log->CloseFile(), 1);
     log->Append("d");
     ASSERT_EQ(log->CloseFile(), 1);
@@ -160,13 +139,12 @@ TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     platform::File file;
     ASSERT_TRUE(file.Open(f.path, platform::FileOpenMode::ExistingRead));
     EXPECT_EQ(file.GetLength(), far + 3);
-    char bytes[4] = {};
+    char bytes[7] = {};
     file.Seek(kNotPositioned - 3);
     ASSERT_EQ(file.Read(bytes, 4), 4u);
-    EXPECT_EQ(std::string(bytes, 4), "abcd");
     file.Seek(far);
-    ASSERT_EQ(file.Read(bytes, 3), 3u);
-    EXPECT_EQ(std::string(bytes, 3), "far");
+    ASSERT_EQ(file.Read(bytes + 4, 3), 3u);
+    EXPECT_EQ(std::string(bytes, 7), "abcdfar");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // complete and closed after each call, the merges from memory and from part files, Close.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "platform/process.h"
 #include "platform/test_seam.h"
 #include "platform_config.h"
+#include "support/log_text.h"
 #include "support/service_fixture.h"
 #include "support/settings_values.h"
 #include "support/test_environment.h"
@@ -22,43 +22,24 @@ namespace vantrel {
 namespace {
 
 using test::Log;
-using test::Picture;
 using test::Worker;
 
-const platform::SystemTime kFixedTime{2026, 12, 5, 4, 16, 5, 21, 123};
-
-std::string Summary(int threads, uint32_t loadingThreadId = platform::GetCurrentThreadId()) {
-    char text[320];
-    std::snprintf(text, sizeof text,
-                  "\r\nProcess ID: 0x%x\r\nThere are %d thread(s) involved in this log process."
-                  "\r\nThe initializing/loading thread of vantrel.dll is 0x%08x.\r\n"
-                  "Log Time: 2026/12/04 16:05:21:123\r\n",
-                  platform::GetCurrentProcessId(), threads, loadingThreadId);
-    return std::string(text) + std::string(72, '/') + "\r\n\r\n";
-}
-
-std::string Tag(const std::string& name) {
-    return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
+std::string Summary(int threads, uint32_t loader = platform::GetCurrentThreadId()) {
+    return test::ServiceSummary(platform::GetCurrentProcessId(), threads, loader);
 }
 
 // A thread handle that reports its thread as ended, or one of this thread.
 platform::ThreadHandle ThreadHandle(bool ended) {
     platform::ThreadHandle handle = nullptr;
     auto take = [&] { platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle); };
-    if (ended) {
-        std::thread(take).join();
-    } else {
-        take();
-    }
+    ended ? std::thread(take).join() : take();
     return handle;
 }
 
 class LogServiceTest : public ::testing::Test {
   protected:
-    void SetUp() override { platform::testing::SetFakeLocalTime(&kFixedTime); }
     void TearDown() override {
         if (service) service->Close();
-        platform::testing::SetFakeLocalTime(nullptr);
     }
     CLogService& Start(uint32_t loadingThreadId = 0, uint16_t atom = 0) {
         service = std::make_unique<CLogService>();
@@ -72,33 +53,30 @@ class LogServiceTest : public ::testing::Test {
     }
     std::string Path(const std::string& name) const { return folder + name; }
     std::string Text(const std::string& name = "vantrel.log") const {
-        return test::ReadFile(Path(name));
+        return test::MaskTimes(test::ReadFile(Path(name)));
     }
 
     std::string folder = test::MakeTempDir("service") + platform::kPathSeparator;
     std::unique_ptr<CLogService> service;
 };
 
-// After every call the file is complete (and closed where files do not stay open),
-// each thread's text is one block, the loading thread's first even when it logged later,
-// and no part file exists.
+// After every call the file is complete (and closed where files do not stay open), each
+// thread's text is one block, the loading thread's first even when it logged later, and no
+// part file exists; with nothing new there is no merge.
 TEST_F(LogServiceTest, WriteImmediatelyGroupsByThreadAndKeepsTheFileCompleteAndClosed) {
     CLogService& log = Start();
     Worker worker;
-    std::string expected;
     for (int round = 1; round <= 2; ++round) {
         worker.Run([&] { EXPECT_EQ(Log(log, "b%d\n", round), 1); });
-        // Where files stay open between calls the log holds it, locked, meanwhile.
         platform::File probe;
         EXPECT_EQ(probe.Open(Path("vantrel.log"), platform::FileOpenMode::ExistingRead),
                   !platform::kLogFilesStayOpenBetweenCalls);
         probe.Abort();
         EXPECT_EQ(Log(log, "a%d\n", round), 1);
-        EXPECT_FALSE(test::PathExists(Path("vantrel_0.log")));
-        EXPECT_FALSE(test::PathExists(Path("vantrel_1.log")));
+        EXPECT_FALSE(test::PathExists(Path("vantrel_0.log")) ||
+                     test::PathExists(Path("vantrel_1.log")));
     }
     EXPECT_EQ(Text(), "a1\r\na2\r\nb1\r\nb2\r\n" + Summary(2));
-    // Nothing new: no merge, so a stand-in stays as it is.
     test::WriteFile(Path("vantrel.log"), "X");
     EXPECT_EQ(Log(log, "%s", ""), 1);
     log.Commit();
@@ -111,10 +89,10 @@ TEST_F(LogServiceTest, HtmlDocumentIsCompleteAfterEveryEntry) {
     EXPECT_EQ(Log(log, "<b>&\n"), 1);
     Worker worker;
     worker.Run([&] { Log(log, "w\n"); });
-    char head[512];
-    std::snprintf(head, sizeof head, kHtmlHead, "vantrel.log.htm");
-    EXPECT_EQ(Text("vantrel.log.htm"), std::string(head) + kHtmlBeginBlock + "<b>&\r\nw\r\n" +
-                                           Summary(2) + kHtmlEndBlock + kHtmlClosingLine);
+    std::string head = kHtmlHead;
+    head.replace(head.find("%s"), 2, "vantrel.log.htm");
+    EXPECT_EQ(Text("vantrel.log.htm"), head + kHtmlBeginBlock + "<b>&\r\nw\r\n" + Summary(2) +
+                                           kHtmlEndBlock + kHtmlClosingLine);
 }
 
 // Without WriteImmediately: text stays with its thread until an image line fills a cache
@@ -127,23 +105,22 @@ TEST_F(LogServiceTest, PartFilesHoldTheTextUntilTheFinalMerge) {
     EXPECT_EQ(Log(log, "loader\n"), 1);
     worker.Run([&] { EXPECT_EQ(Log(log, "worker\n"), 1); });
     EXPECT_FALSE(test::PathExists(Path("vantrel_0.log")));
-    EXPECT_EQ(Picture(log, "shot.bmp", "pic\n"), 1);
+    EXPECT_EQ(test::Picture(log, "shot.bmp", "pic\n"), 1);
     EXPECT_TRUE(test::PathExists(Path("vantrel_0.log")));
-    EXPECT_FALSE(test::PathExists(Path("vantrel_1.log")));
-    EXPECT_FALSE(test::PathExists(Path("vantrel.log")));
+    EXPECT_FALSE(test::PathExists(Path("vantrel_1.log")) || test::PathExists(Path("vantrel.log")));
     log.Commit();
-    const std::string merged = "loader\r\n" + Tag("shot.bmp") + "pic\r\nworker\r\n";
+    const std::string merged =
+        "loader\r\n<img src=\"img/shot.bmp\" border=\"0\" align=\"bottom\" alt=\"shot.bmp\">"
+        "pic\r\nworker\r\n";
     EXPECT_EQ(Text(), merged + Summary(2));
-    // A merge without new text writes nothing.
     test::WriteFile(Path("vantrel.log"), "X");
     log.Commit();
-    EXPECT_EQ(Text(), "X");
+    EXPECT_EQ(Text(), "X") << "a merge without new text writes nothing";
     worker.Run([&] { EXPECT_EQ(Log(log, "more\n"), 1); });
     EXPECT_EQ(log.Close(), 1);
     EXPECT_EQ(Text(), merged + "more\r\n" + Summary(2));
-    for (const char* part : {"vantrel_0.log", "vantrel_1.log"})
-        EXPECT_FALSE(test::PathExists(Path(part))) << part;
-    service.reset();
+    EXPECT_FALSE(test::PathExists(Path("vantrel_0.log")) ||
+                 test::PathExists(Path("vantrel_1.log")));
 }
 
 // An ended thread's log keeps its place and text: a thread that reuses its id (the loading
@@ -167,8 +144,7 @@ TEST_F(LogServiceTest, RecycledThreadIdsGetTheirOwnEntry) {
 }
 
 TEST_F(LogServiceTest, CloseReleasesTheAtomAndLaterCallsFail) {
-    const uint16_t atom = platform::AddAtom("vantrel.log");
-    CLogService& log = Start(0, atom);
+    CLogService& log = Start(0, platform::AddAtom("vantrel.log"));
     EXPECT_EQ(log.FuncBegin(0, nullptr), 1);
     EXPECT_EQ(log.Close(), 1);
     EXPECT_EQ(platform::FindAtom("vantrel.log"), 0);

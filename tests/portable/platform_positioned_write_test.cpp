@@ -1,5 +1,5 @@
 // The reopening and the positioned vector write that a write-immediately log spends its
-// system calls on: OpenForWritesAt and WriteAt of the file object, on every platform.
+// system calls on, on every platform.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,126 +13,61 @@ namespace vantrel {
 namespace {
 
 using platform::File;
-using platform::FileError;
 using platform::FileOpenMode;
 using platform::WritePiece;
-using platform::testing::ClearFaults;
-using platform::testing::FailAfter;
 using platform::testing::Fault;
-using test::MakeTempDir;
-using test::ReadFile;
-using test::WriteFile;
 
-class PositionedWriteTest : public ::testing::Test {
-  protected:
-    void TearDown() override { ClearFaults(); }
-    std::string dir = MakeTempDir("positioned");
-    std::string Path(const std::string& name) const { return dir + "/" + name; }
-};
-
-WritePiece Piece(const std::string& text) {
-    return WritePiece{text.data(), static_cast<uint32_t>(text.size())};
-}
-
-TEST_F(PositionedWriteTest, ReopeningTellsAMissingPathFromAFileHeldElsewhere) {
-    File file;
-    uint64_t length = 99;
-    bool missing = false;
-    EXPECT_FALSE(file.OpenForWritesAt(Path("none.log"), &length, &missing));
-    EXPECT_TRUE(missing);
-    EXPECT_FALSE(file.OpenForWritesAt(Path("gone/none.log"), &length, &missing));
-    EXPECT_TRUE(missing);
-    EXPECT_FALSE(file.IsOpen());
-
-    WriteFile(Path("held.log"), "kept");
-    File holder;
-    ASSERT_TRUE(holder.Open(Path("held.log"), FileOpenMode::ExistingRead));
-    EXPECT_FALSE(file.OpenForWritesAt(Path("held.log"), &length, &missing));
-    EXPECT_FALSE(missing);
-    EXPECT_FALSE(file.IsOpen());
-}
-
-TEST_F(PositionedWriteTest, ReopeningMeasuresTheFileAndHoldsItExclusively) {
-    WriteFile(Path("log.txt"), "0123456789");
-    File file;
-    uint64_t length = 0;
-    bool missing = true;
-    ASSERT_TRUE(file.OpenForWritesAt(Path("log.txt"), &length, &missing));
-    EXPECT_EQ(length, 10u);
-    File other;
-    EXPECT_FALSE(other.Open(Path("log.txt"), FileOpenMode::ExistingRead));
-    file.Close();
-    EXPECT_EQ(ReadFile(Path("log.txt")), "0123456789");
-}
-
-TEST_F(PositionedWriteTest, PiecesLandInOrderAtTheOffsetAndKeepWhatStandsBefore) {
-    WriteFile(Path("log.txt"), "0123456789");
-    File file;
-    uint64_t length = 0;
-    bool missing = false;
-    ASSERT_TRUE(file.OpenForWritesAt(Path("log.txt"), &length, &missing));
-    const std::string a = "ab", empty, c = "cdefghijkl";
-    const WritePiece pieces[] = {Piece(a), Piece(empty), Piece(c)};
-    file.WriteAt(4, pieces, 3);
-    // The position is not the writer's business afterwards: a second write names its own.
-    const std::string z = "Z";
-    const WritePiece last[] = {Piece(z)};
-    file.WriteAt(0, last, 1);
-    file.Close();
-    EXPECT_EQ(ReadFile(Path("log.txt")), "Z123abcdefghijkl");
-}
-
-// More pieces than one system call takes: all of them, in order.
-TEST_F(PositionedWriteTest, ManyPiecesAreAllWritten) {
-    File file;
-    ASSERT_TRUE(file.Open(Path("log.txt"), FileOpenMode::CreateOrEmptyReadWrite));
-    std::vector<std::string> texts;
-    std::string expected;
-    for (int i = 0; i < 300; ++i) {
-        texts.push_back(std::to_string(i) + ",");
-        expected += texts.back();
+// Only a path that is not there counts as missing (the log then starts the file afresh); a
+// file held elsewhere or a failed opening must not.
+TEST(PositionedWrite, ReopeningTellsAMissingFileFromOtherFailures) {
+    const std::string dir = test::MakeTempDir("positioned") + "/";
+    test::WriteFile(dir + "held.log", "kept");
+    File holder, file;
+    ASSERT_TRUE(holder.Open(dir + "held.log", FileOpenMode::ExistingRead));
+    test::WriteFile(dir + "log.txt", "x");
+    const struct {
+        std::string path;
+        bool injected, missing;
+    } rows[] = {{dir + "none.log", false, true},
+                {dir + "gone/none.log", false, true},
+                {dir + "held.log", false, false},
+                {dir + "log.txt", true, false}};
+    for (const auto& row : rows) {
+        uint64_t length = 0;
+        bool missing = !row.missing;
+        if (row.injected) platform::testing::FailAfter(Fault::FileOpen, 0);
+        EXPECT_FALSE(file.OpenForWritesAt(row.path, &length, &missing)) << row.path;
+        EXPECT_EQ(missing, row.missing) << row.path;
+        EXPECT_FALSE(file.IsOpen());
     }
+    EXPECT_EQ(test::ReadFile(dir + "held.log"), "kept");
+}
+
+// More pieces than one system call takes land in order at the offset; a failed piece leaves
+// the pieces before it written, and a failed positioning writes nothing.
+TEST(PositionedWrite, PiecesLandInOrderAndAFailureStopsAtItsPiece) {
+    const std::string path = test::MakeTempDir("positioned") + "/log.txt";
+    test::WriteFile(path, "0123");
+    std::vector<std::string> texts;
+    std::string expected = "0123";
+    for (int i = 0; i < 300; ++i) expected += texts.emplace_back(std::to_string(i) + ",");
     std::vector<WritePiece> pieces;
-    for (const std::string& text : texts) pieces.push_back(Piece(text));
-    file.WriteAt(0, pieces.data(), pieces.size());
-    file.Close();
-    EXPECT_EQ(ReadFile(Path("log.txt")), expected);
-}
-
-// A failed piece leaves the pieces before it written, as separate writes would; a failed
-// positioning writes nothing. (The file is closed before it is read: on Windows nobody else
-// may open it meanwhile.)
-TEST_F(PositionedWriteTest, AFailureStopsAtThePieceThatFailed) {
-    const std::string a = "first ", b = "second ", c = "third";
-    const WritePiece pieces[] = {Piece(a), Piece(b), Piece(c)};
-    File file;
-    ASSERT_TRUE(file.Open(Path("log.txt"), FileOpenMode::CreateOrEmptyReadWrite));
-    FailAfter(Fault::FileWrite, 1);
-    EXPECT_THROW(file.WriteAt(0, pieces, 3), FileError);
-    file.Close();
-    EXPECT_EQ(ReadFile(Path("log.txt")), "first ");
-
-    ASSERT_TRUE(file.Open(Path("log.txt"), FileOpenMode::ExistingReadWrite));
-    FailAfter(Fault::FileSeek, 0);
-    EXPECT_THROW(file.WriteAt(0, pieces + 2, 1), FileError);
-    file.Close();
-    EXPECT_EQ(ReadFile(Path("log.txt")), "first ");
-    ClearFaults();
-
-    ASSERT_TRUE(file.Open(Path("log.txt"), FileOpenMode::ExistingReadWrite));
-    file.WriteAt(6, pieces + 1, 2);
-    file.Close();
-    EXPECT_EQ(ReadFile(Path("log.txt")), "first second third");
-}
-
-TEST_F(PositionedWriteTest, AnInjectedOpenFailureIsNotAMissingFile) {
-    WriteFile(Path("log.txt"), "x");
+    for (const std::string& text : texts)
+        pieces.push_back(WritePiece{text.data(), static_cast<uint32_t>(text.size())});
     File file;
     uint64_t length = 0;
     bool missing = true;
-    FailAfter(Fault::FileOpen, 0);
-    EXPECT_FALSE(file.OpenForWritesAt(Path("log.txt"), &length, &missing));
-    EXPECT_FALSE(missing);
+    ASSERT_TRUE(file.OpenForWritesAt(path, &length, &missing));
+    EXPECT_EQ(length, 4u);
+    File other;
+    EXPECT_FALSE(other.Open(path, FileOpenMode::ExistingRead)) << "held exclusively";
+    file.WriteAt(4, pieces.data(), pieces.size());
+    platform::testing::FailAfter(Fault::FileWrite, 1);
+    EXPECT_THROW(file.WriteAt(0, pieces.data() + 10, 3), platform::FileError);
+    platform::testing::FailAfter(Fault::FileSeek, 0);
+    EXPECT_THROW(file.WriteAt(0, pieces.data() + 20, 1), platform::FileError);
+    file.Close();
+    EXPECT_EQ(test::ReadFile(path), "10," + expected.substr(3));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// The settings store, the default settings at start-up and the claim of an instance number,
-// against the real store and named mutexes.
+// The settings store, the settings a log service runs with, and the claim of an instance
+// number, against the real store and named mutexes.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "log/clog_service.h"
 #include "manager/log_service_mgr.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
@@ -12,16 +14,17 @@
 #include "platform_config.h"
 #include "settings/process_identity.h"
 #include "settings/settings_store.h"
+#include "support/log_text.h"
+#include "support/service_fixture.h"
 #include "support/settings_values.h"
+#include "support/test_environment.h"
 
 namespace vantrel {
 namespace {
 
-const std::string kDefaultsKey = std::string(kRootSubKey) + "\\default settings\\proc\\log";
-
-using test::GetValue;
-using test::PutDword;
-using test::PutValue;
+using platform::testing::FailAfter;
+using platform::testing::Fault;
+using test::kInstancePath;
 
 bool LoadDefaults(CLogServiceMgr& mgr) {
     return mgr.loadDefaultSettings(platform::GetCurrentProcess(), platform::GetCurrentProcessId(),
@@ -29,178 +32,177 @@ bool LoadDefaults(CLogServiceMgr& mgr) {
                                    platform::GetCurrentThreadId());
 }
 
-TEST(DefaultSettings, FirstLoadCreatesTheEightBuiltInDefaults) {
-    CLogServiceMgr mgr;
-    ASSERT_TRUE(LoadDefaults(mgr));
-    EXPECT_EQ(mgr.readyLevel, 1);
-    test::ExpectBuiltInDefaults(kDefaultsKey);
+void PutDefault(const char* name, uint32_t value) {
+    test::PutLogSetting(kDefaultsInstancePath, kDefaultsLogName, name, value);
 }
 
-TEST(DefaultSettings, SecondLoadKeepsEditedValuesAndRepairsAllOnes) {
-    {
-        CLogServiceMgr first;
-        ASSERT_TRUE(LoadDefaults(first));
-    }
-    PutDword(kDefaultsKey, "IndentSize", 5);
-    PutDword(kDefaultsKey, "HtmlDoc", 0xFFFFFFFF);
-    CLogServiceMgr second;
+uint32_t Read(Setting setting, const char* logName = "vantrel.log") {
+    return readSetting(setting, kInstancePath, logName);
+}
+
+// Later loads keep edited values and repair all-ones ones; a new store that cannot be
+// written leaves the library unready.
+TEST(DefaultSettings, FirstLoadCreatesThemLaterLoadsKeepEditsAndRepairAllOnes) {
+    CLogServiceMgr first, second, third;
+    ASSERT_TRUE(LoadDefaults(first));
+    EXPECT_EQ(first.readyLevel, 1);
+    test::ExpectBuiltInDefaults(ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName));
+    PutDefault("IndentSize", 5);
+    PutDefault("HtmlDoc", 0xFFFFFFFF);
     ASSERT_TRUE(LoadDefaults(second));
-    EXPECT_EQ(second.readyLevel, 1);
     EXPECT_EQ(readSetting(Setting::IndentSize, kDefaultsInstancePath, kDefaultsLogName), 5u);
     EXPECT_EQ(readSetting(Setting::HtmlDoc, kDefaultsInstancePath, kDefaultsLogName), 0u);
-}
-
-TEST(DefaultSettings, UnwritableStoreLeavesTheLibraryUnready) {
-    platform::testing::FailAfter(platform::testing::Fault::RegistryCreate, 0, -1);
-    CLogServiceMgr mgr;
-    EXPECT_FALSE(LoadDefaults(mgr));
-    EXPECT_EQ(mgr.readyLevel, 0);
-    EXPECT_EQ(mgr.processId, platform::GetCurrentProcessId()) << "attach values stored first";
-    EXPECT_FALSE(mgr.establishInstance());
-}
-
-TEST(SettingsStore, LogKeysCopyTheCurrentDefaultsAndKeepTheirOwn) {
-    {
-        CLogServiceMgr mgr;
-        ASSERT_TRUE(LoadDefaults(mgr));
-    }
-    PutDword(kDefaultsKey, "IndentSize", 5);
-    ASSERT_TRUE(writeSettingDefault(Setting::IndentSize, "/x/app\\proc1", "new.log"));
-    EXPECT_EQ(readSetting(Setting::IndentSize, "/x/app\\proc1", "new.log"), 5u);
-
-    PutDword(ComposeSettingsKeyPath("/x/app\\proc1", "old.log"), "IndentSize", 3);
-    EXPECT_EQ(readSetting(Setting::IndentSize, "/x/app\\proc1", "old.log"), 3u);
+    test::UseFreshEnvironment();
+    FailAfter(Fault::RegistryCreate, 0, -1);
+    EXPECT_FALSE(LoadDefaults(third));
+    EXPECT_EQ(third.readyLevel, 0);
+    EXPECT_FALSE(third.establishInstance());
 }
 
 TEST(SettingsStore, ValuesOfOtherTypesReadAsTheirFirstBytes) {
-    const std::string key = ComposeSettingsKeyPath("/x/app\\proc1", "odd.log");
-    PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
-    EXPECT_EQ(readSetting(Setting::IndentSize, "/x/app\\proc1", "odd.log"), 0xFFFF0007u);
-    PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
-    EXPECT_EQ(readSetting(Setting::HtmlDoc, "/x/app\\proc1", "odd.log"), kMissingMarker);
-    EXPECT_EQ(readSetting(Setting::OutDev, "/x/app\\proc1", "missing.log"), kMissingMarker);
+    const std::string key = ComposeSettingsKeyPath(kInstancePath, "odd.log");
+    test::PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
+    EXPECT_EQ(Read(Setting::IndentSize, "odd.log"), 0xFFFF0007u);
+    test::PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
+    EXPECT_EQ(Read(Setting::HtmlDoc, "odd.log"), kMissingMarker);
 }
 
-TEST(SettingsStore, LogFolderPathIsStoredWithoutTerminatingZero) {
-    ASSERT_TRUE(writeLogFolderPath("/x/app\\proc1", "vantrel.log", "c:\\logs"));
-    uint32_t type = 0;
-    EXPECT_EQ(
-        GetValue(ComposeSettingsKeyPath("/x/app\\proc1", "vantrel.log"), "LogFolderPath", &type),
-        "c:\\logs");  // 7 bytes: no terminating zero
-    EXPECT_EQ(type, platform::kRegSz);
+// Each setting as the log's bytes show it after one entry; an earlier file is backed up
+// unless the log continues it.
+TEST(ServiceSettings, TheLogFollowsItsSettings) {
+    const struct {
+        const char* setting;  // nullptr: the built-in defaults
+        uint32_t value;
+        const char *file, *during;  // what the file holds after the call; "-": no entry yet
+    } rows[] = {
+        {nullptr, 0, "vantrel.log", "\r\nF // tid:0x"},
+        {"ShowThreadId", 0, "vantrel.log", "\r\nF\r\n{\r\n   x\r\n"},
+        {"IndentSize", 5, "vantrel.log", "{\r\n     x\r\n"},
+        {"NeedTimeStamp", 0xFFFFFFFE, "vantrel.log", ", ("},  // negative counts as on
+        {"HtmlDoc", 0xFFFFFFFE, "vantrel.log.htm", "<HTML>"},
+        {"WriteImmediately", 0, "vantrel.log", "-"},
+        {"WriteImmediately", 7, "vantrel.log", "\r\nF // tid:0x"},
+        {"WriteImmediately", 0xFFFFFFFE, "vantrel.log", "-"},
+        {"CreateNewLogFile", 0, "vantrel.log", "earlier\r\n\r\nF // tid:0x"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.setting ? row.setting : "defaults") + " " +
+                     std::to_string(row.value));
+        test::UseFreshEnvironment();
+        if (row.setting) test::PutLogSetting(kInstancePath, "vantrel.log", row.setting, row.value);
+        const std::string folder = test::MakeTempDir("settings") + platform::kPathSeparator;
+        test::WriteFile(folder + row.file, "earlier\r\n");
+        CLogService service;
+        ASSERT_EQ(test::InitService(service, folder, "vantrel.log"), 1);
+        EXPECT_EQ(service.FuncBegin(0, "F") + test::Log(service, "x\n"), 2);
+        const std::string during = test::ReadFile(folder + row.file);
+        EXPECT_EQ(during.find(*row.during == '-' ? "x" : row.during) == std::string::npos,
+                  *row.during == '-')
+            << during;
+        EXPECT_EQ(service.Close(), 1);
+        EXPECT_NE(test::ReadFile(folder + row.file).find("x\r\n\r\nProcess ID"), std::string::npos);
+        EXPECT_EQ(test::PathExists(folder + row.file + ".bak"), row.during[0] != 'e');
+    }
 }
 
-TEST(ProcessIdentityNames, BuildersAndPathSplit) {
-    EXPECT_EQ(makeProcName(12), "proc12");
-    EXPECT_EQ(makeProcName(0), "proc");
-    EXPECT_EQ(makeProcName(-3), "proc");
-    EXPECT_EQ(makeProcessKeyName("C:\\Tools", "Viewer.exe"), "c:/tools/viewer.exe");
-    EXPECT_EQ(makeInstanceFolder("C:\\Tools", "Viewer.exe", 2, '\\'),
-              "C:\\Tools\\vantrel\\Viewer.exe\\proc2");
-    EXPECT_EQ(makeInstanceKeyPath("c:/tools/viewer.exe", 2),
-              "Software\\Osmirel Systems\\Kelvra\\c:/tools/viewer.exe\\proc2");
-    platform::SystemTime t;
-    t.year = 2026, t.month = 12, t.day = 4, t.hour = 16, t.minute = 3, t.second = 15;
-    EXPECT_EQ(makeIdentity(300, t), "0x12c, 2026/12/4 16:03:15:000");
-
-    std::string folder, name;
-    ASSERT_TRUE(splitExecutablePath("C:\\Tools\\Viewer.exe", '\\', true, &folder, &name));
-    EXPECT_EQ(folder, "C:\\Tools");
-    EXPECT_EQ(name, "Viewer.exe");
-    EXPECT_FALSE(splitExecutablePath("C:\\Tools\\Viewer", '\\', true, &folder, &name));
-    EXPECT_FALSE(splitExecutablePath("Viewer.exe", '\\', true, &folder, &name));
-    ASSERT_TRUE(splitExecutablePath("/home/u/app/viewer", '/', false, &folder, &name));
-    EXPECT_EQ(folder, "/home/u/app");
-    EXPECT_EQ(name, "viewer");
-    EXPECT_FALSE(splitExecutablePath("viewer", '/', false, &folder, &name));
+// A name that is not letters, digits, underscore and dots fails before the store or the disk
+// is touched; a good one records its settings and its folder (without a terminating zero).
+TEST(ServiceSettings, NamesAndFolders) {
+    const std::string root = test::MakeTempDir("names") + platform::kPathSeparator;
+    for (const char* name : {"with space.log", "a-b.log", "a\\b.log", "caf\xE9.log", "tab\t.log",
+                             "", "x.log.", "x.log..", static_cast<const char*>(nullptr)}) {
+        CLogService service;
+        EXPECT_EQ(test::InitService(service, root + "f" + platform::kPathSeparator, name), 0);
+        EXPECT_EQ(Read(Setting::NeedTimeStamp, name ? name : ""), kMissingMarker) << name;
+        EXPECT_FALSE(test::PathExists(root + "f")) << name;
+    }
+    for (const char* name : {"vantrel.log", "trace", "Run_2.Log.txt", "_"}) {
+        CLogService service;
+        ASSERT_EQ(test::InitService(service, root + name + platform::kPathSeparator, name), 1);
+        EXPECT_EQ(test::GetValue(ComposeSettingsKeyPath(kInstancePath, name), "LogFolderPath"),
+                  root + name);
+        EXPECT_EQ(Read(Setting::CacheSizeKB, name), 256u);
+        service.Close();
+    }
+    CLogService noFolder;
+    EXPECT_EQ(test::InitService(noFolder, "", "none.log"), 0);
+    EXPECT_FALSE(
+        test::GetValue(ComposeSettingsKeyPath(kInstancePath, "none.log"), "LogFolderPath"));
+    FailAfter(Fault::RegistryCreate, 0, -1);
+    CLogService noStore;
+    EXPECT_EQ(test::InitService(noStore, root, "vantrel.log"), 0);
 }
 
-class InstanceClaim : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(LoadDefaults(mgr)); }
-    void TearDown() override { platform::CloseNamedMutex(mgr.instanceMutex); }
-    CLogServiceMgr mgr;
-};
-
-TEST_F(InstanceClaim, FirstProcessTakesNumberOneAndRecordsItsIdentity) {
-    ASSERT_TRUE(mgr.establishInstance());
-    EXPECT_EQ(mgr.readyLevel, 2);
-    EXPECT_EQ(mgr.instanceNumber, 1);
-    ASSERT_NE(mgr.instanceMutex, nullptr);
+std::string ProcessKeyName() {
     std::string exe;
-    ASSERT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
-    std::string lower = exe;
-    for (char& c : lower)
-        c = c == '\\' ? '/' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(mgr.processKeyName, lower);
+    EXPECT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
     const size_t nameAt = exe.rfind(platform::kPathSeparator);
-    const std::string sep(1, platform::kPathSeparator);
-    EXPECT_EQ(mgr.instanceFolder, exe.substr(0, nameAt) + sep + "vantrel" + sep +
-                                      exe.substr(nameAt + 1) + sep + "proc1");
-
-    platform::SystemTime created;
-    ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
-    uint32_t type = 0;
-    EXPECT_EQ(GetValue(makeInstanceKeyPath(mgr.processKeyName, 1), "Identifier", &type),
-              makeIdentity(platform::GetCurrentProcessId(), created));
-    EXPECT_EQ(type, platform::kRegSz);
+    return makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
 }
 
-TEST_F(InstanceClaim, HeldNumbersAreSkippedAndOwnRecordIsTakenAgain) {
-    std::string exe;
-    ASSERT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
-    const size_t nameAt = exe.rfind(platform::kPathSeparator);
-    std::string keyName = makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
-    bool existed = false;
-    platform::MutexHandle other = platform::CreateNamedMutex(keyName + "/proc1", &existed);
-    ASSERT_NE(other, nullptr);
-    ASSERT_TRUE(mgr.establishInstance());
-    EXPECT_EQ(mgr.instanceNumber, 2);
-
-    // The same process loading again (its unload closed the mutex) finds its identity under
-    // number 2 and takes it back, holding the number's mutex again.
-    platform::CloseNamedMutex(mgr.instanceMutex);
-    mgr.instanceMutex = nullptr;
-    CLogServiceMgr again;
-    ASSERT_TRUE(LoadDefaults(again));
-    ASSERT_TRUE(again.establishInstance());
-    EXPECT_EQ(again.instanceNumber, 2);
-    ASSERT_NE(again.instanceMutex, nullptr);
-    platform::CloseNamedMutex(again.instanceMutex);
-    platform::CloseNamedMutex(other);
+// A claim that fails leaves nothing claimed, and the next attempt claims number 1.
+TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
+    const struct {
+        Fault fault;
+        int count;
+        bool claimed;
+    } rows[] = {
+        {Fault::RegistrySet, 1, false},     // the identifier is not recorded: mutex released
+        {Fault::RegistryCreate, 1, true},   // no instance key: the mutex still claims
+        {Fault::MutexCreate, -1, false},    // no mutex at all: the search ends
+        {Fault::ModuleFileName, 1, false},  // no path to name the executable by
+        {Fault::ProcessTimes, 1, false},    // no creation time to identify the process by
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.fault));
+        test::UseFreshEnvironment();
+        CLogServiceMgr mgr;
+        ASSERT_TRUE(LoadDefaults(mgr));
+        FailAfter(row.fault, 0, row.count);
+        EXPECT_EQ(mgr.establishInstance(), row.claimed);
+        platform::testing::ClearFaults();
+        if (!row.claimed) {
+            EXPECT_EQ(mgr.readyLevel, 1);
+            EXPECT_EQ(mgr.instanceMutex, nullptr);
+            ASSERT_TRUE(mgr.establishInstance());
+        }
+        EXPECT_EQ(mgr.readyLevel, 2);
+        EXPECT_EQ(mgr.instanceNumber, 1);
+        platform::CloseNamedMutex(mgr.instanceMutex);
+    }
 }
 
-TEST_F(InstanceClaim, FailedIdentifierWriteClearsTheClaimAndIsRetried) {
-    platform::testing::FailAfter(platform::testing::Fault::RegistrySet, 0);
-    EXPECT_FALSE(mgr.establishInstance());
-    EXPECT_EQ(mgr.readyLevel, 1);
-    EXPECT_EQ(mgr.instanceNumber, 0);
-    EXPECT_EQ(mgr.instanceMutex, nullptr);
-    EXPECT_TRUE(mgr.processKeyName.empty());
-    ASSERT_TRUE(mgr.establishInstance());
-    EXPECT_EQ(mgr.instanceNumber, 1) << "the mutex of the failed claim was released";
-}
-
-TEST_F(InstanceClaim, UncreatableInstanceKeyStillClaimsByMutex) {
-    platform::testing::FailAfter(platform::testing::Fault::RegistryCreate, 0);
-    ASSERT_TRUE(mgr.establishInstance());
-    EXPECT_EQ(mgr.instanceNumber, 1);
-    EXPECT_NE(mgr.instanceMutex, nullptr);
-}
-
-TEST_F(InstanceClaim, SearchEndsWhenMutexesCannotBeCreatedAtAll) {
-    platform::testing::FailAfter(platform::testing::Fault::MutexCreate, 0, -1);
-    EXPECT_FALSE(mgr.establishInstance());
-    EXPECT_EQ(mgr.readyLevel, 1);
-}
-
-TEST_F(InstanceClaim, UnavailablePathsAndTimesFailTheClaim) {
-    platform::testing::FailAfter(platform::testing::Fault::ModuleFileName, 0);
-    EXPECT_FALSE(mgr.establishInstance());
-    platform::testing::FailAfter(platform::testing::Fault::ProcessTimes, 0);
-    EXPECT_FALSE(mgr.establishInstance());
-    EXPECT_EQ(mgr.readyLevel, 1);
-    EXPECT_TRUE(mgr.establishInstance());
+// Numbers held by others are passed over, also when creating the other numbers' mutexes
+// fails in between (17 failures, never two in a row); the process's own record is taken
+// again when it loads again.
+TEST(InstanceClaim, HeldNumbersAreSkippedAndTheOwnRecordIsTakenAgain) {
+    for (const int last : {34, 1}) {
+        test::UseFreshEnvironment();
+        CLogServiceMgr mgr, again;
+        ASSERT_TRUE(LoadDefaults(mgr));
+        std::vector<platform::MutexHandle> held;
+        bool existed = false;
+        for (int n = last == 1 ? 1 : 2; n <= last; n += 2)
+            held.push_back(
+                platform::CreateNamedMutex(ProcessKeyName() + "/" + makeProcName(n), &existed));
+        if (last == 34) FailAfter(Fault::MutexCreate, 0, 17);
+        ASSERT_TRUE(mgr.establishInstance());
+        const int number = last == 1 ? 2 : 35;
+        EXPECT_EQ(mgr.instanceNumber, number);
+        platform::SystemTime created;
+        ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
+        EXPECT_EQ(test::GetValue(makeInstanceKeyPath(mgr.processKeyName, number), "Identifier"),
+                  makeIdentity(platform::GetCurrentProcessId(), created));
+        platform::CloseNamedMutex(mgr.instanceMutex);
+        if (last == 1) {
+            ASSERT_TRUE(LoadDefaults(again));
+            ASSERT_TRUE(again.establishInstance());
+            EXPECT_EQ(again.instanceNumber, 2);
+            EXPECT_NE(again.instanceMutex, nullptr);
+            platform::CloseNamedMutex(again.instanceMutex);
+        }
+        for (platform::MutexHandle handle : held) platform::CloseNamedMutex(handle);
+    }
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include "platform/test_seam.h"
 #include "timer/clock_calibration.h"
 #include "timer/tick_scale.h"
-#include "timer/timer_clock_seam.h"
 #include "timer/timer_table.h"
 
 namespace vantrel {
@@ -23,14 +22,11 @@ using platform::testing::FailAfter;
 using platform::testing::Fault;
 
 std::atomic<int64_t> fakeNow{0};
-int64_t ReadFakeNow() {
-    return fakeNow.load();
-}
 
 struct TimerSteps {
     const char* name;
-    // "b<index>,<count>@<t>" begin, "e<index>@<t>" end, "r<index>" reset, separated by " ";
-    // each begin and end must return <t>, or 0 where it is written "@<t>=0".
+    // "b<index>,<count>@<t>" begin, "e<index>@<t>" end, "r<index>" reset; each begin and end
+    // must return <t>, or 0 where it is written "@<t>=0".
     const char* steps;
     int32_t index;
     int64_t elapsed;
@@ -44,67 +40,64 @@ class TimerStepsTest : public ::testing::TestWithParam<TimerSteps> {};
 TEST_P(TimerStepsTest, ElapsedCountAndAverage) {
     const TimerSteps& c = GetParam();
     if (c.withoutCounter) FailAfter(Fault::TimeStampCounter, 0, -1);
-    SetTimerClockForTesting(&ReadFakeNow);
+    platform::testing::SetFakeTimerClock([] { return fakeNow.load(); });
     CTimerTable table;
     std::istringstream steps(c.steps);
     for (std::string step; steps >> step;) {
-        SCOPED_TRACE(step);
         const int32_t index = std::stoi(step.substr(1));
         const size_t at = step.find('@');
         if (at != std::string::npos) fakeNow = std::stoll(step.substr(at + 1));
         const int64_t expected = step.find("=0") != std::string::npos ? 0 : fakeNow.load();
         if (step[0] == 'b') {
             EXPECT_EQ(table.RecordBegin(index, std::stoi(step.substr(step.find(',') + 1))),
-                      expected);
-        } else if (step[0] == 'e') {
-            EXPECT_EQ(table.RecordEnd(index), expected);
-        } else {
-            table.Reset(index);
+                      expected)
+                << step;
         }
+        if (step[0] == 'e') {
+            EXPECT_EQ(table.RecordEnd(index), expected) << step;
+        }
+        if (step[0] == 'r') table.Reset(index);
     }
-    SetTimerClockForTesting(nullptr);
     EXPECT_EQ(table.GetElapsed(c.index), c.elapsed);
     EXPECT_EQ(table.GetCount(c.index), c.count);
     EXPECT_EQ(table.GetAverageElapsed(c.index), c.average);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, TimerStepsTest,
-    ::testing::Values(
-        TimerSteps{"Fresh", "", 19, 0, 0, 0},
-        TimerSteps{"CountFlagZero", "b19,0@100 e19@150", 19, 50, 0, 0},
-        TimerSteps{"TwoCounted", "b31,1@5000 e31@5010 b31,1@7000 e31@7030", 31, 40, 2, 20},
-        TimerSteps{"AverageTruncates", "b20,1@100 e20@141 b20,1@100 e20@100", 20, 41, 2, 20},
-        TimerSteps{"NegativeTruncates", "b21,1@141 e21@100 b21,1@100 e21@100", 21, -41, 2, -20},
-        // Render timers 1-18 run only while timer 0 has counted; reset 0 shuts them again.
-        TimerSteps{"GateShut", "b0,0@100 e0@110 b5,1@200=0 e5@250=0", 5, 0, 0, 0},
-        TimerSteps{"GateOpen", "b0,1@300 b5,1@400 e5@425", 5, 25, 1, 25},
-        TimerSteps{"GateShutAgain", "b0,1@300 b5,1@400 e5@425 r0 b5,1@500=0 e5@900=0", 5, 25, 1,
-                   25},
-        TimerSteps{"TimerZeroItself", "b0,1@300 e0@310", 0, 10, 1, 10},
-        TimerSteps{"PlainTimerIgnoresTheGate", "b25,1@100 e25@107", 25, 7, 1, 7},
-        // Reset clears elapsed and count but keeps the begin: each end adds since that begin.
-        TimerSteps{"ResetKeepsTheBegin", "b19,1@100 e19@110 r19 e19@130 e19@140", 19, 70, 0, 0},
-        TimerSteps{"EndWithoutBegin", "e25@123456", 25, 0, 0, 0},
-        TimerSteps{"EndOfAnUnbegunRenderTimer", "b0,1@5 e7@123456", 7, 0, 0, 0},
-        TimerSteps{"IndexPastTheTable", "b32,1@100=0 e32@200=0 r32", 32, 0, 0, 0},
-        TimerSteps{"NegativeIndex", "b-1,1@100=0 e-1@200=0", -1, 0, 0, 0},
-        // The millisecond clock is 32-bit microseconds: 2^32 - 296 to 704 is 1000.
-        TimerSteps{"FallbackAcrossItsWrap", "b19,1@4294967000 e19@704", 19, 1000, 1, 1000, true}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Steps, TimerStepsTest, ::testing::Values(
+    TimerSteps{"Fresh", "", 19, 0, 0, 0},
+    TimerSteps{"CountFlagZero", "b19,0@100 e19@150", 19, 50, 0, 0},
+    TimerSteps{"TwoCounted", "b31,1@5000 e31@5010 b31,1@7000 e31@7030", 31, 40, 2, 20},
+    TimerSteps{"AverageTruncates", "b20,1@100 e20@141 b20,1@100 e20@100", 20, 41, 2, 20},
+    TimerSteps{"NegativeTruncates", "b21,1@141 e21@100 b21,1@100 e21@100", 21, -41, 2, -20},
+    // Render timers 1-18 run only while timer 0 has counted; reset 0 shuts them again.
+    TimerSteps{"GateShut", "b0,0@100 e0@110 b5,1@200=0 e5@250=0", 5, 0, 0, 0},
+    TimerSteps{"GateOpen", "b0,1@300 b5,1@400 e5@425", 5, 25, 1, 25},
+    TimerSteps{"GateShutAgain", "b0,1@300 b5,1@400 e5@425 r0 b5,1@500=0 e5@900=0", 5, 25, 1, 25},
+    TimerSteps{"TimerZeroItself", "b0,1@300 e0@310", 0, 10, 1, 10},
+    TimerSteps{"PlainTimerIgnoresTheGate", "b25,1@100 e25@107", 25, 7, 1, 7},
+    // Reset clears elapsed and count but keeps the begin: each end adds since that begin.
+    TimerSteps{"ResetKeepsTheBegin", "b19,1@100 e19@110 r19 e19@130 e19@140", 19, 70, 0, 0},
+    TimerSteps{"EndWithoutBegin", "e25@123456", 25, 0, 0, 0},
+    TimerSteps{"EndOfAnUnbegunRenderTimer", "b0,1@5 e7@123456", 7, 0, 0, 0},
+    TimerSteps{"IndexPastTheTable", "b32,1@100=0 e32@200=0 r32", 32, 0, 0, 0},
+    TimerSteps{"NegativeIndex", "b-1,1@100=0 e-1@200=0", -1, 0, 0, 0},
+    // The millisecond clock is 32-bit microseconds: 2^32 - 296 to 704 is 1000.
+    TimerSteps{"FallbackAcrossItsWrap", "b19,1@4294967000 e19@704", 19, 1000, 1, 1000, true}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
+// Without the counter, at calibration or after it, timers use the millisecond clock.
 TEST(TimerClock, WithoutTheCounterTimersUseTheMillisecondClock) {
     FailAfter(Fault::TimeStampCounter, 0, -1);
     CTimerTable table;
     const int64_t begin = table.RecordBegin(19, 1);
-    EXPECT_GE(begin, 0);
-    EXPECT_LE(begin, int64_t{UINT32_MAX});
+    EXPECT_TRUE(begin >= 0 && begin <= int64_t{UINT32_MAX}) << begin;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     table.RecordEnd(19);
     EXPECT_GE(table.GetElapsed(19), 19000);
     EXPECT_EQ(table.GetElapsed(19) % 1000, 0);
-    // Failing at the end of the calibration window selects it too.
-    FailAfter(Fault::TimeStampCounter, 16, -1);
+    FailAfter(Fault::TimeStampCounter, 16, -1);  // at the end of the calibration window
     EXPECT_TRUE(MeasureClockCalibration().useFallbackClock);
 }
 
@@ -113,8 +106,7 @@ TEST(TimerClock, CounterClockKeepsPaceWithTheReferenceClock) {
     if (!platform::ReadTimeStampCounter(&ticks)) GTEST_SKIP() << "no usable time-stamp counter";
     CTimerTable table;
     table.RecordBegin(19, 1);  // calibrates
-    // The timer's interval lies between the inner and the outer reference interval, give or
-    // take 0.1% and a microsecond.
+    // Between the inner and the outer reference interval, give or take 0.1% and 1 us.
     const int64_t r0 = platform::HighResolutionNanoseconds();
     const int64_t t0 = table.RecordBegin(19, 1);
     const int64_t r1 = platform::HighResolutionNanoseconds();
@@ -124,7 +116,6 @@ TEST(TimerClock, CounterClockKeepsPaceWithTheReferenceClock) {
     const int64_t r3 = platform::HighResolutionNanoseconds();
     EXPECT_GE(t1 - t0, (r2 - r1) / 1000.0 * 0.999 - 1);
     EXPECT_LE(t1 - t0, (r3 - r0) / 1000.0 * 1.001 + 1);
-    // The counter going away after calibration: the millisecond clock from then on.
     FailAfter(Fault::TimeStampCounter, 0, -1);
     EXPECT_LE(table.RecordBegin(19, 1), int64_t{UINT32_MAX});
 }
@@ -145,7 +136,6 @@ TEST(TickScale, WideMultiplicationAndConversion) {
     }
     // 2994.7 ticks per microsecond: whole ticks would make one second 1000233 microseconds.
     const TickScale scale = TickScale::FromMeasurement(2994700, 1000000);
-    EXPECT_EQ(scale.WholeTicksPerMicrosecond(), 2994);
     EXPECT_NEAR(static_cast<double>(scale.ToMicroseconds(2994700000u)), 1000000.0, 1.0);
     const uint64_t years = 20ull * 365 * 86400 * 1000000;  // twenty years of uptime
     EXPECT_NEAR(static_cast<double>(scale.ToMicroseconds(years * 2994 + years / 10 * 7)),

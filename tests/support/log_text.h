@@ -27,6 +27,11 @@ inline std::string Lower(std::string text) {
     return text;
 }
 
+inline std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
 // The service summary a merge writes, its time masked as MaskTimes masks it.
 inline std::string ServiceSummary(uint32_t pid, int threads, uint32_t loadingThreadId) {
     char text[320];
