@@ -47,7 +47,7 @@ int NumberOf(const HostInstall& install, uint32_t pid) {
 TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     const HostInstall install = InstallHost();
     ASSERT_EQ(RunHost(install, {"noop"}).lines, Lines{"9"});
-    ExpectBuiltInDefaults(ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName));
+    ExpectBuiltInDefaults();
     EXPECT_FALSE(PathExists(install.InstanceFolder(1)));
     Host host(install);
     const HostRun first{0, host.pid(), host.loadingThreadId(), {}};

@@ -121,59 +121,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, FirstOpeningTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-struct OpeningFault {
-    const char* name;
-    uint32_t mode;
-    Fault fault;
-    int skip;
-    Text earlier, earlierBackUp;
-};
-
-class OpeningFaultTest : public ::testing::TestWithParam<OpeningFault> {};
-
-// The opening fails and leaves the earlier files as they were (a back-up made now is removed
-// again, an HTML head is not left half written); the next opening succeeds.
-TEST_P(OpeningFaultTest, LeavesTheEarlierFilesAsTheyWereAndIsTriedAgain) {
-    const OpeningFault& c = GetParam();
-    Folder f;
-    const std::string file = FileName(c.mode);
-    f.Put(file, c.earlier);
-    f.Put(file + ".bak", c.earlierBackUp);
-    auto log = f.Open(c.mode);
-    FailAfter(c.fault, c.skip);
-    EXPECT_EQ(log->OpenFile(), 0);
-    EXPECT_FALSE(log->IsFileOpen());
-    EXPECT_EQ(f.Get(file), c.earlier.value_or(""));
-    EXPECT_EQ(f.Get(file + ".bak"), c.earlierBackUp);
-    platform::testing::ClearFaults();
-    ASSERT_EQ(log->OpenFile(), 1);
-    EXPECT_EQ(log->Close(), 1);
-    const std::string end = (c.mode & LogModeHtml) ? kEnd : "";
-    if (c.mode & LogModeAppend) {
-        EXPECT_EQ(f.Get(file), *c.earlier + kSummary + end);
-        return;
-    }
-    EXPECT_EQ(f.Get(file), ((c.mode & LogModeHtml) ? Head() : "") + kSummary + end);
-    if (c.earlier) {
-        EXPECT_EQ(f.Get(file + ".bak"), c.earlierBackUp.value_or("") + *c.earlier);
-    }
-}
-
-const Text kBig = Filler(150000);
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Faults, OpeningFaultTest, ::testing::Values(
-    OpeningFault{"CopyIntoBackUp", 0, Fault::FileWrite, 1, kBig, "older;"},
-    OpeningFault{"CopyIntoNewBackUp", 0, Fault::FileWrite, 1, kBig, {}},
-    OpeningFault{"DeleteAfterCopy", 0, Fault::FileDelete, 0, kBig, "older;"},
-    OpeningFault{"ReadEarlier", 0, Fault::FileOpen, 1, kBig, "older;"},
-    OpeningFault{"Head", LogModeHtml, Fault::FileWrite, 0, {}, {}},
-    OpeningFault{"MeasureEarlier", kAppend, Fault::FileLength, 0, kBig, {}},
-    OpeningFault{"SeekEarlier", kAppend, Fault::FileSeek, 0, kBig, {}},
-    OpeningFault{"ReadEarlierEnd", kAppend, Fault::FileRead, 0, kBig, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
 TEST(LogFileWriter, AFileHeldByAnotherOpenerIsNeitherBackedUpNorOpened) {
     Folder f;
     f.Put("t.log", "in use");
@@ -200,49 +147,27 @@ TEST(LogFileWriter, FindEndBlockFindsTheLastBlockWhereverItLies) {
     }
 }
 
-// A file where a folder must be, or no folder at all: every opening fails, the text stays.
+// A file where a folder must be, or no folder at all: every opening fails, the text stays;
+// a closed log refuses everything but a new Open.
 TEST(LogFileWriter, FoldersThatCannotBeMadeFailTheOpeningAndKeepTheText) {
     Folder f;
-    EXPECT_EQ(WriterLog::CreateFolderPath(f.Path("a" + kSep + "b" + kSep)), 1);
-    EXPECT_EQ(platform::GetPathKind(f.Path("a" + kSep + "b")), platform::PathKind::Directory);
     f.Put("img", "not a folder");
-    f.Put("blocked", "not a folder");
     auto log = f.Open(0);
     log->Append("kept");
     EXPECT_EQ(log->FlushCache(false), 0);
     EXPECT_EQ(log->GetCache(), "kept");
     EXPECT_FALSE(f.Get("t.log"));
-    WriterLog below;
-    ASSERT_EQ(below.Open(1, nullptr, 2, 0, f.Path("blocked" + kSep + "x").c_str(), nullptr, 0, 3),
-              1);
-    EXPECT_EQ(below.OpenFile(), 0);
     FailAfter(Fault::CreateDirectory, 0);
-    EXPECT_EQ(WriterLog::CreateFolderPath(f.Path("fresh" + kSep)), 0);
+    EXPECT_EQ(WriterLog::CreateFolderPath(f.Path("a" + kSep + "b" + kSep)), 0);
+    EXPECT_EQ(WriterLog::CreateFolderPath(f.Path("a" + kSep + "b" + kSep)), 1);
+    EXPECT_EQ(platform::GetPathKind(f.Path("a" + kSep + "b")), platform::PathKind::Directory);
     for (const char* folder : {static_cast<const char*>(nullptr), ""}) {
         WriterLog none;
         EXPECT_EQ(none.Open(1, nullptr, 2, LogModeDeleteOnClose, folder, "x.log", 0, 3), 0);
         none.Append("text");
-        EXPECT_EQ(none.FlushCache(false) + none.Close(), 0);
+        EXPECT_EQ(none.FlushCache(false) + none.Close() + none.OpenFile(), 0);
     }
     EXPECT_FALSE(test::PathExists("x.log"));
-}
-
-TEST(LogFileWriter, CloseDeletesWhenAskedAndReportsAFailingClose) {
-    Folder f;
-    auto gone = f.Open(LogModeTruncate | LogModeDeleteOnClose | LogModeNoSummary, "gone.log");
-    gone->Append("temporary");
-    ASSERT_EQ(gone->FlushCache(false), 1);
-    EXPECT_TRUE(f.Get("gone.log"));
-    EXPECT_EQ(gone->Close(), 1);
-    EXPECT_FALSE(f.Get("gone.log"));
-    // After Close only a new Open may follow; anything else fails harmlessly.
-    EXPECT_EQ(gone->FlushCache(true) + gone->OpenFile(), 0);
-
-    auto failing = f.Open(0, "failing.log");
-    ASSERT_EQ(failing->OpenFile(), 1);
-    FailAfter(Fault::FileClose, 0);
-    EXPECT_EQ(failing->Close(), 0);
-    EXPECT_FALSE(failing->GetIsOpen());
 }
 
 }  // namespace

@@ -93,35 +93,40 @@ TEST(WriteFaults, AFailedFinalMergeKeepsThePartFileThatHoldsTheText) {
     EXPECT_NE(text.find("kept in memory\r\n"), std::string::npos) << "the text is lost";
 }
 
-// The back-up of an earlier run's log, failed at each file operation it makes in turn: the
-// earlier log survives in one of the two files, the back-up keeps its content (never holding
-// the old log twice), and the next call leaves the full back-up and every entry.
-TEST(WriteFaults, ABackUpFailingAnywhereKeepsTheEarlierLogAndTheBackUpContent) {
+// The first opening of a run, failed at each file operation in turn: backing up the earlier
+// log (which survives in one of the two files, the back-up keeping its content and never
+// holding the old log twice) or continuing it (never emptied). The next call leaves the full
+// back-up and every entry.
+TEST(WriteFaults, AFirstOpeningFailingAnywhereKeepsTheEarlierLogs) {
     const std::string older = "older run\r\n", old = "old run\r\n";
-    for (Fault fault : {Fault::FileOpen, Fault::FileWrite, Fault::FileRead, Fault::FileSeek,
-                        Fault::FileLength, Fault::FileClose, Fault::FileDelete}) {
-        for (int skip = 0; skip < 4; ++skip) {
-            SCOPED_TRACE(std::to_string(static_cast<int>(fault)) + " after " +
-                         std::to_string(skip));
-            Service s;
-            std::filesystem::create_directories(s.folder);
-            test::WriteFile(s.Path(), old);
-            test::WriteFile(s.Path("vantrel.log.bak"), older);
-            s.Start();
-            FailAfter(fault, skip, 1);
-            const int32_t first = Log(s.log, "x\n");
-            ClearFaults();
-            const std::string backUp = ReadFile(s.Path("vantrel.log.bak"));
-            const std::string current = ReadFile(s.Path());
-            EXPECT_TRUE(backUp == older || backUp == older + old) << backUp;
-            EXPECT_TRUE(backUp == older + old || current == old) << "the earlier log is gone";
-            if (first == 1) {
-                EXPECT_EQ(current.rfind("x\r\n", 0), 0u) << current;
+    for (const bool continues : {false, true}) {
+        for (Fault fault : {Fault::FileOpen, Fault::FileWrite, Fault::FileRead, Fault::FileSeek,
+                            Fault::FileLength, Fault::FileClose, Fault::FileDelete}) {
+            for (int skip = 0; skip < 4; ++skip) {
+                SCOPED_TRACE(::testing::Message()
+                             << continues << " " << static_cast<int>(fault) << " after " << skip);
+                Service s("CreateNewLogFile", continues ? 0 : 1);
+                test::PutLogSetting(test::kInstancePath, "vantrel.log", "HtmlDoc", continues);
+                const std::string path = s.Path(continues ? "vantrel.log.htm" : "vantrel.log");
+                std::filesystem::create_directories(s.folder);
+                test::WriteFile(path, old);
+                test::WriteFile(path + ".bak", older);
+                s.Start();
+                FailAfter(fault, skip, 1);
+                const int32_t first = Log(s.log, "x\n");
+                ClearFaults();
+                const std::string backUp = ReadFile(path + ".bak"), current = ReadFile(path);
+                EXPECT_TRUE(backUp == older || (backUp == older + old && !continues)) << backUp;
+                EXPECT_TRUE(backUp == older + old || current.rfind(old, 0) == 0) << current;
+                if (first == 1) {
+                    EXPECT_EQ(current.find("x\r\n"), continues ? old.size() : 0) << current;
+                }
+                EXPECT_EQ(Log(s.log, "y\n"), 1);
+                EXPECT_EQ(ReadFile(path + ".bak"), continues ? older : older + old);
+                EXPECT_EQ(ReadFile(path).find("x\r\ny\r\n"), continues ? old.size() : 0)
+                    << ReadFile(path);
+                EXPECT_EQ(s.log.Close(), 1);
             }
-            EXPECT_EQ(Log(s.log, "y\n"), 1);
-            EXPECT_EQ(ReadFile(s.Path("vantrel.log.bak")), older + old);
-            EXPECT_EQ(ReadFile(s.Path()).rfind("x\r\ny\r\n", 0), 0u) << ReadFile(s.Path());
-            EXPECT_EQ(s.log.Close(), 1);
         }
     }
 }

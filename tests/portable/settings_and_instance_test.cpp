@@ -46,7 +46,7 @@ TEST(DefaultSettings, FirstLoadCreatesThemLaterLoadsKeepEditsAndRepairAllOnes) {
     CLogServiceMgr first, second, third;
     ASSERT_TRUE(LoadDefaults(first));
     EXPECT_EQ(first.readyLevel, 1);
-    test::ExpectBuiltInDefaults(ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName));
+    test::ExpectBuiltInDefaults();
     PutDefault("IndentSize", 5);
     PutDefault("HtmlDoc", 0xFFFFFFFF);
     ASSERT_TRUE(LoadDefaults(second));

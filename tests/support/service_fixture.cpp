@@ -28,43 +28,9 @@ int32_t InitService(CLogService& service, const std::string& folder, const char*
                     uint32_t mode, uint16_t atom, uint32_t loadingThreadId) {
     platform::ThreadHandle handle = nullptr;
     EXPECT_TRUE(platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle));
-    return service.Init(kProcessKey, 1, atom, platform::GetCurrentProcessId(), handle,
+    return service.Init("/tmp/x/host", 1, atom, platform::GetCurrentProcessId(), handle,
                         loadingThreadId ? loadingThreadId : platform::GetCurrentThreadId(), mode,
                         folder.c_str(), logName);
-}
-
-Worker::Worker() : thread_([this] { Loop(); }) {}
-
-void Worker::Run(std::function<void()> task) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    task_ = std::move(task);
-    pending_ = true;
-    changed_.notify_all();
-    changed_.wait(hold, [this] { return !pending_; });
-}
-
-void Worker::Stop() {
-    if (!thread_.joinable()) return;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        stopping_ = true;
-        changed_.notify_all();
-    }
-    thread_.join();
-}
-
-void Worker::Loop() {
-    std::unique_lock<std::mutex> hold(mutex_);
-    for (;;) {
-        changed_.wait(hold, [this] { return pending_ || stopping_; });
-        if (!pending_) return;
-        std::function<void()> task = std::move(task_);
-        hold.unlock();
-        task();
-        hold.lock();
-        pending_ = false;
-        changed_.notify_all();
-    }
 }
 
 }  // namespace vantrel::test

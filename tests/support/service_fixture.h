@@ -14,8 +14,7 @@
 
 namespace vantrel::test {
 
-// The executable key and instance path the services of these tests belong to.
-constexpr char kProcessKey[] = "/tmp/x/host";
+// The instance path the services of these tests belong to.
 constexpr char kInstancePath[] = "/tmp/x/host\\proc1";
 
 int32_t Log(CLog& log, const char* format, ...);
@@ -30,20 +29,37 @@ int32_t InitService(CLogService& service, const std::string& folder, const char*
 // Runs one task at a time on request, so a test can alternate between threads that live on.
 class Worker {
   public:
-    Worker();
-    ~Worker() { Stop(); }
-    Worker(const Worker&) = delete;
-    Worker& operator=(const Worker&) = delete;
-    void Run(std::function<void()> task);  // returns when the task has run
-    void Stop();
+    Worker() : thread_([this] { Loop(); }) {}
+    ~Worker() {
+        Run(nullptr);  // an empty task ends the thread
+        thread_.join();
+    }
+    // Returns when the task has run.
+    void Run(std::function<void()> task) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        task_ = std::move(task);
+        pending_ = true;
+        changed_.notify_all();
+        changed_.wait(hold, [this] { return !pending_; });
+    }
 
   private:
-    void Loop();
+    void Loop() {
+        std::unique_lock<std::mutex> hold(mutex_);
+        for (bool more = true; more;) {
+            changed_.wait(hold, [this] { return pending_; });
+            more = static_cast<bool>(task_);
+            hold.unlock();
+            if (more) task_();
+            hold.lock();
+            pending_ = false;
+            changed_.notify_all();
+        }
+    }
     std::mutex mutex_;
     std::condition_variable changed_;
     std::function<void()> task_;
     bool pending_ = false;
-    bool stopping_ = false;
     std::thread thread_;
 };
 

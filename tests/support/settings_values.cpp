@@ -17,13 +17,9 @@ void PutValue(const std::string& keyPath, const char* name, uint32_t type, const
     platform::RegCloseKey(key);
 }
 
-void PutDword(const std::string& keyPath, const char* name, uint32_t value) {
-    PutValue(keyPath, name, platform::kRegDword, &value, sizeof value);
-}
-
 void PutLogSetting(const std::string& instancePath, const std::string& logName, const char* name,
                    uint32_t value) {
-    PutDword(ComposeSettingsKeyPath(instancePath, logName), name, value);
+    PutValue(ComposeSettingsKeyPath(instancePath, logName), name, platform::kRegDword, &value, 4);
 }
 
 void PutDefaultSetting(const char* name, uint32_t value) {
@@ -43,7 +39,8 @@ std::optional<std::string> GetValue(const std::string& keyPath, const char* name
     return std::string(data, size);
 }
 
-void ExpectBuiltInDefaults(const std::string& keyPath) {
+void ExpectBuiltInDefaults() {
+    const std::string key = ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName);
     const std::pair<const char*, uint32_t> expected[] = {
         {"NeedTimeStamp", 0},    {"ShowThreadId", 1},
         {"CacheSize(KB)", 256},  {"CreateNewLogFile", 1},
@@ -51,8 +48,7 @@ void ExpectBuiltInDefaults(const std::string& keyPath) {
         {"HtmlDoc", 0},          {"OutDev", 0}};
     for (const auto& [name, value] : expected) {
         uint32_t type = 0;
-        EXPECT_EQ(GetValue(keyPath, name, &type),
-                  std::string(reinterpret_cast<const char*>(&value), 4))
+        EXPECT_EQ(GetValue(key, name, &type), std::string(reinterpret_cast<const char*>(&value), 4))
             << name;
         EXPECT_EQ(type, platform::kRegDword) << name;
     }

@@ -12,7 +12,6 @@ namespace vantrel::test {
 // Creates the key when needed; a failure fails the calling test.
 void PutValue(const std::string& keyPath, const char* name, uint32_t type, const void* data,
               uint32_t size);
-void PutDword(const std::string& keyPath, const char* name, uint32_t value);
 // A setting of one log of an instance.
 void PutLogSetting(const std::string& instancePath, const std::string& logName, const char* name,
                    uint32_t value);
@@ -24,7 +23,8 @@ void PutDefaultSetting(const char* name, uint32_t value);
 std::optional<std::string> GetValue(const std::string& keyPath, const char* name,
                                     uint32_t* type = nullptr);
 
-// Checks that the key holds the eight settings as REG_DWORD with their built-in defaults.
-void ExpectBuiltInDefaults(const std::string& keyPath);
+// Checks that the defaults key holds the eight settings as REG_DWORD with their built-in
+// values.
+void ExpectBuiltInDefaults();
 
 }  // namespace vantrel::test
