@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "log/html_document.h"
-#include "platform_config.h"
+#include "platform/platform_config.h"
 #include "settings/process_identity.h"
 #include "settings/settings_store.h"
 #include "support/log_text.h"

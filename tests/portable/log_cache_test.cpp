@@ -8,8 +8,8 @@
 
 #include "log/clog.h"
 #include "log/log_mode.h"
+#include "platform/platform_config.h"
 #include "platform/test_seam.h"
-#include "platform_config.h"
 #include "support/test_environment.h"
 
 namespace vantrel {

@@ -10,8 +10,8 @@
 #include "log/clog.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
+#include "platform/platform_config.h"
 #include "platform/test_seam.h"
-#include "platform_config.h"
 #include "support/log_text.h"
 #include "support/test_environment.h"
 

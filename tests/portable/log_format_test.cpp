@@ -9,8 +9,8 @@
 #include "log/clog.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
+#include "platform/platform_config.h"
 #include "platform/test_seam.h"
-#include "platform_config.h"
 #include "support/service_fixture.h"
 #include "support/test_environment.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "log/clog_service.h"
+#include "platform/platform_config.h"
 #include "platform/test_seam.h"
-#include "platform_config.h"
 #include "support/log_text.h"
 #include "support/service_fixture.h"
 #include "support/settings_values.h"
