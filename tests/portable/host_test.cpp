@@ -71,27 +71,14 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
 // and leaves neither file nor key) and bitmaps through the exports.
 TEST(Host, EntriesNamesAndBitmaps) {
     const HostInstall install = InstallHost();
-    const std::vector<std::pair<std::string, std::string>> calls = {
-        {"begin|Trace.log|CScene::Render", "1"},
-        {"printfdev|TRACE.LOG|7|a\\n", "1"},
-        {"printfdev|trace.log|0|b\\n", "1"},
-        {"end|Trace.log", "1"},
-        {"printf|bad name.log|x", "0"},
-        {"printf|bad-name.log|x", "0"},
-        {"printf|bad\\\\name.log|x", "0"},
-        {"printf|..\\\\up.log|x", "0"},
-        {"printf|../up.log|x", "0"},
-        {"printf|" + std::string(256, 'a') + "|x", "0"},
-        {"printf|trace|x", "0"},
-        {"bitmap|vantrel.log|-|Frame\\n|1|1|24", "1"},
-        {"bitmap|vantrel.log|shot.bmp|named\\n|3|2|8", "1"}};
-    Lines commands, replies;
-    for (const auto& [command, reply] : calls) {
-        commands.push_back(command);
-        replies.push_back(reply);
-    }
-    const HostRun run = RunHost(install, commands);
-    EXPECT_EQ(run.lines, replies);
+    const HostRun run = RunHost(
+        install,
+        {"begin|Trace.log|CScene::Render", "printfdev|TRACE.LOG|7|a\\n",
+         "printfdev|trace.log|0|b\\n", "end|Trace.log", "printf|bad name.log|x",
+         "printf|bad-name.log|x", "printf|bad\\\\name.log|x", "printf|..\\\\up.log|x",
+         "printf|../up.log|x", "printf|" + std::string(256, 'a') + "|x", "printf|trace|x",
+         "bitmap|vantrel.log|-|Frame\\n|1|1|24", "bitmap|vantrel.log|shot.bmp|named\\n|3|2|8"});
+    EXPECT_EQ(run.lines, (Lines{"1", "1", "1", "1", "0", "0", "0", "0", "0", "0", "0", "1", "1"}));
     EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("Trace.log"))),
               Hex("\r\nCScene::Render // tid:0x%08x\r\n{\r\n", run.loadingThreadId) +
                   "   a\r\n   b\r\n}\r\n" + Summary(run, 1));

@@ -1,10 +1,12 @@
 // The write cache of a log: when an append flushes it, and what a flush that fails leaves in
-// the file and in the cache (nothing lost, no stale tail, the next flush catches up).
+// the file and in the cache (nothing lost, no stale tail, the next flush catches up); the
+// positioned writes and reopenings it spends its system calls on.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "log/clog.h"
 #include "log/log_mode.h"
@@ -145,6 +147,60 @@ TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     file.Seek(far);
     ASSERT_EQ(file.Read(bytes + 4, 3), 3u);
     EXPECT_EQ(std::string(bytes, 7), "abcdfar");
+}
+
+// Only a path that is not there counts as missing (the log then starts the file afresh); a
+// file held elsewhere or a failed opening must not.
+TEST(PositionedWrite, ReopeningTellsAMissingFileFromOtherFailures) {
+    const std::string dir = test::MakeTempDir("positioned") + "/";
+    test::WriteFile(dir + "held.log", "kept");
+    platform::File holder, file;
+    ASSERT_TRUE(holder.Open(dir + "held.log", platform::FileOpenMode::ExistingRead));
+    test::WriteFile(dir + "log.txt", "x");
+    const struct {
+        std::string path;
+        bool injected, missing;
+    } rows[] = {{dir + "none.log", false, true},
+                {dir + "gone/none.log", false, true},
+                {dir + "held.log", false, false},
+                {dir + "log.txt", true, false}};
+    for (const auto& row : rows) {
+        uint64_t length = 0;
+        bool missing = !row.missing;
+        if (row.injected) platform::testing::FailAfter(Fault::FileOpen, 0);
+        EXPECT_FALSE(file.OpenForWritesAt(row.path, &length, &missing)) << row.path;
+        EXPECT_EQ(missing, row.missing) << row.path;
+        EXPECT_FALSE(file.IsOpen());
+    }
+    holder.Close();  // Windows lets nobody else read it meanwhile
+    EXPECT_EQ(test::ReadFile(dir + "held.log"), "kept");
+}
+
+// More pieces than one system call takes land in order at the offset; a failed piece leaves
+// the pieces before it written, and a failed positioning writes nothing.
+TEST(PositionedWrite, PiecesLandInOrderAndAFailureStopsAtItsPiece) {
+    const std::string path = test::MakeTempDir("positioned") + "/log.txt";
+    test::WriteFile(path, "0123");
+    std::vector<std::string> texts;
+    std::string expected = "0123";
+    for (int i = 0; i < 300; ++i) expected += texts.emplace_back(std::to_string(i) + ",");
+    std::vector<platform::WritePiece> pieces;
+    for (const std::string& text : texts)
+        pieces.push_back(platform::WritePiece{text.data(), static_cast<uint32_t>(text.size())});
+    platform::File file;
+    uint64_t length = 0;
+    bool missing = true;
+    ASSERT_TRUE(file.OpenForWritesAt(path, &length, &missing));
+    EXPECT_EQ(length, 4u);
+    platform::File other;
+    EXPECT_FALSE(other.Open(path, platform::FileOpenMode::ExistingRead)) << "held exclusively";
+    file.WriteAt(4, pieces.data(), pieces.size());
+    platform::testing::FailAfter(Fault::FileWrite, 1);
+    EXPECT_THROW(file.WriteAt(0, pieces.data() + 10, 3), platform::FileError);
+    platform::testing::FailAfter(Fault::FileSeek, 0);
+    EXPECT_THROW(file.WriteAt(0, pieces.data() + 20, 1), platform::FileError);
+    file.Close();
+    EXPECT_EQ(test::ReadFile(path), "10," + expected.substr(3));
 }
 
 }  // namespace

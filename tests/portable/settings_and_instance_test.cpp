@@ -14,7 +14,6 @@
 #include "platform/test_seam.h"
 #include "settings/process_identity.h"
 #include "settings/settings_store.h"
-#include "support/log_text.h"
 #include "support/service_fixture.h"
 #include "support/settings_values.h"
 #include "support/test_environment.h"
