@@ -46,16 +46,12 @@ class CLog {
     virtual int32_t SeekToWritePosition();
 
     // Read-only views for the service and for tests.
-    const std::string& GetFolder() const { return folder; }
-    const std::string& GetFileName() const { return fileName; }
     const std::string& GetCache() const { return cache; }
     uint32_t GetThreadId() const { return threadId; }
     platform::ThreadHandle GetThreadHandle() const { return threadHandle; }
-    uint32_t GetMode() const { return mode; }
     uint64_t GetWritePosition() const { return writePosition; }
     // True once the first opening of this run has given writePosition a real offset.
     bool IsPositioned() const { return positioned; }
-    int32_t GetIndentLevel() const { return indentLevel; }
     bool GetIsOpen() const { return isOpen != 0; }
     // The open part file of a thread log, which the service's merge copies from.
     platform::File& GetFileObject() { return file; }

@@ -50,8 +50,6 @@ class CLogService : public CLog {
     CLog* CreateThreadLog(platform::ThreadHandle hThread, uint32_t threadId);
 
     uint16_t GetAtom() const { return atom; }
-    size_t GetThreadLogCount() const { return threadLogs.size(); }
-    CLog* GetThreadLogAt(size_t index) const { return threadLogs[index]; }
 
     // For the bound on open log files: when this service's file was last written to (on
     // the monotonic clock), and closing the file when no call is in the service now.

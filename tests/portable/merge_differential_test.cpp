@@ -31,7 +31,7 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
     for (int i = 0; i < 2; ++i) {
         const std::string folder = test::MakeTempDir("merge") + "/";
         ASSERT_EQ(test::InitService(services[i], folder, "vantrel.log"), 1);
-        paths[i] = folder + services[i].GetFileName();
+        paths[i] = folder + (setting == "HtmlDoc" ? "vantrel.log.htm" : "vantrel.log");
     }
     services[0].UseFullRewrite(true);
 
