@@ -2,6 +2,7 @@
 // replaced here by a recorder), and programs built with -finstrument-functions end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -10,10 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/host.h"
-#include "support/log_text.h"
-#include "support/settings_values.h"
-#include "support/test_environment.h"
+#include "posix/posix_fixture.h"
 #include "trace/thread_calls.h"
 #include "trace/trace_log_name.h"
 
@@ -83,58 +81,41 @@ TEST(TracedCallMatching, EveryBeginGetsOneEndAtTheRightPlace) {
 
 #if defined(VANTREL_TRACE_DEMO_PATH)
 
-test::HostInstall InstallTraced(const char* builtPath, const std::string& name) {
-    test::HostInstall host;
-    host.folder = test::MakeTempDir("traced");
-    host.exePath = host.folder + "/" + name;
-    std::filesystem::copy_file(builtPath, host.exePath);
-    std::filesystem::permissions(host.exePath, std::filesystem::perms::owner_all);
-    return host;
-}
-
-// The compared functions of each thread's tree as "depth name"; what compilers add around
-// them differs. Fails where the text is no balanced tree of three-space steps, or where
-// threads' texts mix.
-std::vector<std::vector<std::string>> CallTrees(const std::string& text) {
+// Per thread, its compared calls as "depth name;" (what compilers add around them differs).
+// Fails where the text is no balanced tree of three-space steps or where threads' texts mix.
+std::vector<std::string> CallTrees(const std::string& text) {
     const std::string compared =
         "|shapes::Palette::Palette()|main|shapes::Palette::~Palette()|Worker::Run(int)|"
         "Worker::DrawFrame(int)|shapes::Circle::Area() const|shapes::Square::Area() const|"
         "Worker::TryCountDown(int)|CountDown(int)|DepthExceeded::DepthExceeded(int)|";
-    std::vector<std::vector<std::string>> trees;
-    std::vector<bool> open;  // per open scope: whether it is compared
-    std::string thread, line;
-    int depth = 0;
-    bool brace = false;  // a begin line's "{" comes next, at its indent
+    std::vector<std::string> trees;
+    std::vector<bool> open;  // per open call: whether it is compared
+    std::string thread, line, last = "}";
     std::istringstream lines(text.substr(0, text.find("\r\nProcess ID: ")));
     while (std::getline(lines, line)) {
-        EXPECT_TRUE(!line.empty() && line.back() == '\r') << "no CR LF: " << line;
-        line.pop_back();
-        if (line.empty()) continue;
-        const size_t indent = line.find_first_not_of(' ');
-        const std::string body = line.substr(indent);
-        const size_t tid = body.find(" // tid:0x");
-        if (!brace && body == "}" && !open.empty()) {
-            depth -= open.back();
-            open.pop_back();
-        } else if (brace != (body == "{") || (!brace && tid == std::string::npos)) {
+        if (line == "\r") continue;
+        EXPECT_EQ('\r', line.back()) << "no CR LF: " << line;
+        const size_t indent = line.find_first_not_of(' '), tid = line.find(" // tid:0x");
+        const std::string body = line.substr(indent, line.size() - indent - 1);
+        const bool brace = last != "{" && last != "}";  // after a call line comes its "{"
+        if (brace != (body == "{") || (body == "}" ? open.empty() : !brace && tid == line.npos)) {
             ADD_FAILURE() << "no tree at: " << line;
             return trees;
         }
+        if (body == "}") open.pop_back();
         EXPECT_EQ(3 * (open.size() - brace), indent) << line;
-        if (brace || body == "}") {
-            brace = false;
-            continue;
-        }
-        if (open.empty() && body.substr(tid) != thread) trees.emplace_back();
-        if (open.empty()) thread = body.substr(tid);
-        EXPECT_EQ(thread, body.substr(tid)) << "threads mixed at: " << line;
-        const bool counted = compared.find("|" + body.substr(0, tid) + "|") != std::string::npos;
-        if (counted) trees.back().push_back(std::to_string(depth) + " " + body.substr(0, tid));
-        depth += counted;
-        open.push_back(counted);
-        brace = true;
+        last = body;
+        if (brace || body == "}") continue;
+        if (open.empty() && line.substr(tid) != thread) trees.emplace_back();
+        if (open.empty()) thread = line.substr(tid);
+        EXPECT_EQ(thread, line.substr(tid)) << "threads mixed at: " << line;
+        const std::string name = line.substr(indent, tid - indent);
+        open.push_back(compared.find("|" + name + "|") != std::string::npos);
+        if (open.back())
+            trees.back() +=
+                std::to_string(std::count(open.begin(), open.end(), true) - 1) + " " + name + ";";
     }
-    EXPECT_TRUE(open.empty()) << open.size() << " scopes left open";
+    EXPECT_TRUE(open.empty()) << open.size() << " calls left open";
     return trees;
 }
 
@@ -142,37 +123,36 @@ std::vector<std::vector<std::string>> CallTrees(const std::string& text) {
 // tree per worker although the workers throw out of a recursion; the traced host names calls
 // and exits while its threads trace. Every log ends with the final merge's summary.
 TEST(CallTrace, ProgramsLeaveBalancedTreesAndNamedCallsInACompleteLog) {
-    std::vector<std::string> worker = {"0 Worker::Run(int)"};
+    std::string worker = "0 Worker::Run(int);";
     for (int frame = 0; frame < 3; ++frame)
-        worker.insert(worker.end(), {"1 Worker::DrawFrame(int)", "2 shapes::Circle::Area() const",
-                                     "2 shapes::Square::Area() const"});
-    worker.insert(worker.end(),
-                  {"1 Worker::TryCountDown(int)", "2 CountDown(int)", "3 CountDown(int)",
-                   "4 CountDown(int)", "5 CountDown(int)", "6 DepthExceeded::DepthExceeded(int)"});
-    const std::vector<std::vector<std::string>> demoTrees = {
-        {"0 shapes::Palette::Palette()", "0 main", "0 shapes::Palette::~Palette()"},
-        worker,
-        worker};
+        worker +=
+            "1 Worker::DrawFrame(int);2 shapes::Circle::Area() const;"
+            "2 shapes::Square::Area() const;";
+    worker +=
+        "1 Worker::TryCountDown(int);2 CountDown(int);3 CountDown(int);4 CountDown(int);"
+        "5 CountDown(int);6 DepthExceeded::DepthExceeded(int);";
+    const std::vector<std::string> demoTrees = {
+        "0 shapes::Palette::Palette();0 main;0 shapes::Palette::~Palette();", worker, worker};
     // A demo row's WriteImmediately (-1: a traced-host row with its argument), and the log.
     // clang-format off
     const struct { const char* fault; int writeImmediately; const char* argument; const char* logEnvironment; const char* log; std::vector<std::string> inLog; } rows[] = {
         {"trees unbalanced or mixed in memory", 0, "--frames", nullptr, "trace.log", {}},
-        {"trees unbalanced or mixed written at once", 1, "--frames", nullptr, "trace.log", {}},
-        {"VANTREL_TRACE_LOG not followed", 0, "--frames", "calls.log", "calls.log", {}},
-        {"the nearest exported symbol names an unexported function", -1, "unnamed", nullptr, "trace.log",
-         {"\r\n   Visible(int) // tid:", " in traced // tid:"}},
+        {"written at once, or VANTREL_TRACE_LOG not followed", 1, "--frames", "calls.log", "calls.log", {}},
+        {"an unexported function named by the nearest export; a refused log name not told", -1, "unnamed", "my-trace.log", "trace.log",
+         {"\r\n   Visible(int) // tid:", " in traced // tid:", "VANTREL_TRACE_LOG=\"my-trace.log\" is not a usable log name"}},
         {"a crash or hang while threads trace through exit and static destruction", -1, "exit-while-busy", nullptr, "trace.log",
          {"\r\nFarewell::~Farewell() // tid:"}},
-        {"a refused log name loses the trace silently", -1, "unnamed", "my-trace.log", "trace.log",
-         {"VANTREL_TRACE_LOG=\"my-trace.log\" is not a usable log name", "Visible(int)"}},
     };
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
         test::UseFreshEnvironment();
         const bool demo = row.writeImmediately >= 0;
-        const test::HostInstall host = demo ? InstallTraced(VANTREL_TRACE_DEMO_PATH, "demo")
-                                            : InstallTraced(VANTREL_TRACED_HOST_PATH, "traced");
+        test::HostInstall host;
+        host.folder = test::MakeTempDir("traced");
+        host.exePath = host.folder + (demo ? "/demo" : "/traced");
+        std::filesystem::copy_file(demo ? VANTREL_TRACE_DEMO_PATH : VANTREL_TRACED_HOST_PATH,
+                                   host.exePath);
         if (demo)
             test::PutLogSetting(test::Lower(host.exePath) + "\\proc1", row.log, "WriteImmediately",
                                 row.writeImmediately);
@@ -188,10 +168,9 @@ TEST(CallTrace, ProgramsLeaveBalancedTreesAndNamedCallsInACompleteLog) {
             EXPECT_EQ(demoTrees, CallTrees(text));
         }
         for (const std::string& part : row.inLog)
-            EXPECT_NE(std::string::npos, text.find(part)) << part << " in:\n" << text;
-        const std::string end = std::string(72, '/') + "\r\n\r\n";
-        ASSERT_GT(text.size(), end.size());
-        EXPECT_EQ(end, text.substr(text.size() - end.size()));
+            EXPECT_TRUE(test::Has(text, part)) << part << " in:\n" << text;
+        ASSERT_GT(text.size(), 76u);
+        EXPECT_EQ(std::string(72, '/') + "\r\n\r\n", text.substr(text.size() - 76));
     }
 }
 

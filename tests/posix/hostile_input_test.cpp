@@ -121,16 +121,10 @@ TEST(HostileInput, EveryBitmapHeaderIsWrittenWithinItsBufferOrRefused) {
         const int32_t width = widths[i / 96 % 6], height = heights[i / 576 % 5];
         const uint64_t claimed =
             ClaimedSize(width, height, bits, compression, imageSize, colorsUsed);
-        const uint32_t fields[10] = {40,
-                                     uint32_t(width),
-                                     uint32_t(height),
-                                     1u | uint32_t{bits} << 16,
-                                     compression,
-                                     imageSize,
-                                     0,
-                                     0,
-                                     colorsUsed,
-                                     0};
+        // clang-format off
+        const uint32_t fields[10] = {40, uint32_t(width), uint32_t(height), 1u | uint32_t{bits} << 16,
+                                     compression, imageSize, 0, 0, colorsUsed, 0};
+        // clang-format on
         std::vector<uint8_t> bitmap(claimed > (1u << 20) ? 40 : claimed, 0x5A);
         memcpy(bitmap.data(), fields, 40);
         file.SetLength(0);

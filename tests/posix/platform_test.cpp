@@ -22,10 +22,6 @@ using test::PathExists;
 using test::ReadFile;
 using test::WriteFile;
 
-constexpr FileOpenMode kAllModes[] = {FileOpenMode::CreateOrEmptyReadWrite,
-                                      FileOpenMode::ExistingReadWrite, FileOpenMode::ExistingWrite,
-                                      FileOpenMode::ExistingRead};
-
 mode_t ModeOf(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
@@ -37,10 +33,10 @@ TEST(PlatformFile, OpeningsAreExclusiveAndRefuseWhatIsNoRegularFile) {
     WriteFile(dir + "/target.log", "precious");
     ASSERT_EQ(0, symlink((dir + "/target.log").c_str(), (dir + "/planted.log").c_str()));
     ASSERT_EQ(0, symlink((dir + "/nowhere.log").c_str(), (dir + "/dangling.log").c_str()));
-    ASSERT_EQ(0, mkfifo((dir + "/fifo.log").c_str(), 0600));
     File holder;
     ASSERT_TRUE(holder.Open(path, FileOpenMode::ExistingRead));
-    for (FileOpenMode mode : kAllModes) {
+    for (FileOpenMode mode : {FileOpenMode::CreateOrEmptyReadWrite, FileOpenMode::ExistingReadWrite,
+                              FileOpenMode::ExistingWrite, FileOpenMode::ExistingRead}) {
         SCOPED_TRACE(static_cast<int>(mode));
         for (const std::string& refused :
              {path, dir + "/planted.log", dir + "/dangling.log", dir, dir + "/missing.log"}) {
@@ -60,12 +56,6 @@ TEST(PlatformFile, OpeningsAreExclusiveAndRefuseWhatIsNoRegularFile) {
                   return std::string(
                       File().Open(path, FileOpenMode::CreateOrEmptyReadWrite) ? "opened" : "");
               }));
-    // The reopening of a log measures it by seeking, which refuses a FIFO planted at its path.
-    File reopened;
-    uint64_t length = 0;
-    bool missing = true;
-    EXPECT_FALSE(reopened.OpenForWritesAt(dir + "/fifo.log", &length, &missing));
-    EXPECT_FALSE(missing || reopened.IsOpen());
     // A failed close still gives the file up, and with it the lock; closed, it throws.
     testing::FailAfter(testing::Fault::FileClose, 0);
     EXPECT_THROW(holder.Close(), FileError);
@@ -76,26 +66,6 @@ TEST(PlatformFile, OpeningsAreExclusiveAndRefuseWhatIsNoRegularFile) {
     umask(previous);
     EXPECT_EQ("", ReadFile(path));
     EXPECT_EQ(0644u, ModeOf(path));
-}
-
-// Long names work; a name exists while any handle holds it. (A killed holder's number is freed:
-// the hosts' instance numbers show it.)
-TEST(NamedMutex, ExistsWhileAnyHandleHoldsIt) {
-    const std::string name = "/" + std::string(600, 'x') + "/proc1";
-    bool existed = true;
-    MutexHandle first = CreateNamedMutex(name, &existed);
-    ASSERT_NE(nullptr, first);
-    EXPECT_FALSE(existed);
-    MutexHandle second = CreateNamedMutex(name, &existed);
-    EXPECT_TRUE(existed);
-    EXPECT_EQ(nullptr, OpenNamedMutex("/" + std::string(600, 'x') + "/proc2"));
-    EXPECT_EQ(nullptr, OpenNamedMutex("/" + std::string(600, 'X') + "/proc1"));
-    CloseNamedMutex(first);
-    MutexHandle opened = OpenNamedMutex(name);
-    EXPECT_NE(nullptr, opened) << "still held by one handle";
-    CloseNamedMutex(opened);
-    CloseNamedMutex(second);
-    EXPECT_EQ(nullptr, OpenNamedMutex(name));
 }
 
 // Another local user must not be able to plant or read lock files: the runtime folder must
@@ -158,31 +128,11 @@ TEST(NamedMutex, RuntimeFolderIsPrivateAndPlantedLinksAreNeverFollowed) {
     EXPECT_EQ(0700u, ModeOf(fallback));
 }
 
-TEST(ThreadIdentity, HandlesReportTheEndOfTheirThreadAndIdsFollowAFork) {
-    ThreadHandle handle = nullptr, copy = nullptr, self = nullptr;
-    std::thread([&] {
-        ASSERT_TRUE(DuplicateThreadHandle(GetCurrentThread(), &handle));
-        EXPECT_FALSE(IsThreadSignalled(handle));
-    }).join();
-    ASSERT_TRUE(DuplicateThreadHandle(handle, &copy));
-    EXPECT_TRUE(IsThreadSignalled(handle) && IsThreadSignalled(copy));
-    ASSERT_TRUE(DuplicateThreadHandle(GetCurrentThread(), &self));
-    EXPECT_FALSE(IsThreadSignalled(self));
-    for (ThreadHandle h : {handle, copy, self}) CloseThreadHandle(h);
-    const uint32_t parent = GetCurrentThreadId();
-    EXPECT_EQ("", test::InChild([] {
-                  return std::string(
-                      GetCurrentThreadId() == static_cast<uint32_t>(getpid()) ? "" : "stale");
-              }));
-    EXPECT_EQ(parent, GetCurrentThreadId());
-}
-
-// Whole, odd and negative offsets and daylight saving time, effective at once; the tick is
-// the monotonic clock's milliseconds, modular across the 2^32 wrap.
-TEST(PlatformClock, LocalTimeFollowsTheZoneSetAndTheTickTheMonotonicClock) {
+// Odd and negative offsets and daylight saving time, effective at once.
+TEST(PlatformClock, LocalTimeFollowsTheZoneSet) {
     const char* saved = getenv("TZ");
     const std::string original = saved ? saved : "";
-    for (const char* zone : {"UTC0", "XST-5:45", "YST+9:30", "EST5EDT,M3.2.0,M11.1.0"}) {
+    for (const char* zone : {"XST-5:45", "YST+9:30", "EST5EDT,M3.2.0,M11.1.0"}) {
         setenv("TZ", zone, 1);
         tzset();
         timespec before{}, after{};
@@ -194,25 +144,14 @@ TEST(PlatformClock, LocalTimeFollowsTheZoneSetAndTheTickTheMonotonicClock) {
         } while (before.tv_sec != after.tv_sec);
         tm f{};
         localtime_r(&before.tv_sec, &f);
-        const int want[] = {f.tm_year + 1900, f.tm_mon + 1, f.tm_wday, f.tm_mday,
-                            f.tm_hour,        f.tm_min,     f.tm_sec};
-        const int have[] = {got.year, got.month,  got.dayOfWeek, got.day,
-                            got.hour, got.minute, got.second};
-        EXPECT_TRUE(std::equal(want, want + 7, have)) << zone;
-        EXPECT_GE(got.milliseconds, before.tv_nsec / 1000000);
-        EXPECT_LE(got.milliseconds, after.tv_nsec / 1000000);
+        EXPECT_EQ((std::vector<int>{f.tm_year + 1900, f.tm_mon + 1, f.tm_wday, f.tm_mday, f.tm_hour,
+                                    f.tm_min, f.tm_sec}),
+                  (std::vector<int>{got.year, got.month, got.dayOfWeek, got.day, got.hour,
+                                    got.minute, got.second}))
+            << zone;
     }
     saved ? setenv("TZ", original.c_str(), 1) : unsetenv("TZ");
     tzset();
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    EXPECT_LE(TimeGetTime() - static_cast<uint32_t>(now.tv_sec * 1000ull + now.tv_nsec / 1000000),
-              5u);
-    uint64_t first = 0, second = 0;
-    if (ReadTimeStampCounter(&first)) {
-        ASSERT_TRUE(ReadTimeStampCounter(&second));
-        EXPECT_GT(second, first);
-    }
 }
 
 }  // namespace

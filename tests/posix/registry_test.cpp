@@ -65,13 +65,6 @@ TEST(RegistryCalls, StoreIsPrivateWhateverTheUmaskAndFollowsTheEnvironmentAtOpen
         EXPECT_TRUE(PathExists(home + "/.config/vantrel/registry.db"));
     }
     setenv("HOME", savedHome.c_str(), 1);
-    // Pointed elsewhere, the process keeps its connection until it lets go of it.
-    const std::string other = MakeTempDir("other");
-    setenv("XDG_CONFIG_HOME", other.c_str(), 1);
-    uint32_t number = 0;
-    EXPECT_EQ(kErrorSuccess, ReadDword("k", "v", &number));
-    ReleaseRegistryStore();
-    EXPECT_EQ(kErrorFileNotFound, ReadDword("k", "v", &number));
 }
 
 // The query contract the settings readers rely on: each row a misreported size or a buffer
@@ -81,7 +74,6 @@ TEST(RegistryCalls, QueryReportsSizesAndFillsOnlyBuffersThatFit) {
     ASSERT_EQ(kErrorSuccess, RegCreateKey("Software\\K", kKeyReadWrite, &key));
     ASSERT_EQ(kErrorSuccess, RegSetValue(key, "Folder", kRegSz, "c:\\logs", 7));  // no zero
     ASSERT_EQ(kErrorSuccess, RegSetValue(key, "Short", kRegBinary, "\x05", 1));
-    ASSERT_EQ(kErrorSuccess, RegSetValue(key, "Empty", kRegSz, nullptr, 0));
     ASSERT_EQ(kErrorSuccess, RegSetValue(key, nullptr, kRegSz, "d", 1));
     EXPECT_EQ(kErrorInvalidParameter, RegSetValue(key, "x", kRegSz, nullptr, 3));
     RegCloseKey(key);
@@ -92,9 +84,7 @@ TEST(RegistryCalls, QueryReportsSizesAndFillsOnlyBuffersThatFit) {
         {"size of a string not reported", "FOLDER", 0, kErrorSuccess, 7, "########"},
         {"a string read into a DWORD", "Folder", 4, kErrorMoreData, 7, "########"},
         {"an exact buffer refused or overrun", "Folder", 7, kErrorSuccess, 7, "c:\\logs#"},
-        {"a large buffer's size kept", "Folder", 256, kErrorSuccess, 7, "c:\\logs#"},
         {"short data not at the start", "Short", 4, kErrorSuccess, 1, "\x05#######"},
-        {"an empty value not found", "Empty", 4, kErrorSuccess, 0, "########"},
         {"the default value not under \"\"", "", 4, kErrorSuccess, 1, "d#######"},
         {"a missing value found", "gone", 4, kErrorFileNotFound, 4, "########"},
     };
@@ -108,24 +98,14 @@ TEST(RegistryCalls, QueryReportsSizesAndFillsOnlyBuffersThatFit) {
         EXPECT_EQ(row.size, size);
         EXPECT_EQ(row.buffer, buffer.substr(0, 8));
     }
-    char text[8];
-    EXPECT_EQ(kErrorInvalidParameter, RegQueryValue(key, "Folder", nullptr, text, nullptr));
     RegCloseKey(key);
 }
 
-// A handle keeps its rights, and outlives the connection and its key (the editor may delete
-// a log's key while the host runs).
-TEST(RegistryCalls, HandlesKeepTheirRightsAndOutliveTheirKey) {
-    RegKey writer, reader, doomed;
+// A handle outlives the connection and its key (the editor may delete a log's key while the
+// host runs).
+TEST(RegistryCalls, HandlesOutliveTheirKey) {
+    RegKey doomed;
     uint32_t size = 0;
-    ASSERT_EQ(kErrorSuccess, RegCreateKey("app\\proc1", kKeyWrite, &writer));
-    ASSERT_EQ(kErrorSuccess, RegSetValue(writer, "Identifier", kRegSz, "0x12c", 5));
-    EXPECT_EQ(kErrorAccessDenied, RegQueryValue(writer, "Identifier", nullptr, nullptr, &size));
-    ASSERT_EQ(kErrorSuccess, RegOpenKey("APP\\PROC1", kKeyRead, &reader));
-    EXPECT_EQ(kErrorAccessDenied, RegSetValue(reader, "Identifier", kRegSz, "x", 1));
-    for (RegKey key : {writer, reader}) RegCloseKey(key);
-    EXPECT_EQ(kErrorInvalidHandle, RegSetValue(nullptr, "x", kRegSz, "x", 1));
-    EXPECT_EQ(kErrorBadPathname, RegCreateKey("\\x", kKeyReadWrite, &writer));
     ASSERT_EQ(kErrorSuccess, RegCreateKey("doomed\\key", kKeyAllAccess, &doomed));
     ReleaseRegistryStore();  // handles hold ids, not the connection
     ASSERT_EQ(kErrorSuccess, RegSetValue(doomed, "v", kRegSz, "1", 1));
@@ -250,7 +230,7 @@ TEST(RegistryCalls, DamagedStoresFailCleanlyAndAreNotWrittenOver) {
     std::string scribbled = intact;
     for (size_t i = 4096; i < scribbled.size(); ++i) scribbled[i] = static_cast<char>(i * 7 + 3);
     for (const std::string& damaged :
-         {std::string(10000, 'Z'), intact.substr(0, intact.size() / 3), scribbled}) {
+         {intact.substr(0, intact.size() / 3), scribbled, std::string(10000, 'Z')}) {
         WriteFile(path, damaged);
         ReleaseRegistryStore();
         int failures = 0;
@@ -266,8 +246,6 @@ TEST(RegistryCalls, DamagedStoresFailCleanlyAndAreNotWrittenOver) {
         }
         EXPECT_GT(failures, 0);
     }
-    WriteFile(path, std::string(10000, 'Z'));
-    ReleaseRegistryStore();
     RegKey key = nullptr;
     EXPECT_EQ(kErrorRegistryCorrupt, RegCreateKey("k", kKeyReadWrite, &key));
     EXPECT_EQ(nullptr, key);
@@ -276,54 +254,36 @@ TEST(RegistryCalls, DamagedStoresFailCleanlyAndAreNotWrittenOver) {
     EXPECT_EQ(kErrorSuccess, SetDword("k", "v", 1));
 }
 
-// The store class as the editor uses it, where its grammar and output do not show it.
-TEST(Store, KeysSortDeleteAndBatchAsOnWindows) {
+// The store class as the editor uses it, where its grammar and output do not show it: a tree
+// goes with everything below it and nothing beside it of the same prefix, ids are never
+// reused (a stale handle reaches nothing), and an open batch is undone, not half kept.
+TEST(Store, TreesDeleteAloneAndOpenBatchesAreUndone) {
     const std::string path = MakeTempDir("store") + "/vantrel/registry.db";
     RegistryStore store;
     ASSERT_EQ(kErrorSuccess, store.Open(path, Mode::ReadWrite));
     int64_t id = 0, key = 0;
-    const auto names = [&store](const std::string& parent) {
-        int64_t id;
-        std::vector<RegistryStore::SubKey> subKeys;
-        EXPECT_EQ(kErrorSuccess, store.OpenKey(parent, &id));
-        EXPECT_EQ(kErrorSuccess, store.EnumSubKeys(id, &subKeys));
-        std::string names;
-        for (const auto& subKey : subKeys) names += subKey.name + "|";
-        return names;
-    };
-    // Upper-cased order ("_" and "]" follow "Z"), only ASCII letters folded, no empty keys
-    // from doubled or trailing separators; a tree goes with everything below it and nothing
-    // beside it, even of the same prefix; ids are never reused, so a stale handle reaches nothing.
-    ASSERT_EQ(kErrorSuccess, store.CreateKey("E\\a", &key));
-    for (const char* name :
-         {"b", "_x", "A\\B\\c", "C", "a]", "a[", "ab", "\xC4pfel", "\xE4pfel", "d\\\\e\\"})
-        ASSERT_EQ(kErrorSuccess, store.CreateKey(std::string("E\\") + name, &id)) << name;
-    EXPECT_EQ(kErrorInvalidParameter, store.CreateKey(std::string("E\\nul\0x", 8), &id));
-    EXPECT_EQ("a|ab|a[|a]|b|C|d|_x|\xC4pfel|\xE4pfel|", names("e"));
-    EXPECT_EQ("e|", names("E\\D"));
+    std::vector<RegistryStore::SubKey> subKeys;
+    ASSERT_EQ(kErrorSuccess, store.CreateKey("E\\a\\b", &id));
+    ASSERT_EQ(kErrorSuccess, store.CreateKey("E\\ab", &id));
+    ASSERT_EQ(kErrorSuccess, store.OpenKey("e\\A", &key));
     ASSERT_EQ(kErrorSuccess, store.DeleteTree(key));
-    EXPECT_EQ("ab|a[|a]|b|C|d|_x|\xC4pfel|\xE4pfel|", names("e"));
+    ASSERT_EQ(kErrorSuccess, store.OpenKey("E", &id));
+    ASSERT_EQ(kErrorSuccess, store.EnumSubKeys(id, &subKeys));
+    ASSERT_EQ(1u, subKeys.size());
+    EXPECT_EQ("ab", subKeys[0].name);
     ASSERT_EQ(kErrorSuccess, store.CreateKey("E\\a", &id));
     EXPECT_NE(key, id);
     EXPECT_EQ(kErrorKeyDeleted, store.SetValue(key, "v", kRegSz, "x", 1));
-
     ASSERT_EQ(kErrorSuccess, store.Begin());
-    EXPECT_EQ(kErrorInvalidParameter, store.Begin());
     store.CreateKey("x\\y", &id);
     store.Rollback();
     EXPECT_EQ(kErrorFileNotFound, store.OpenKey("x", &id));
-    ASSERT_EQ(kErrorSuccess, store.Begin());  // left open when the connection closes: undone
+    ASSERT_EQ(kErrorSuccess, store.Begin());  // left open when the connection closes
     store.CreateKey("z", &id);
     store.Close();
     ASSERT_EQ(kErrorSuccess, store.Open(path, Mode::ReadOnly));
     EXPECT_EQ(kErrorFileNotFound, store.OpenKey("z", &id));
-    EXPECT_EQ(kErrorSuccess, store.OpenKey("e\\A", &id));
-    for (long error : {store.CreateKey("new", &id), store.SetValue(key, "v", kRegSz, "2", 1),
-                       store.DeleteValue(id, "v"), store.DeleteTree(id), store.Begin()})
-        EXPECT_EQ(kErrorAccessDenied, error);
-    const std::string nowhere = MakeTempDir("nostore");
-    EXPECT_EQ(kErrorFileNotFound, store.Open(nowhere + "/vantrel/registry.db", Mode::ReadOnly));
-    EXPECT_FALSE(PathExists(nowhere + "/vantrel"));
+    EXPECT_EQ(kErrorAccessDenied, store.CreateKey("new", &id));
 }
 
 }  // namespace
