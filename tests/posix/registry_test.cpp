@@ -81,7 +81,7 @@ TEST(RegistryCalls, QueryReportsSizesAndFillsOnlyBuffersThatFit) {
     // clang-format off
     const struct { const char* fault; const char* name; uint32_t bufferSize; long error; uint32_t size; std::string buffer; } rows[] = {
         {"size of a string not reported", "FOLDER", 0, kErrorSuccess, 7, "########"},
-        {"a string read into a DWORD", "Folder", 4, kErrorMoreData, 7, "########"},
+        {"a buffer one short written past its end", "Folder", 6, kErrorMoreData, 7, "########"},
         {"an exact buffer refused or overrun", "Folder", 7, kErrorSuccess, 7, "c:\\logs#"},
         {"the default value not under \"\"", "", 4, kErrorSuccess, 1, "d#######"},
         {"a missing value found", "gone", 4, kErrorFileNotFound, 4, "########"},
