@@ -49,20 +49,13 @@ struct Hook {
 TEST(TracedCallMatching, EveryBeginGetsOneEndAtTheRightPlace) {
     // clang-format off
     const struct { const char* what; std::vector<Hook> hooks; const char* expected; } rows[] = {
-        {"exit hooks for every frame",
-         {{true, 1, 900}, {true, 2, 800}, {false, 2, 800}, {false, 1, 900}}, " b1 b2 e e"},
-        {"frames unwound without exit hooks, then their caller returns",
-         {{true, 1, 900}, {true, 2, 800}, {true, 3, 700}, {true, 3, 600}, {false, 1, 900}}, " b1 b2 b3 b3 e e e e"},
-        {"frames unwound without exit hooks, then their caller calls again higher up",
-         {{true, 1, 900}, {true, 2, 800}, {true, 3, 700}, {true, 4, 750}}, " b1 b2 b3 e b4"},
-        {"an inlined callee enters at its caller's frame",
-         {{true, 1, 900}, {true, 2, 900}, {false, 2, 900}, {false, 1, 900}}, " b1 b2 e e"},
-        {"a recursion unwound to an inner instance of the same function",
-         {{true, 2, 800}, {true, 2, 700}, {true, 2, 600}, {false, 2, 700}, {false, 2, 800}}, " b2 b2 b2 e e e"},
-        {"a signal handler on its own stack, above every open frame, nests",
-         {{true, 1, 900}, {true, 5, 90000}, {false, 5, 90000}, {false, 1, 900}}, " b1 b5 e e"},
-        {"the exit of a call that began before tracing writes nothing",
-         {{false, 7, 1000}, {true, 1, 900}, {false, 1, 900}}, " b1 e"},
+        {"exit hooks for every frame", {{true, 1, 900}, {true, 2, 800}, {false, 2, 800}, {false, 1, 900}}, " b1 b2 e e"},
+        {"frames unwound without exit hooks, then their caller returns", {{true, 1, 900}, {true, 2, 800}, {true, 3, 700}, {true, 3, 600}, {false, 1, 900}}, " b1 b2 b3 b3 e e e e"},
+        {"frames unwound without exit hooks, then their caller calls again higher up", {{true, 1, 900}, {true, 2, 800}, {true, 3, 700}, {true, 4, 750}}, " b1 b2 b3 e b4"},
+        {"an inlined callee enters at its caller's frame", {{true, 1, 900}, {true, 2, 900}, {false, 2, 900}, {false, 1, 900}}, " b1 b2 e e"},
+        {"a recursion unwound to an inner instance of the same function", {{true, 2, 800}, {true, 2, 700}, {true, 2, 600}, {false, 2, 700}, {false, 2, 800}}, " b2 b2 b2 e e e"},
+        {"a signal handler on its own stack, above every open frame, nests", {{true, 1, 900}, {true, 5, 90000}, {false, 5, 90000}, {false, 1, 900}}, " b1 b5 e e"},
+        {"the exit of a call that began before tracing writes nothing", {{false, 7, 1000}, {true, 1, 900}, {false, 1, 900}}, " b1 e"},
     };
     // clang-format on
     for (const auto& row : rows) {
