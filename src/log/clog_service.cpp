@@ -71,7 +71,7 @@ constexpr int64_t kPathCheckInterval = 100000000;  // ns: 100 ms
 }  // namespace
 
 int32_t CLogService::MergeIntoKeptFile() {
-    const int64_t now = platform::HighResolutionNanoseconds();
+    const int64_t now = platform::CoarseMonotonicNanoseconds();
     if (file.IsOpen() && now - pathCheckedAt >= kPathCheckInterval) {
         uint64_t length = 0;
         if (file.IsStillAtPath(&length)) {

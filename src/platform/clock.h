@@ -31,6 +31,11 @@ bool ReadTimeStampCounter(uint64_t* ticks);
 // QueryPerformanceCounter).
 int64_t HighResolutionNanoseconds();
 
+// A monotonic clock in nanoseconds that may lag by a few milliseconds (the kernel's tick), for
+// deciding when something is due: it costs a fraction of the precise clocks and never reads
+// the time-stamp counter.
+int64_t CoarseMonotonicNanoseconds();
+
 // The same clock in milliseconds, for waits and time-outs. A raw clock_gettime could read the
 // time-stamp counter, which faults where the counter is disabled for the process.
 inline int64_t MonotonicMilliseconds() {

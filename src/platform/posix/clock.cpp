@@ -149,6 +149,12 @@ bool ReadTimeStampCounter(uint64_t*) {
 
 #endif
 
+int64_t CoarseMonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 int64_t HighResolutionNanoseconds() {
     timespec now{};
     ReadClock(CLOCK_MONOTONIC_RAW, &now);

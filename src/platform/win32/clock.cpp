@@ -51,6 +51,10 @@ bool ReadTimeStampCounter(uint64_t* ticks) {
     return true;
 }
 
+int64_t CoarseMonotonicNanoseconds() {
+    return static_cast<int64_t>(::GetTickCount64()) * 1000000;
+}
+
 int64_t HighResolutionNanoseconds() {
     static const int64_t frequency = [] {
         LARGE_INTEGER value{};
