@@ -1,30 +1,23 @@
 // Bitmap snapshots from arbitrary info headers, over a buffer of exactly the size the header
 // claims: the snapshot never reads a byte beyond it (AddressSanitizer watches the buffer's
 // end), and a file that is written is a consistent BMP file.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "log/clog.h"
 #include "log/dib_layout.h"
 #include "platform/file.h"
 
 namespace {
 
-void Require(bool condition) {
-    if (!condition) abort();
-}
+using fuzz::Le32;
+using fuzz::Require;
 
 constexpr uint64_t kLargestBuffer = 4u << 20;
-
-uint32_t Le32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // The bytes a packed bitmap with this header holds by the format's own rules, worked out in
 // 64 bits: info header, colour masks, colour table, pixels.
@@ -53,15 +46,6 @@ class SnapshotWriter : public vantrel::CLog {
     using CLog::WriteDib;
 };
 
-const std::string& Path() {
-    static const std::string path = [] {
-        char pattern[] = "/tmp/vantrel-fuzz-dib-XXXXXX";
-        Require(mkdtemp(pattern) != nullptr);
-        return std::string(pattern) + "/snapshot.bmp";
-    }();
-    return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -73,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(bitmap.data(), data, std::min<size_t>(size, bitmap.size()));
 
     vantrel::platform::File file;
-    Require(file.Open(Path(), vantrel::platform::FileOpenMode::CreateOrEmptyReadWrite));
+    Require(file.Open(fuzz::InFolder("snapshot.bmp"),
+                      vantrel::platform::FileOpenMode::CreateOrEmptyReadWrite));
     const int32_t result = SnapshotWriter::WriteDib(bitmap.data(), file);
     const uint64_t length = file.GetLength();
     uint8_t header[14] = {};

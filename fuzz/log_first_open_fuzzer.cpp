@@ -2,27 +2,21 @@
 // the back-up, continuing after FindEndBlock, and emptying. The first input byte picks the
 // mode, the second how the rest splits into the earlier log and an earlier back-up. Whatever
 // the content, the earlier text is never lost or overwritten and the new text lands whole.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "fuzz_support.h"
 #include "log/clog.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
 
 namespace {
 
+using fuzz::Read;
+using fuzz::Require;
 using vantrel::CLog;
-
-void Require(bool condition) {
-    if (!condition) abort();
-}
 
 constexpr char kNewText[] = "new entry\r\n";
 constexpr char kSummary[] = "<summary>\r\n";
@@ -39,24 +33,6 @@ class FuzzLog : public CLog {
         return 1;
     }
 };
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-const std::string& Folder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/vantrel-fuzz-open-XXXXXX";
-        Require(mkdtemp(pattern) != nullptr);
-        return std::string(pattern) + "/";
-    }();
-    return folder;
-}
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -84,15 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t kinds[] = {0, vantrel::LogModeAppend, vantrel::LogModeTruncate};
     const uint32_t mode = kinds[(choice >> 1) % 3] | (html ? vantrel::LogModeHtml : 0);
 
-    const std::string path = Folder() + (html ? "fuzz.log.htm" : "fuzz.log");
+    const std::string path = fuzz::InFolder(html ? "fuzz.log.htm" : "fuzz.log");
     const std::string backUpPath = path + ".bak";
-    unlink(path.c_str());
+    std::ofstream(path, std::ios::binary) << earlier;
     unlink(backUpPath.c_str());
-    Write(path, earlier);
-    if (choice & 0x80) Write(backUpPath, earlierBackUp);
+    if (choice & 0x80) std::ofstream(backUpPath, std::ios::binary) << earlierBackUp;
 
     FuzzLog log;
-    Require(log.Open(1, nullptr, 2, mode, Folder().c_str(), "fuzz.log", 1 << 20, 3) == 1);
+    Require(log.Open(1, nullptr, 2, mode, fuzz::InFolder("").c_str(), "fuzz.log", 1 << 20, 3) == 1);
     log.Append(kNewText);
     Require(log.Close() == 1);
 

@@ -3,17 +3,13 @@
 // applies the operations as given.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
+#include "fuzz_support.h"
 #include "reg_file_parser.h"
 #include "text_encoding.h"
 
-namespace {
-void Require(bool condition) {
-    if (!condition) abort();
-}
-}  // namespace
+using fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -14,7 +14,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 --target "${targets[@]/#/fuzz_}"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/vantrel-fuzz-XXXXXX")"
-trap 'rm -rf "$scratch" /tmp/vantrel-fuzz-open-* /tmp/vantrel-fuzz-dib-*' EXIT
+trap 'rm -rf "$scratch" /tmp/vantrel-fuzz-files-*' EXIT
 for target in "${targets[@]}"; do
   mkdir -p "$scratch/$target"
   echo "fuzzing $target for ${seconds}s"

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # cpack makes a Debian package holding the library, the settings editor and the headers, with
 # its run-time dependencies worked out from the library.
-set -euo pipefail
+source "$(dirname "$0")/scratch.sh"
 build_dir=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 (cd "$build_dir" && cpack -G DEB -B "$work" >/dev/null)
 deb=$(ls "$work"/vantrel_*.deb)
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
@@ -12,7 +10,7 @@ for path in ./usr/lib/libvantrel.so.0 ./usr/bin/vantrel-reg ./usr/include/vantre
             ./usr/include/vantrel/vantrel.hpp ./usr/lib/pkgconfig/vantrel.pc \
             ./usr/lib/cmake/vantrel/vantrelConfig.cmake ./usr/lib/libvantrel_trace.so.0 \
             ./usr/lib/pkgconfig/vantrel-trace.pc; do
-  grep -qxF "$path" <<<"$contents" || { echo "missing from the package: $path"; exit 1; }
+  grep -qxF "$path" <<<"$contents" || fail "missing from the package: $path"
 done
-dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || { echo "no dependency on libsqlite3"; exit 1; }
+dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || fail "no dependency on libsqlite3"
 echo "package $(basename "$deb") holds the library, the editor and the headers"

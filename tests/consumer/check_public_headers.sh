@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # The public headers compile as C99 and C++11/C++17 with every warning as an error, and a
 # wrong printf format is caught at compile time.
-set -euo pipefail
+source "$(dirname "$0")/scratch.sh"
 source_dir=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 inc=$source_dir/include
 printf '#include <vantrel/vantrel.h>\nint main(void) { return logPrintfMgr_deviceDefault_fnameDefault("%%d\\n", 1) ? 0 : 1; }\n' > "$work/ok.c"
 for cc in gcc clang; do
@@ -17,9 +15,8 @@ done
 printf '#include <vantrel/vantrel.hpp>\nint f() { VANTREL_FUNC("a.log"); VANTREL_TIMER(3); VANTREL_PRINTF("a.log", "%%s\\n", "x"); return 0; }\n' > "$work/hpp.cpp"
 g++ -std=c++17 -Wall -Wextra -Werror -pedantic -I"$inc" -c "$work/hpp.cpp" -o "$work/hpp.o"
 g++ -std=c++17 -Wall -Wextra -Werror -pedantic -DVANTREL_DISABLE -I"$inc" -c "$work/hpp.cpp" -o "$work/off.o"
-if nm "$work/off.o" | grep -q logFuncBeginMgr; then echo "VANTREL_DISABLE left calls in"; exit 1; fi
+! nm "$work/off.o" | grep -q logFuncBeginMgr || fail "VANTREL_DISABLE left calls in"
 printf '#include <vantrel/vantrel.h>\nint main(void) { return logPrintfMgr_deviceDefault_fname("a.log", "%%s\\n", 42); }\n' > "$work/bad.c"
-if gcc -std=c99 -Wall -Werror -I"$inc" -c "$work/bad.c" -o "$work/bad.o" 2>/dev/null; then
-  echo "a wrong format was not caught"; exit 1
-fi
+! gcc -std=c99 -Wall -Werror -I"$inc" -c "$work/bad.c" -o "$work/bad.o" 2>/dev/null ||
+  fail "a wrong format was not caught"
 echo "public headers check out"

@@ -1,14 +1,9 @@
 #!/usr/bin/env bash
 # Installs the built tree into a temporary prefix, builds the consumer project against it
 # through the CMake package and through pkg-config, runs both, and checks the log they wrote.
-set -euo pipefail
+source "$(dirname "$0")/scratch.sh"
 build_dir=$1
 source_dir=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 libdir=$(ls -d "$work"/prefix/lib*/ | head -n 1)
 export LD_LIBRARY_PATH=$libdir
@@ -31,7 +26,7 @@ done
 # Traced through vantrel::trace and through pkg-config: main is named in each trace.log.
 for build in cmake-build pc; do
   trace=$(ls "$work/$build"/vantrel/consumer_traced/proc*/trace.log | head -n 1)
-  grep -q '^main // tid:' "$trace" || { echo "main not traced by name ($build)"; cat "$trace"; exit 1; }
+  grep -q '^main // tid:' "$trace" || fail "main not traced by name ($build):" "$(cat "$trace")"
 done
 
 # The C++ run threw out of a guarded scope: every "{" still has its "}" and the last entry
@@ -39,6 +34,6 @@ done
 log=$(ls "$work"/cmake-build/vantrel/consumer_cpp/proc*/consumer.log | head -n 1)
 opens=$(grep -c '^ *{' "$log")
 closes=$(grep -c '^ *}' "$log")
-[ "$opens" -eq 3 ] && [ "$closes" -eq 3 ] || { echo "unbalanced: $opens { vs $closes }"; cat "$log"; exit 1; }
-grep -q $'^   caught\r$' "$log" || { echo "caught entry not at level 1"; cat "$log"; exit 1; }
+[ "$opens" -eq 3 ] && [ "$closes" -eq 3 ] || fail "unbalanced: $opens { vs $closes }:" "$(cat "$log")"
+grep -q $'^   caught\r$' "$log" || fail "caught entry not at level 1:" "$(cat "$log")"
 echo "consumer builds and logs"

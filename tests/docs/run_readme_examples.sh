@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the C and C++ examples of the README against the built library, so the
 # README stays true to the code.
-set -euo pipefail
+source "$(dirname "$0")/../consumer/scratch.sh"
 source_dir=$1
 library=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 awk -v dir="$work" '
   /^```(c|cpp)$/ { lang = substr($0, 4); n[lang]++; file = dir "/example" n[lang] "." lang; next }
   /^```/ { file = ""; next }

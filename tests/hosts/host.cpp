@@ -1,37 +1,28 @@
-// The host program of the end-to-end tests, on Linux and Windows. The library writes beside its
-// host's executable, so tests copy this program into a folder of their own. It first prints
-// "<pid> <loading thread id>", then runs one command per line of standard input and prints one
-// reply line for each; at the end of its input it unloads the library and exits 0. Fields are
-// separated by "|"; in them \n, \r, \\ and \xHH stand for LF, CR, a backslash and the byte HH.
-// The library (VANTREL_LIBRARY, else the system's name for it) is loaded by the first command.
-// Replies are call results unless said otherwise; FNAME or IMAGE "-" passes NULL.
-//
-//   load | unload                  load (again) or unload the library
+// The host program of the end-to-end tests, on Linux and Windows; tests copy it into folders
+// of their own, as the library writes beside its host. It prints "<pid> <loading thread id>",
+// then for each line of input runs a command and prints its reply line (the call's result
+// unless said otherwise); at the end of its input it unloads the library and exits 0. Fields
+// split at "|" and take \n, \r, \\, \xHH; FNAME or IMAGE "-" is NULL. The first command loads
+// the library (VANTREL_LIBRARY, else the system's name for it).
+//   load, unload                 load (again), unload
 //   printf|FNAME|TEXT, print|TEXT  logPrintfMgr_deviceDefault_fname(FNAME, "%s", TEXT), or
-//                                  the same to the default file
-//   printfdev|FNAME|DEVICE|TEXT    logPrintfMgr_device_fname
-//   begin|FNAME|NAME, end|FNAME    logFuncBeginMgr_device_fname, logFuncEndMgr_device_fname
-//   bitmap|FNAME|IMAGE|TEXT[|W|H|BITS]  a WxH bitmap (1x1, 24 bits)
-//   noop                           every no-op export                         -> their sum
-//   thread|CMD~CMD...              the commands on a new thread       -> their replies, " "
-//   loop|N|FNAME|PREFIX            N entries "PREFIX<i>\n"           -> calls that returned 0
-//   progress|FNAME|PREFIX          entries without end, printing the index of each call that
-//                                  returned nonzero (for tests that kill the host)
-//   threads|T|N|FNAME|OTHERS       T threads log N entries "t<t>:<i>\n" to FNAME while OTHERS
-//                                  threads log to other<k>.log, all at once -> calls that failed
-//   serial|T|FNAME|KIND            T threads one after another, each making one entry "s<t>\n"
-//                                  (KIND "bitmap": a 1x1 snapshot with it) -> calls that failed
-//   cycles|K|FNAME                 K times unload, load, one entry "cycle <k>\n"
-//                                             -> "<descriptors before> <after> <failed calls>"
-//   exitrace|T|MS|FNAME            T threads log "t<k>:<i>\n" to FNAME (and time with dtimer)
-//                                  without end; MS ms after each has logged once, the process
-//                                  exits while they run; after the library's unload it prints
-//                                  "t<k> <count of calls that returned nonzero>" per thread
-//   forks|N|T|FNAME|TEXT           (POSIX) while T threads log to bg.log, forks N times; each
-//                                  child logs "TEXT<its pid>\n" to FNAME and prints
-//                                  "c <pid> <result>"; the parent prints "child <pid> <exit
-//                                  status>" for each, which ends its reply
-//   fds                            descriptors this process holds (-1 on Windows)
+//                                the same to the default file
+//   printfdev|FNAME|DEVICE|TEXT  begin|FNAME|NAME  end|FNAME   the _device_fname calls
+//   bitmap|FNAME|IMAGE|TEXT[|W|H|BITS]  a W x H bitmap (1 x 1, 24 bits)
+//   noop                         every no-op export -> their sum
+//   thread|CMD~CMD...            the commands on a new thread -> their replies, " "-joined
+//   loop|N|FNAME|PREFIX          N entries "PREFIX<i>\n" -> failed calls
+//   progress|FNAME|PREFIX        the same without end, printing the index of each returned
+//   threads|T|N|FNAME|OTHERS     T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log,
+//                                all at once -> failed calls
+//   serial|T|FNAME|KIND          T threads in turn log "s<t>\n" (KIND bitmap: with a snapshot)
+//   cycles|K|FNAME               K times unload, load, log -> "<fds before> <after> <failed>"
+//   exitrace|T|MS|FNAME          T threads log and time without end; MS ms after all logged,
+//                                exit; after the unload, "t<k> <calls that returned>" each
+//   forks|N|T|FNAME|TEXT         POSIX: while T threads log to bg.log, N children each log
+//                                "TEXT<pid>\n", print "c <pid> <result>"; the parent's reply:
+//                                "child <pid> <exit status>" per child
+//   fds                          descriptors this process holds (-1 on Windows)
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -58,33 +49,33 @@ namespace {
 
 // The loaded library and what the host asks of its system.
 #ifdef _WIN32
-struct Library {
-    HMODULE handle = nullptr;
+struct System {
+    HMODULE library = nullptr;
     // Through void*: GetProcAddress's own function type would trip -Wcast-function-type.
     void* Find(const char* name) {
-        return handle ? reinterpret_cast<void*>(GetProcAddress(handle, name)) : nullptr;
+        return library ? reinterpret_cast<void*>(GetProcAddress(library, name)) : nullptr;
     }
-    bool Open(const char* path) { return (handle = LoadLibraryA(path ? path : "vantrel.dll")); }
-    void Close() { FreeLibrary(handle); }
+    bool Open(const char* path) { return (library = LoadLibraryA(path ? path : "vantrel.dll")); }
+    void Close() { FreeLibrary(library); }
     unsigned long ProcessId() { return GetCurrentProcessId(); }
     unsigned long ThreadId() { return GetCurrentThreadId(); }
     int CountDescriptors() { return -1; }
 #else
-struct Library {
-    void* handle = nullptr;
-    void* Find(const char* name) { return handle ? dlsym(handle, name) : nullptr; }
+struct System {
+    void* library = nullptr;
+    void* Find(const char* name) { return library ? dlsym(library, name) : nullptr; }
     bool Open(const char* path) {
-        return (handle = dlopen(path ? path : "libvantrel.so", RTLD_NOW));
+        return (library = dlopen(path ? path : "libvantrel.so", RTLD_NOW));
     }
-    void Close() { dlclose(handle); }
+    void Close() { dlclose(library); }
     unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
     unsigned long ThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
     int CountDescriptors() {
         DIR* folder = opendir("/proc/self/fd");
-        if (!folder) return -1;
         int count = -1;  // the listing's own descriptor
-        while (const dirent* entry = readdir(folder)) count += entry->d_name[0] != '.';
-        closedir(folder);
+        while (const dirent* entry = folder ? readdir(folder) : nullptr)
+            count += entry->d_name[0] != '.';
+        if (folder) closedir(folder);
         return count;
     }
 #endif
@@ -93,21 +84,42 @@ struct Library {
         return everLoaded = true, Open(getenv("VANTREL_LIBRARY"));
     }
     void Unload() {
-        if (handle) Close();
-        handle = nullptr;
+        library = library ? (Close(), nullptr) : nullptr;
     }
-} library;
-
-using PrintfFn = int32_t (*)(const char*, const char*, ...);
-using BitmapFn = int32_t (*)(const char*, const char*, void*, const char*, ...);
-using VariadicFn = int32_t (*)(const char*, ...);
+} host;
 
 template <typename Fn>
 Fn Symbol(const char* name) {
-    return reinterpret_cast<Fn>(library.Find(name));
+    return reinterpret_cast<Fn>(host.Find(name));
 }
-PrintfFn Printf() {
+template <typename Fn, typename... Args>
+int32_t Invoke(const char* name, Args... args) {
+    const Fn fn = Symbol<Fn>(name);
+    return fn ? fn(args...) : -1;
+}
+using PrintfFn = int32_t (*)(const char*, const char*, ...);
+PrintfFn Printf() {  // looked up once per command: a forked child must not need the loader
     return Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
+}
+int32_t Log(PrintfFn fn, const std::string& fname, const std::string& text) {
+    return fn ? fn(fname == "-" ? nullptr : fname.c_str(), "%s", text.c_str()) : -1;
+}
+
+// A bottom-up bitmap with a simple pattern and, up to 8 bits, a full colour table.
+int32_t Picture(const std::string& fname, const std::string& image, const std::string& text,
+                int width = 1, int height = 1, int bits = 24) {
+    auto fn = Symbol<int32_t (*)(const char*, const char*, void*, const char*, ...)>(
+        "logDrawBitmapMgr_deviceDefault_fname");
+    const uint32_t stride = ((static_cast<uint32_t>(bits) * width + 31) / 32) * 4;
+    const uint32_t colors = bits <= 8 ? (1u << bits) : 0;
+    std::vector<uint8_t> dib(40 + colors * 4 + stride * height, 0);
+    const uint32_t header[] = {40, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                               1u | (static_cast<uint32_t>(bits) << 16)};
+    std::memcpy(dib.data(), header, sizeof header);
+    for (size_t i = 40 + colors * 4; i < dib.size(); ++i) dib[i] = static_cast<uint8_t>(i * 7);
+    return fn ? fn(fname == "-" ? nullptr : fname.c_str(), image == "-" ? nullptr : image.c_str(),
+                   dib.data(), "%s", text.c_str())
+              : -1;
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -124,86 +136,26 @@ std::string Unescape(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         const char next = i + 1 < text.size() && text[i] == '\\' ? text[++i] : 0;
-        if (!next) {
-            out += text[i];
-        } else if (next == 'x' && i + 2 < text.size()) {
+        if (next == 'x' && i + 2 < text.size()) {
             out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
             i += 2;
         } else {
-            out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+            out += !next ? text[i] : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
         }
     }
     return out;
 }
 
-// A bottom-up bitmap with a simple pattern and, up to 8 bits, a full colour table.
-std::vector<uint8_t> MakeBitmap(int width, int height, int bits) {
-    const uint32_t stride = ((static_cast<uint32_t>(bits) * width + 31) / 32) * 4;
-    const uint32_t colors = bits <= 8 ? (1u << bits) : 0;
-    std::vector<uint8_t> dib(40 + colors * 4 + stride * height, 0);
-    const uint32_t header[] = {40, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                               1u | (static_cast<uint32_t>(bits) << 16)};
-    std::memcpy(dib.data(), header, sizeof header);
-    for (size_t i = 40 + colors * 4; i < dib.size(); ++i) dib[i] = static_cast<uint8_t>(i * 7);
-    return dib;
-}
-
-int32_t LogText(const std::string& fname, const std::string& text) {
-    PrintfFn fn = Printf();
-    return fn ? fn(fname == "-" ? nullptr : fname.c_str(), "%s", text.c_str()) : -1;
-}
-
-int RunThreads(int threads, int entries, const std::string& fname, int others) {
-    PrintfFn fn = Printf();
-    if (!fn) return -1;
-    std::atomic<int> failed{0}, waiting{threads + others};
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads + others; ++t) {
-        workers.emplace_back([&, t] {
-            // Everyone starts at once, so the threads really contend.
-            waiting.fetch_sub(1);
-            while (waiting.load() > 0) std::this_thread::yield();
-            const std::string name =
-                t < threads ? fname : "other" + std::to_string(t - threads) + ".log";
-            for (int i = 0; i < entries; ++i) failed += fn(name.c_str(), "t%d:%d\n", t, i) == 0;
-        });
-    }
-    for (std::thread& worker : workers) worker.join();
-    return failed.load();
-}
-
-int RunSerialThreads(int threads, const std::string& fname, bool bitmap) {
-    PrintfFn text = Printf();
-    auto picture = Symbol<BitmapFn>("logDrawBitmapMgr_deviceDefault_fname");
-    if (!text || !picture) return -1;
-    int failed = 0;
-    std::vector<uint8_t> dib = MakeBitmap(1, 1, 24);
-    for (int t = 0; t < threads; ++t) {
-        std::thread([&, t] {
-            failed += (bitmap ? picture(fname.c_str(), nullptr, dib.data(), "s%d\n", t)
-                              : text(fname.c_str(), "s%d\n", t)) == 0;
-        }).join();
-    }
-    return failed;
-}
-
-// The exit race: threads that keep logging while the main thread leaves through exit().
-constexpr int kMaxRaceThreads = 16;
+// The exit race: the counts are printed by a handler registered before the library loads, so
+// it runs after the library's unload, when no call may succeed any more.
 std::atomic<int> raceThreads{0};
-std::atomic<long> raceSucceeded[kMaxRaceThreads];
-
-// Registered before the library loads, so it runs after the library's unload: by then no
-// call may succeed any more, and the counts are final.
-void PrintRaceCounts() {
-    for (int k = 0; k < raceThreads.load(); ++k) printf("t%d %ld\n", k, raceSucceeded[k].load());
-    fflush(stdout);
-}
+std::atomic<long> raceSucceeded[16];
 
 void ExitRace(int threads, int milliseconds, const std::string& fname) {
     PrintfFn print = Printf();
     auto begin = Symbol<int64_t (*)(int32_t, int32_t)>("dtimerRecordBegin");
     auto end = Symbol<int64_t (*)(int32_t)>("dtimerRecordEnd");
-    raceThreads = threads < kMaxRaceThreads ? threads : kMaxRaceThreads;
+    raceThreads = threads < 16 ? threads : 16;
     for (int k = 0; k < raceThreads; ++k) {
         std::thread([=] {
             for (long i = 0;; ++i) {
@@ -214,9 +166,8 @@ void ExitRace(int threads, int milliseconds, const std::string& fname) {
         }).detach();
     }
     // The countdown starts once every thread is logging, so that the exit meets calls.
-    for (int k = 0; k < raceThreads; ++k) {
+    for (int k = 0; k < raceThreads; ++k)
         while (raceSucceeded[k].load() == 0) std::this_thread::yield();
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     exit(0);
 }
@@ -236,11 +187,10 @@ void Forks(int forks, int threads, const std::string& fname, const std::string& 
     PrintfFn print = Printf();
     std::atomic<bool> stop{false};
     std::vector<std::thread> loggers;
-    for (int k = 0; k < threads; ++k) {
+    for (int k = 0; k < threads; ++k)
         loggers.emplace_back([&, k] {
             for (long i = 0; !stop; ++i) print("bg.log", "b%d:%ld\n", k, i);
         });
-    }
     for (int n = 0; n < forks; ++n) {
         fflush(stdout);
         const pid_t child = fork();
@@ -264,47 +214,37 @@ void Forks(int forks, int threads, const std::string& fname, const std::string& 
 
 std::string Run(const std::string& command);
 
+// The call's result, or a reply of its own in *reply (" " for none).
 int32_t Call(const std::vector<std::string>& f, const std::string& command, std::string* reply) {
     const std::string& verb = f[0];
     auto text = [&](size_t i) { return i < f.size() ? Unescape(f[i]) : std::string(); };
-    auto number = [&](size_t i) { return i < f.size() ? std::atoi(f[i].c_str()) : 0; };
-    if (verb == "printf") return LogText(text(1), text(2));
-    if (verb == "print") {
-        auto fn = Symbol<VariadicFn>("logPrintfMgr_deviceDefault_fnameDefault");
-        return fn ? fn("%s", text(1).c_str()) : -1;
-    }
-    if (verb == "printfdev") {
-        auto fn = Symbol<int32_t (*)(const char*, int32_t, const char*, ...)>(
-            "logPrintfMgr_device_fname");
-        return fn ? fn(text(1).c_str(), number(2), "%s", text(3).c_str()) : -1;
-    }
-    if (verb == "begin") {
-        auto fn =
-            Symbol<int32_t (*)(const char*, int32_t, const char*)>("logFuncBeginMgr_device_fname");
-        return fn ? fn(text(1).c_str(), 0, text(2).c_str()) : -1;
-    }
-    if (verb == "end") {
-        auto fn = Symbol<int32_t (*)(const char*, int32_t)>("logFuncEndMgr_device_fname");
-        return fn ? fn(text(1).c_str(), 0) : -1;
-    }
-    if (verb == "bitmap") {
-        auto fn = Symbol<BitmapFn>("logDrawBitmapMgr_deviceDefault_fname");
-        std::vector<uint8_t> dib =
-            MakeBitmap(f.size() > 4 ? number(4) : 1, f.size() > 5 ? number(5) : 1,
-                       f.size() > 6 ? number(6) : 24);
-        const std::string image = text(2);
-        return fn ? fn(text(1).c_str(), image == "-" ? nullptr : image.c_str(), dib.data(), "%s",
-                       text(3).c_str())
-                  : -1;
-    }
+    auto number = [&](size_t i, int otherwise = 0) {
+        return i < f.size() ? std::atoi(f[i].c_str()) : otherwise;
+    };
+    const PrintfFn print = Printf();
+    if (verb == "printf") return Log(print, text(1), text(2));
+    if (verb == "print")
+        return Invoke<int32_t (*)(const char*, ...)>("logPrintfMgr_deviceDefault_fnameDefault",
+                                                     "%s", text(1).c_str());
+    if (verb == "printfdev")
+        return Invoke<int32_t (*)(const char*, int32_t, const char*, ...)>(
+            "logPrintfMgr_device_fname", text(1).c_str(), number(2), "%s", text(3).c_str());
+    if (verb == "begin")
+        return Invoke<int32_t (*)(const char*, int32_t, const char*)>(
+            "logFuncBeginMgr_device_fname", text(1).c_str(), 0, text(2).c_str());
+    if (verb == "end")
+        return Invoke<int32_t (*)(const char*, int32_t)>("logFuncEndMgr_device_fname",
+                                                         text(1).c_str(), 0);
+    if (verb == "bitmap")
+        return Picture(text(1), text(2), text(3), number(4, 1), number(5, 1), number(6, 24));
     if (verb == "noop") {
         int sum = 0;
         for (const char* name :
              {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level",
               "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
               "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"}) {
-            auto fn = Symbol<VariadicFn>(name);
-            sum += fn ? fn("x.log", 1, 2, "y") : -100;
+            const int32_t result = Invoke<int32_t (*)(const char*, ...)>(name, "x.log", 1, 2, "y");
+            sum += result < 0 ? -100 : result;
         }
         return sum;
     }
@@ -315,50 +255,66 @@ int32_t Call(const std::vector<std::string>& f, const std::string& command, std:
         }).join();
         return 0;
     }
+    int failed = 0;
     if (verb == "loop") {
-        int failed = 0;
         for (int i = 0; i < number(1); ++i)
-            failed += LogText(text(2), text(3) + std::to_string(i) + "\n") != 1;
+            failed += Log(print, text(2), text(3) + std::to_string(i) + "\n") != 1;
         return failed;
     }
-    if (verb == "progress") {
-        for (int i = 0;; ++i) {
-            if (LogText(text(1), text(2) + std::to_string(i) + "\n") == 1)
-                std::cout << i << std::endl;
-        }
+    for (int i = 0; verb == "progress"; ++i)
+        if (Log(print, text(1), text(2) + std::to_string(i) + "\n") == 1)
+            std::cout << i << std::endl;
+    if (verb == "threads") {
+        const int threads = number(1), all = threads + number(4);
+        std::atomic<int> waiting{all}, failures{0};
+        std::vector<std::thread> workers;
+        for (int t = 0; t < all; ++t)
+            workers.emplace_back([&, t] {
+                // Everyone starts at once, so the threads really contend.
+                waiting.fetch_sub(1);
+                while (waiting.load() > 0) std::this_thread::yield();
+                const std::string name =
+                    t < threads ? text(3) : "other" + std::to_string(t - threads) + ".log";
+                for (int i = 0; i < number(2); ++i)
+                    failures += !print || print(name.c_str(), "t%d:%d\n", t, i) != 1;
+            });
+        for (std::thread& worker : workers) worker.join();
+        return failures;
     }
-    if (verb == "threads") return RunThreads(number(1), number(2), text(3), number(4));
-    if (verb == "serial") return RunSerialThreads(number(1), text(2), text(3) == "bitmap");
-    if (verb == "fds") return library.CountDescriptors();
-    if (verb == "exitrace") ExitRace(number(1), number(2), text(3));
-#ifndef _WIN32
-    if (verb == "forks") {
-        Forks(number(1), number(2), text(3), text(4));
-        *reply = " ";  // its own lines are its reply
-        return 0;
+    if (verb == "serial") {
+        for (int t = 0; t < number(1); ++t)
+            std::thread([&, t] {
+                const std::string entry = "s" + std::to_string(t) + "\n";
+                failed += (text(3) == "bitmap" ? Picture(text(2), "-", entry)
+                                               : Log(print, text(2), entry)) != 1;
+            }).join();
+        return failed;
     }
-#endif
     if (verb == "cycles") {
-        const int before = library.CountDescriptors();
-        int failed = 0;
+        const int before = host.CountDescriptors();
         for (int k = 0; k < number(1); ++k) {
-            library.Unload();
-            if (!library.Load()) return *reply = "load failed", 0;
-            failed += LogText(text(2), "cycle " + std::to_string(k) + "\n") != 1;
+            host.Unload();
+            if (!host.Load()) return *reply = "load failed", 0;
+            failed += Log(Printf(), text(2), "cycle " + std::to_string(k) + "\n") != 1;
         }
-        *reply = std::to_string(before) + " " + std::to_string(library.CountDescriptors()) + " " +
+        *reply = std::to_string(before) + " " + std::to_string(host.CountDescriptors()) + " " +
                  std::to_string(failed);
         return 0;
     }
+    if (verb == "fds") return host.CountDescriptors();
+    if (verb == "exitrace") ExitRace(number(1), number(2), text(3));
+#ifndef _WIN32
+    if (verb == "forks") return Forks(number(1), number(2), text(3), text(4)), *reply = " ", 0;
+#endif
     *reply = "unknown command";
     return 0;
 }
 
 std::string Run(const std::string& command) {
     const std::vector<std::string> f = Split(command, '|');
-    if (f[0] == "load") return library.Load() ? "1" : "0";
-    if (f[0] == "unload") return library.Unload(), "1";
-    if (!library.everLoaded) library.Load();
+    if (f[0] == "load") return host.Load() ? "1" : "0";
+    if (f[0] == "unload") return host.Unload(), "1";
+    if (!host.everLoaded) host.Load();
     std::string reply;
     const int32_t result = Call(f, command, &reply);
     return reply.empty() ? std::to_string(result) : reply == " " ? "" : reply;
@@ -367,14 +323,17 @@ std::string Run(const std::string& command) {
 }  // namespace
 
 int main() {
-    atexit(PrintRaceCounts);
-    std::cout << library.ProcessId() << " " << library.ThreadId() << std::endl;
-    std::string line;
-    while (std::getline(std::cin, line)) {
+    atexit([] {
+        for (int k = 0; k < raceThreads.load(); ++k)
+            printf("t%d %ld\n", k, raceSucceeded[k].load());
+        fflush(stdout);
+    });
+    std::cout << host.ProcessId() << " " << host.ThreadId() << std::endl;
+    for (std::string line; std::getline(std::cin, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string reply = Run(line);
         if (!reply.empty()) std::cout << reply << std::endl;
     }
-    library.Unload();
+    host.Unload();
     return 0;
 }

@@ -28,8 +28,12 @@ std::string HostInstall::KeyName() const {
 
 Host::Host(const HostInstall& install, const HostOptions& options)
     : process_(StartHostProcess(install.exePath, options)) {
-    const std::string ids = Reply();
+    if (!options.arguments.empty()) {  // another program: no input, no ids
+        if (process_) CloseHostInput(process_);
+        return;
+    }
     char* end = nullptr;
+    const std::string ids = Reply();
     pid_ = static_cast<uint32_t>(std::strtoul(ids.c_str(), &end, 10));
     threadId_ = static_cast<uint32_t>(std::strtoul(end, nullptr, 10));
 }
@@ -48,34 +52,36 @@ bool Host::Post(const std::string& command) {
 }
 
 std::string Host::Reply() {
-    for (;;) {
-        const size_t at = pending_.find('\n');
-        if (at != std::string::npos) {
-            std::string line = pending_.substr(0, at);
-            pending_.erase(0, at + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();  // Windows text mode
-            return line;
-        }
+    while (pending_.find('\n') == std::string::npos)
         if (!process_ || !ReadFromHost(process_, &pending_)) return "<eof>";
-    }
+    const size_t at = pending_.find('\n');
+    std::string line = pending_.substr(0, at);
+    pending_.erase(0, at + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // Windows text mode
+    return line;
+}
+
+int Host::Wait(bool kill) {
+    if (process_ && !ended_) exitCode_ = WaitForHost(process_, kill), ended_ = true;
+    return exitCode_;
 }
 
 int Host::Finish() {
     if (!process_) return -1;
     CloseHostInput(process_);
-    return WaitForHost(process_, false);
+    // Read to the end first: a host blocked on a full pipe would never exit.
+    while (!ended_ && ReadFromHost(process_, &pending_)) continue;
+    return Wait(false);
 }
 
 void Host::Kill() {
-    if (process_) WaitForHost(process_, true);
+    Wait(true);
 }
 
 HostRun RunHost(const HostInstall& install, const std::vector<std::string>& commands,
                 const HostOptions& options) {
     Host host(install, options);
-    HostRun run;
-    run.pid = host.pid();
-    run.loadingThreadId = host.loadingThreadId();
+    HostRun run{-1, host.pid(), host.loadingThreadId(), {}};
     for (const std::string& command : commands) run.lines.push_back(host.Send(command));
     run.exitCode = host.Finish();
     // What a command printed beyond its reply line (or a host that ended early).
@@ -87,16 +93,7 @@ HostRun RunHost(const HostInstall& install, const std::vector<std::string>& comm
 HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments) {
     HostOptions options;
     options.arguments = arguments;
-    HostProcess* process = StartHostProcess(install.exePath, options);
-    HostRun run;
-    std::string output;
-    if (process) CloseHostInput(process);
-    while (process && ReadFromHost(process, &output)) continue;
-    if (process) run.exitCode = WaitForHost(process, false);
-    ReleaseHostProcess(process);
-    for (size_t start = 0, at; (at = output.find('\n', start)) != std::string::npos; start = at + 1)
-        run.lines.push_back(output.substr(start, at - start));
-    return run;
+    return RunHost(install, {}, options);
 }
 
 }  // namespace vantrel::test

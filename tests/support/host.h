@@ -1,6 +1,6 @@
-// The host program (tests/hosts/host.cpp) as a real process: its executable lies in a
-// temporary folder of its own, and the test sends it one command at a time and reads its
-// reply line, so it can act on the files, the store or the locks between two logging calls.
+// The host program (tests/hosts/host.cpp) as a real process in a temporary folder of its own:
+// the test sends it one command at a time and reads its reply line, so it can act on the
+// files, the store or the locks between two logging calls.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,7 @@ struct HostInstall {
     std::string exePath;  // folder, separator, file name
     // Where instance n writes: folder/vantrel/<file name>/proc<n>.
     std::string InstanceFolder(int n) const;
-    // folder/vantrel/<file name>/proc<n>/<name>.
-    std::string LogPath(const std::string& name, int n = 1) const;
+    std::string LogPath(const std::string& name, int n = 1) const;  // InstanceFolder(n)/name
     // The executable's name in the settings store: its path in lower case, "/" for "\".
     std::string KeyName() const;
 };
@@ -29,11 +28,10 @@ struct HostOptions {
     // POSIX: runs the host as this user and group, without supplementary groups, with a copy
     // of the library that user can reach (< 0: as is).
     int dropToId = -1;
-    // Environment variables set for the host only.
-    std::map<std::string, std::string> environment;
+    std::map<std::string, std::string> environment;  // for the host only
     // POSIX: a command that runs the host, given its path as last argument; it must exec it.
     std::vector<std::string> wrapper;
-    // Command-line arguments, for programs other than the host (RunProgram).
+    // Another program of the suite, run with these arguments and no input (RunProgram).
     std::vector<std::string> arguments;
 };
 
@@ -53,22 +51,24 @@ class Host {
     // The two halves of Send, for starting one command in several hosts at once.
     bool Post(const std::string& command);
     std::string Reply();
-    // Ends the host's input, so that it unloads the library and exits; its exit code.
+    // Ends the host's input, so that it unloads the library and exits, and keeps what it
+    // printed for Reply; its exit code (128 + signal for a signal).
     int Finish();
     // Ends the host at once (SIGKILL, TerminateProcess); what it printed can still be read.
     void Kill();
 
   private:
+    int Wait(bool kill);
     HostProcess* process_ = nullptr;
-    uint32_t pid_ = 0;
-    uint32_t threadId_ = 0;
+    uint32_t pid_ = 0, threadId_ = 0;
+    int exitCode_ = -1;
+    bool ended_ = false;
     std::string pending_;
 };
 
 struct HostRun {
     int exitCode = -1;
-    uint32_t pid = 0;
-    uint32_t loadingThreadId = 0;
+    uint32_t pid = 0, loadingThreadId = 0;
     std::vector<std::string> lines;  // the replies, then anything the host printed after them
 };
 
@@ -80,8 +80,7 @@ HostRun RunHost(const HostInstall& install, const std::vector<std::string>& comm
 HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments);
 
 // The per-system half. ReadFromHost appends what arrives, false at the end of the output or
-// after a minute without any; WaitForHost (killing first when asked) gives the exit code,
-// 128 + signal for a signal.
+// after a minute without any; WaitForHost gives the exit code, 128 + signal for a signal.
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
 bool WriteToHost(HostProcess* process, const std::string& text);
 bool ReadFromHost(HostProcess* process, std::string* out);

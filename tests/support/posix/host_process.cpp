@@ -20,8 +20,6 @@ namespace vantrel::test {
 struct HostProcess {
     pid_t pid;
     int input, output;
-    bool ended = false;
-    int exitCode = -1;
 };
 
 HostInstall InstallHost(const std::string& exeName) {
@@ -34,19 +32,17 @@ HostInstall InstallHost(const std::string& exeName) {
 
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options) {
     signal(SIGPIPE, SIG_IGN);  // a host that died must show up as "<eof>", not end the test
-    std::vector<std::string> words = options.wrapper;
+    std::vector<std::string> words = options.wrapper, lines;
     words.push_back(exePath);
     words.insert(words.end(), options.arguments.begin(), options.arguments.end());
-    std::map<std::string, std::string> variables;
+    std::map<std::string, std::string> variables = options.environment;
+    variables.emplace("VANTREL_LIBRARY",
+                      options.dropToId >= 0 ? LibraryForAnyUser() : VANTREL_LIBRARY_PATH);
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
-        const size_t at = text.find('=');
-        if (at != std::string::npos) variables[text.substr(0, at)] = text.substr(at + 1);
+        if (text.find('=') != std::string::npos)
+            variables.emplace(text.substr(0, text.find('=')), text.substr(text.find('=') + 1));
     }
-    variables["VANTREL_LIBRARY"] =
-        options.dropToId >= 0 ? LibraryForAnyUser() : VANTREL_LIBRARY_PATH;
-    for (const auto& [name, value] : options.environment) variables[name] = value;
-    std::vector<std::string> lines;
     for (const auto& [name, value] : variables) lines.push_back(name + "=" + value);
     std::vector<char*> argv, envp;
     for (std::string& word : words) argv.push_back(word.data());
@@ -94,14 +90,11 @@ void CloseHostInput(HostProcess* process) {
 }
 
 int WaitForHost(HostProcess* process, bool kill) {
-    if (process->ended) return process->exitCode;
     if (kill) ::kill(process->pid, SIGKILL);
     int status = 0;
     waitpid(process->pid, &status, 0);
-    process->ended = true;
-    process->exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     CloseHostInput(process);
-    return process->exitCode;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 void ReleaseHostProcess(HostProcess* process) {

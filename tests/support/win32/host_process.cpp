@@ -20,6 +20,11 @@ std::string NativePath(std::string path) {
     return path;
 }
 
+void CloseIfOpen(HANDLE* handle) {
+    if (*handle) ::CloseHandle(*handle);
+    *handle = nullptr;
+}
+
 // A pipe whose child end alone is inherited, so that no other host keeps it open.
 bool MakePipe(HANDLE* childEnd, HANDLE* ourEnd, bool childReads) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -29,17 +34,10 @@ bool MakePipe(HANDLE* childEnd, HANDLE* ourEnd, bool childReads) {
     *ourEnd = ends[childReads ? 1 : 0];
     return ::SetHandleInformation(*ourEnd, HANDLE_FLAG_INHERIT, 0);
 }
-
-void CloseIfOpen(HANDLE* handle) {
-    if (*handle) ::CloseHandle(*handle);
-    *handle = nullptr;
-}
 }  // namespace
 
 struct HostProcess {
     HANDLE process = nullptr, input = nullptr, output = nullptr;
-    bool ended = false;
-    int exitCode = -1;
 };
 
 HostInstall InstallHost(const std::string& exeName) {
@@ -61,19 +59,19 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);  // shows up in the test's output
-    if (!MakePipe(&startup.hStdInput, &process->input, true) ||
-        !MakePipe(&startup.hStdOutput, &process->output, false))
-        ADD_FAILURE() << "CreatePipe: error " << ::GetLastError();
     PROCESS_INFORMATION info{};
     std::string line = "\"" + exePath + "\"";
     for (const std::string& argument : options.arguments) line += " \"" + argument + "\"";
-    if (::CreateProcessA(exePath.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    if (MakePipe(&startup.hStdInput, &process->input, true) &&
+        MakePipe(&startup.hStdOutput, &process->output, false) &&
+        ::CreateProcessA(exePath.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                          &startup, &info)) {
         process->process = info.hProcess;
         ::CloseHandle(info.hThread);
     } else {
-        ADD_FAILURE() << "CreateProcessA " << exePath << ": error " << ::GetLastError();
-        process->ended = true;
+        ADD_FAILURE() << "cannot start " << exePath << ": error " << ::GetLastError();
+        ReleaseHostProcess(process);
+        process = nullptr;
     }
     CloseIfOpen(&startup.hStdInput);
     CloseIfOpen(&startup.hStdOutput);
@@ -94,8 +92,7 @@ bool ReadFromHost(HostProcess* process, std::string* out) {
     for (const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;; ::Sleep(1)) {
         DWORD available = 0, got = 0;
         char buffer[4096];
-        if (!process->output ||
-            !::PeekNamedPipe(process->output, nullptr, 0, nullptr, &available, nullptr))
+        if (!::PeekNamedPipe(process->output, nullptr, 0, nullptr, &available, nullptr))
             return false;
         if (available > 0) {
             const bool read = ::ReadFile(process->output, buffer,
@@ -112,7 +109,6 @@ void CloseHostInput(HostProcess* process) {
 }
 
 int WaitForHost(HostProcess* process, bool kill) {
-    if (process->ended) return process->exitCode;
     if (kill) ::TerminateProcess(process->process, 9);
     if (::WaitForSingleObject(process->process, kPatienceMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "a host did not end; killing it";
@@ -121,11 +117,8 @@ int WaitForHost(HostProcess* process, bool kill) {
     }
     DWORD code = 0;
     ::GetExitCodeProcess(process->process, &code);
-    process->ended = true;
-    process->exitCode = static_cast<int>(code);
-    CloseIfOpen(&process->process);
     CloseHostInput(process);
-    return process->exitCode;
+    return static_cast<int>(code);
 }
 
 void ReleaseHostProcess(HostProcess* process) {
