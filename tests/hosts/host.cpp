@@ -41,6 +41,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,12 +125,9 @@ int32_t Picture(const std::string& fname, const std::string& image, const std::s
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
-    for (size_t start = 0;;) {
-        const size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? at : at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
-    }
+    std::istringstream in(text + separator);  // so that an empty last field counts
+    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+    return parts;
 }
 
 std::string Unescape(const std::string& text) {

@@ -1,13 +1,22 @@
+// Windows has one registry per user and a fixed settings root, so there each test deletes the
+// settings tree, which would destroy a real user's settings: the program refuses to run unless
+// the environment says the registry is a scratch one (a fresh Wine prefix).
 #include "support/test_environment.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <vector>
 
+#include "platform/registry.h"
 #include "platform/test_seam.h"
+#ifdef _WIN32
+#include "settings/settings_store.h"
+#include "win32_api.h"
+#endif
 
 namespace vantrel::test {
 
@@ -46,6 +55,27 @@ std::string MakeTempDir(const std::string& tag) {
     }
     ADD_FAILURE() << "cannot create a temporary folder for " << tag << ": " << error.message();
     return ".";
+}
+
+void UseFreshEnvironment() {
+#ifdef _WIN32
+    if (!getenv("VANTREL_TEST_SCRATCH_REGISTRY")) {
+        fprintf(stderr,
+                "These tests delete HKEY_CURRENT_USER\\%s before each test. Run them in a "
+                "scratch registry (a fresh Wine prefix) with VANTREL_TEST_SCRATCH_REGISTRY=1.\n",
+                kRootSubKey);
+        fflush(stderr);
+        _exit(2);
+    }
+    const LSTATUS result = ::RegDeleteTreeA(HKEY_CURRENT_USER, kRootSubKey);
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+        ADD_FAILURE() << "cannot delete the settings tree: error " << result;
+#else
+    setenv("XDG_CONFIG_HOME", MakeTempDir("config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", MakeTempDir("runtime").c_str(), 1);
+#endif
+    platform::ReleaseRegistryStore();
+    platform::testing::ClearFaults();
 }
 
 bool PathExists(const std::string& path) {
