@@ -28,27 +28,17 @@ int Recurse(int depth) {
 
 // Destroyed during static destruction, while the busy threads still run.
 struct Farewell {
-    ~Farewell();
-};
-Farewell::~Farewell() {
-    Recurse(2);
-}
-Farewell farewell;
+    ~Farewell() { Recurse(2); }
+} farewell;
 
 void KeepTracing() {
     for (;;) Recurse(4);
 }
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
-    if (strcmp(argv[1], "unnamed") == 0) {
-        printf("%d\n", Visible(2));
-        return 0;
-    }
-    if (strcmp(argv[1], "exit-while-busy") == 0) {
-        for (int i = 0; i < 3; ++i) std::thread(KeepTracing).detach();
-        usleep(20000);
-        return 0;  // exit runs with the threads still in traced calls
-    }
-    return 2;
+    if (argc == 2 && strcmp(argv[1], "unnamed") == 0) return printf("%d\n", Visible(2)), 0;
+    if (argc != 2 || strcmp(argv[1], "exit-while-busy") != 0) return 2;
+    for (int i = 0; i < 3; ++i) std::thread(KeepTracing).detach();
+    usleep(20000);
+    return 0;  // exit runs with the threads still in traced calls
 }

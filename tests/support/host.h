@@ -12,13 +12,10 @@ namespace vantrel::test {
 
 // A folder holding a copy of the host (on Windows with vantrel.dll beside it).
 struct HostInstall {
-    std::string folder;   // the executable's folder
-    std::string exePath;  // folder, separator, file name
-    // Where instance n writes: folder/vantrel/<file name>/proc<n>.
-    std::string InstanceFolder(int n) const;
+    std::string folder, exePath;  // the executable's folder, and that, separator, file name
+    std::string InstanceFolder(int n) const;  // folder/vantrel/<file name>/proc<n>
     std::string LogPath(const std::string& name, int n = 1) const;  // InstanceFolder(n)/name
-    // The executable's name in the settings store: its path in lower case, "/" for "\".
-    std::string KeyName() const;
+    std::string KeyName() const;  // in the settings store: lower case, "/" for "\"
 };
 
 // Windows needs an extension, which it gets: "viewer" runs as viewer.exe there.
@@ -46,8 +43,7 @@ class Host {
 
     uint32_t pid() const { return pid_; }
     uint32_t loadingThreadId() const { return threadId_; }
-    // One command and its reply line ("<eof>" when the host is gone).
-    std::string Send(const std::string& command);
+    std::string Send(const std::string& command);  // its reply line; "<eof>": the host is gone
     // The two halves of Send, for starting one command in several hosts at once.
     bool Post(const std::string& command);
     std::string Reply();
