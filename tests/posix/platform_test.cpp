@@ -9,10 +9,10 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/named_mutex.h"
+#include "platform/posix/runtime_dir.h"
 #include "platform/process.h"
 #include "platform/test_seam.h"
 #include "posix/posix_fixture.h"
-#include "runtime_dir.h"
 
 namespace vantrel::platform {
 namespace {

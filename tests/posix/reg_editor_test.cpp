@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/registry_store.h"
 #include "posix/posix_fixture.h"
 #include "reg_file_parser.h"
-#include "registry_store.h"
 #include "text_encoding.h"
 
 namespace vantrel::reg {

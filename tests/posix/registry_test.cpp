@@ -2,8 +2,8 @@
 // makes on it, under odd paths, several users, threads, processes and damage.
 #include <thread>
 
+#include "platform/posix/registry_store.h"
 #include "posix/posix_fixture.h"
-#include "registry_store.h"
 
 namespace vantrel::platform {
 namespace {

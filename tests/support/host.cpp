@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "platform_config.h"
+#include "platform/platform_config.h"
 
 namespace vantrel::test {
 

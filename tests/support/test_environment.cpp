@@ -14,8 +14,8 @@
 #include "platform/registry.h"
 #include "platform/test_seam.h"
 #ifdef _WIN32
+#include "platform/win32/win32_api.h"
 #include "settings/settings_store.h"
-#include "win32_api.h"
 #endif
 
 namespace vantrel::test {

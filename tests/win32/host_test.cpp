@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/win32/win32_api.h"
 #include "support/log_text.h"
 #include "support/test_environment.h"
-#include "win32_api.h"
 
 namespace vantrel::test {
 namespace {

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <string>
 
-#include "counter_probe.h"
 #include "platform/file.h"
 #include "platform/registry.h"
+#include "platform/win32/counter_probe.h"
+#include "platform/win32/win32_api.h"
 #include "settings/settings_store.h"
 #include "support/test_environment.h"
-#include "win32_api.h"
 
 namespace vantrel::platform {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include "platform/win32/win32_api.h"
 #include "support/host.h"
 #include "support/test_environment.h"
-#include "win32_api.h"
 
 namespace vantrel::test {
 
