@@ -33,7 +33,6 @@ const std::string kSep(1, platform::kPathSeparator);
 class WriterLog : public CLog {
   public:
     using CLog::CreateFolderPath;
-    using CLog::FillCheck;
     using CLog::FindEndBlock;
     using CLog::positioned;
     using CLog::writePosition;
@@ -214,46 +213,6 @@ TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
     }
 }
 
-// Only a cache past its size flushes, in modes that write; a thread log's text never does,
-// its image lines do.
-TEST(LogCache, FillCheckFlushesOnlyACachePastItsSize) {
-    constexpr uint32_t kThreadLog = LogModeNoSummary | LogModeTruncate;
-    const struct {
-        uint32_t mode;
-        int32_t cacheSize;
-        bool isImage, flushed;
-    } rows[] = {{0, 4, false, false},
-                {0, 3, false, true},
-                {0, -1, false, true},
-                {LogModeWriteImmediately, 0, false, true},
-                {kThreadLog, 0, false, false},
-                {kThreadLog, 0, true, true},
-                {LogModeNoFileOutput, 0, true, false}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.mode << " " << row.cacheSize << row.isImage);
-        Folder f;
-        auto log = f.Open(row.mode, "t.log", row.cacheSize);
-        log->Append("abcd");
-        EXPECT_EQ(log->FillCheck(row.isImage), 1);
-        EXPECT_EQ(f.Bytes(*log), row.flushed ? "abcd" : "");
-    }
-}
-
-TEST(LogCache, AFailingCloseIsReportedAndKeepsWhatWasNotWritten) {
-    Folder f;
-    auto log = f.Open(0);
-    log->Append("text");
-    FailAfter(Fault::FileClose, 0);
-    EXPECT_EQ(log->CloseFile(), 0);
-    EXPECT_FALSE(log->IsFileOpen());
-    log->Append("more");
-    FailAfter(Fault::FileWrite, 0);
-    EXPECT_EQ(log->CloseFile(), 0);
-    EXPECT_EQ(log->GetCache(), "more");
-    EXPECT_EQ(log->CloseFile(), 1);
-    EXPECT_EQ(test::ReadFile(f.Path("t.log")), "textmore");
-}
-
 // Past 4 GiB, and a flush ending exactly where "not positioned" would read: the log stays
 // positioned, so the next opening is a reopening, not a first one with a back-up.
 TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
@@ -281,33 +240,6 @@ TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     file.Seek(far);
     ASSERT_EQ(file.Read(bytes + 4, 3), 3u);
     EXPECT_EQ(std::string(bytes, 7), "abcdfar");
-}
-
-// Only a path that is not there counts as missing (the log then starts the file afresh); a
-// file held elsewhere or a failed opening must not.
-TEST(PositionedWrite, ReopeningTellsAMissingFileFromOtherFailures) {
-    const std::string dir = test::MakeTempDir("positioned") + "/";
-    test::WriteFile(dir + "held.log", "kept");
-    platform::File holder, file;
-    ASSERT_TRUE(holder.Open(dir + "held.log", platform::FileOpenMode::ExistingRead));
-    test::WriteFile(dir + "log.txt", "x");
-    const struct {
-        std::string path;
-        bool injected, missing;
-    } rows[] = {{dir + "none.log", false, true},
-                {dir + "gone/none.log", false, true},
-                {dir + "held.log", false, false},
-                {dir + "log.txt", true, false}};
-    for (const auto& row : rows) {
-        uint64_t length = 0;
-        bool missing = !row.missing;
-        if (row.injected) platform::testing::FailAfter(Fault::FileOpen, 0);
-        EXPECT_FALSE(file.OpenForWritesAt(row.path, &length, &missing)) << row.path;
-        EXPECT_EQ(missing, row.missing) << row.path;
-        EXPECT_FALSE(file.IsOpen());
-    }
-    holder.Close();  // Windows lets nobody else read it meanwhile
-    EXPECT_EQ(test::ReadFile(dir + "held.log"), "kept");
 }
 
 // More pieces than one system call takes land in order at the offset; a failed piece leaves

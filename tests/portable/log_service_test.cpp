@@ -1,18 +1,19 @@
-// The log service: text grouped by thread with entry 0 for the loading thread, the file
-// complete after each call, the merges from memory and from part files, Close.
+// A log service moving text to disk: failed writes (a full disk, an I/O error) at the merge
+// after each entry, the HTML head, the final merge and the back-up of an earlier run's log
+// report the failure and lose no accepted text; part files beside other logs; thread ids
+// that come back; Close.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "log/clog_service.h"
 #include "platform/atom_table.h"
-#include "platform/file.h"
 #include "platform/platform_config.h"
 #include "platform/process.h"
+#include "platform/test_seam.h"
 #include "support/log_text.h"
 #include "support/service_fixture.h"
 #include "support/settings_values.h"
@@ -21,8 +22,11 @@
 namespace vantrel {
 namespace {
 
+using platform::testing::ClearFaults;
+using platform::testing::FailAfter;
+using platform::testing::Fault;
 using test::Log;
-using test::Worker;
+using test::ReadFile;
 
 std::string Summary(int threads, uint32_t loader = platform::GetCurrentThreadId()) {
     return test::ServiceSummary(platform::GetCurrentProcessId(), threads, loader);
@@ -37,63 +41,114 @@ platform::ThreadHandle ThreadHandle(bool ended) {
 }
 
 struct Service {
-    std::string folder = test::MakeTempDir("service") + platform::kPathSeparator;
+    std::string folder = test::MakeTempDir("service") + "/logs/";
     CLogService log;
-    explicit Service(uint32_t writeImmediately = 1, uint32_t loader = 0, uint16_t atom = 0,
+    explicit Service(const char* setting = nullptr, uint32_t value = 0,
                      const char* name = "vantrel.log") {
-        test::PutLogSetting(test::kInstancePath, name, "WriteImmediately", writeImmediately);
-        test::PutLogSetting(test::kInstancePath, name, "CacheSize(KB)", 0);
+        if (setting) test::PutLogSetting(test::kInstancePath, name, setting, value);
+    }
+    void Start(const char* name = "vantrel.log", uint16_t atom = 0, uint32_t loader = 0) {
         EXPECT_EQ(test::InitService(log, folder, name, LogModeFromSettings, atom, loader), 1);
     }
-    bool Has(const std::string& name) const { return test::PathExists(folder + name); }
-    std::string Text() const { return test::MaskTimes(test::ReadFile(folder + "vantrel.log")); }
+    std::string Path(const std::string& name = "vantrel.log") const { return folder + name; }
+    std::string Text() const { return test::MaskTimes(ReadFile(Path())); }
 };
 
-// After every call the file is complete (and closed where files do not stay open), each
-// thread's text is one block, the loading thread's first even when it logged later, and no
-// part file exists; with nothing new there is no merge.
-TEST(LogService, WriteImmediatelyGroupsByThreadAndKeepsTheFileCompleteAndClosed) {
-    Service s;
-    Worker worker;
-    for (int round = 1; round <= 2; ++round) {
-        worker.Run([&] { EXPECT_EQ(Log(s.log, "b%d\n", round), 1); });
-        platform::File probe;
-        EXPECT_EQ(probe.Open(s.folder + "vantrel.log", platform::FileOpenMode::ExistingRead),
-                  !platform::kLogFilesStayOpenBetweenCalls);
-        probe.Abort();
-        EXPECT_EQ(Log(s.log, "a%d\n", round), 1);
-        EXPECT_FALSE(s.Has("vantrel_0.log") || s.Has("vantrel_1.log"));
+// A merge that fails is not reported as success, and the entries it could not write go in
+// with the next merge that works; in HTML a merge written anywhere but at its position
+// would overwrite the head.
+TEST(WriteFaults, AFailedMergeReturnsZeroAndTheNextMergeWritesEverything) {
+    for (uint32_t html : {0u, 1u}) {
+        SCOPED_TRACE(html);
+        Service s("HtmlDoc", html);
+        s.Start();
+        ASSERT_EQ(Log(s.log, "a\n"), 1);
+        std::string entries = "a\r\n";
+        for (Fault fault : {Fault::FileWrite, Fault::FileSeek, Fault::FileOpen, Fault::FileClose}) {
+            if (platform::kLogFilesStayOpenBetweenCalls) {
+                if (fault == Fault::FileClose) continue;  // nothing is closed between calls
+                s.log.ReleaseKeptFile();  // so that the call opens it, as after the bound did
+            }
+            FailAfter(fault, 0, -1);
+            EXPECT_EQ(Log(s.log, "b%d\n", static_cast<int>(fault)), 0) << static_cast<int>(fault);
+            ClearFaults();
+            entries += "b" + std::to_string(static_cast<int>(fault)) + "\r\n";
+        }
+        ASSERT_EQ(Log(s.log, "c\n"), 1);
+        const std::string text = ReadFile(s.Path(html ? "vantrel.log.htm" : "vantrel.log"));
+        EXPECT_EQ(text.find(html ? "<HTML>" : entries), 0u) << text;
+        EXPECT_NE(text.find(entries + "c\r\n"), std::string::npos) << text;
+        EXPECT_EQ(test::CountOf(text, "Process ID:"), 1) << text;
+        EXPECT_EQ(s.log.Close(), 1);
     }
-    EXPECT_EQ(s.Text(), "a1\r\na2\r\nb1\r\nb2\r\n" + Summary(2));
-    test::WriteFile(s.folder + "vantrel.log", "X");
-    EXPECT_EQ(Log(s.log, "%s", ""), 1);
-    s.log.Commit();
-    EXPECT_EQ(s.Text(), "X");
 }
 
-// Without WriteImmediately: text stays with its thread until an image line fills a cache
-// (a part file appears), and Close merges everything and removes the part files.
-TEST(LogService, PartFilesHoldTheTextUntilTheFinalMerge) {
-    Service s(0);
-    Worker worker;
-    EXPECT_EQ(Log(s.log, "loader\n"), 1);
-    worker.Run([&] { EXPECT_EQ(Log(s.log, "worker\n"), 1); });
-    EXPECT_FALSE(s.Has("vantrel_0.log"));
-    EXPECT_EQ(test::Picture(s.log, "shot.bmp", "pic\n"), 1);
-    EXPECT_TRUE(s.Has("vantrel_0.log"));
-    EXPECT_FALSE(s.Has("vantrel_1.log") || s.Has("vantrel.log"));
-    s.log.Commit();
-    const std::string merged =
-        "loader\r\n<img src=\"img/shot.bmp\" border=\"0\" align=\"bottom\" alt=\"shot.bmp\">"
-        "pic\r\nworker\r\n";
-    EXPECT_EQ(s.Text(), merged + Summary(2));
-    test::WriteFile(s.folder + "vantrel.log", "X");
-    s.log.Commit();
-    EXPECT_EQ(s.Text(), "X") << "a merge without new text writes nothing";
-    worker.Run([&] { EXPECT_EQ(Log(s.log, "more\n"), 1); });
-    EXPECT_EQ(s.log.Close(), 1);
-    EXPECT_EQ(s.Text(), merged + "more\r\n" + Summary(2));
-    EXPECT_FALSE(s.Has("vantrel_0.log") || s.Has("vantrel_1.log"));
+// A partial HTML head must not stay behind to be taken for a log; the next call writes the
+// whole document.
+TEST(WriteFaults, AFailedHtmlHeadLeavesNoPartialDocumentAndIsWrittenLater) {
+    Service s("HtmlDoc", 1);
+    s.Start();
+    FailAfter(Fault::FileWrite, 0, 1);
+    EXPECT_EQ(Log(s.log, "first\n"), 0);
+    EXPECT_EQ(ReadFile(s.Path("vantrel.log.htm")), "");
+    ClearFaults();
+    ASSERT_EQ(Log(s.log, "second\n"), 1);
+    const std::string text = ReadFile(s.Path("vantrel.log.htm"));
+    EXPECT_EQ(text.rfind("<HTML>", 0), 0u) << text;
+    EXPECT_EQ(test::CountOf(text, "<HTML>"), 1);
+    EXPECT_NE(text.find("first\r\nsecond\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.size() - 16), "</BODY></HTML>\r\n");
+}
+
+// Without WriteImmediately the text reaches the disk only at unload, through each thread's
+// part file; when the service file cannot take it then, that part file must stay.
+TEST(WriteFaults, AFailedFinalMergeKeepsThePartFileThatHoldsTheText) {
+    Service s("WriteImmediately", 0);
+    s.Start();
+    ASSERT_EQ(Log(s.log, "kept in memory\n"), 1);
+    FailAfter(Fault::FileWrite, 1, -1);  // the part file is written, the service file is not
+    EXPECT_EQ(s.log.Close(), 0);
+    ClearFaults();
+    const std::string text = ReadFile(s.Path()) + ReadFile(s.Path("vantrel_0.log"));
+    EXPECT_NE(text.find("kept in memory\r\n"), std::string::npos) << "the text is lost";
+}
+
+// The first opening of a run, failed at each file operation in turn: backing up the earlier
+// log (which survives in one of the two files, the back-up keeping its content and never
+// holding the old log twice) or continuing it (never emptied). The next call leaves the full
+// back-up and every entry.
+TEST(WriteFaults, AFirstOpeningFailingAnywhereKeepsTheEarlierLogs) {
+    const std::string older = "older run\r\n", old = "old run\r\n";
+    for (const bool continues : {false, true}) {
+        for (Fault fault : {Fault::FileOpen, Fault::FileWrite, Fault::FileRead, Fault::FileSeek,
+                            Fault::FileLength, Fault::FileClose, Fault::FileDelete}) {
+            for (int skip = 0; skip < 4; ++skip) {
+                SCOPED_TRACE(::testing::Message()
+                             << continues << " " << static_cast<int>(fault) << " after " << skip);
+                Service s("CreateNewLogFile", continues ? 0 : 1);
+                test::PutLogSetting(test::kInstancePath, "vantrel.log", "HtmlDoc", continues);
+                const std::string path = s.Path(continues ? "vantrel.log.htm" : "vantrel.log");
+                std::filesystem::create_directories(s.folder);
+                test::WriteFile(path, old);
+                test::WriteFile(path + ".bak", older);
+                s.Start();
+                FailAfter(fault, skip, 1);
+                const int32_t first = Log(s.log, "x\n");
+                ClearFaults();
+                const std::string backUp = ReadFile(path + ".bak"), current = ReadFile(path);
+                EXPECT_TRUE(backUp == older || (backUp == older + old && !continues)) << backUp;
+                EXPECT_TRUE(backUp == older + old || current.rfind(old, 0) == 0) << current;
+                if (first == 1) {
+                    EXPECT_EQ(current.find("x\r\n"), continues ? old.size() : 0) << current;
+                }
+                EXPECT_EQ(Log(s.log, "y\n"), 1);
+                EXPECT_EQ(ReadFile(path + ".bak"), continues ? older : older + old);
+                EXPECT_EQ(ReadFile(path).find("x\r\ny\r\n"), continues ? old.size() : 0)
+                    << ReadFile(path);
+                EXPECT_EQ(s.log.Close(), 1);
+            }
+        }
+    }
 }
 
 // Part files never empty, take over or delete a file they did not create: another log's
@@ -106,11 +161,13 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message()
                      << row.writeImmediately << row.neighbourIsLog << row.partFirst);
-        Service mine(row.writeImmediately, 0, 0, "app.log");
+        Service mine("WriteImmediately", row.writeImmediately, "app.log");
+        test::PutLogSetting(test::kInstancePath, "app.log", "CacheSize(KB)", 0);
+        mine.Start("app.log");
         if (!row.neighbourIsLog) test::WriteFile(mine.folder + "app_0.log", "earlier run\r\n");
         EXPECT_EQ(Log(mine.log, "mine\n"), 1);
         if (row.partFirst) {
-            EXPECT_EQ(test::Picture(mine.log, "p.bmp", "picture\n"), 1);
+            EXPECT_EQ(test::Picture(mine.log, "p.bmp", nullptr, "picture\n"), 1);
         }
         CLogService other;
         if (row.neighbourIsLog) {
@@ -119,9 +176,9 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
             EXPECT_EQ(other.Close(), 1);
         }
         EXPECT_EQ(mine.log.Close(), 1);
-        const std::string text = test::ReadFile(mine.folder + "app.log");
+        const std::string text = ReadFile(mine.folder + "app.log");
         EXPECT_EQ(text.find(row.partFirst ? "mine\r\n<img" : "mine\r\n\r\nProcess"), 0u) << text;
-        EXPECT_EQ(test::ReadFile(mine.folder + "app_0.log")
+        EXPECT_EQ(ReadFile(mine.folder + "app_0.log")
                       .rfind(row.neighbourIsLog ? "other\r\n" : "earlier run\r\n", 0),
                   0u);
         std::set<std::string> names;
@@ -131,37 +188,12 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
     }
 }
 
-// Threads make their entries without the service's lock; merges running meanwhile read each
-// thread's text whole, threads in the order of their first entry.
-TEST(LogService, EntriesOfManyThreadsMeetMergesAndStayGroupedInOrder) {
-    Service s(0);
-    std::vector<Worker> workers(4);
-    std::string expected;
-    for (int t = 0; t < 4; ++t) {
-        workers[t].Run([&, t] { EXPECT_EQ(Log(s.log, "t%d first\n", t), 1); });
-        expected += "t" + std::to_string(t) + " first\r\n";
-        for (int i = 0; i < 400; ++i)
-            expected += "t" + std::to_string(t) + " " + std::to_string(i) + "\r\n";
-    }
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            workers[t].Run([&, t] {
-                for (int i = 0; i < 400; ++i) EXPECT_EQ(Log(s.log, "t%d %d\n", t, i), 1);
-            });
-        });
-    }
-    for (int i = 0; i < 50; ++i) s.log.Commit();
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(s.log.Close(), 1);
-    EXPECT_EQ(s.Text().substr(0, expected.size()), expected);
-}
-
 // An ended thread's log keeps its place and text: a thread that reuses its id (the loading
 // thread's included) gets a log of its own after it. Close releases the atom.
 TEST(LogService, RecycledThreadIdsGetTheirOwnEntryAndCloseEndsTheService) {
     constexpr uint32_t kLoader = 0x777, kRecycled = 0x4242;
-    Service s(1, kLoader, platform::AddAtom("vantrel.log"));
+    Service s;
+    s.Start("vantrel.log", platform::AddAtom("vantrel.log"), kLoader);
     for (uint32_t id : {kLoader, kRecycled}) {
         CLog* ended = s.log.CreateThreadLog(ThreadHandle(true), id);
         ASSERT_NE(ended, nullptr);

@@ -86,7 +86,7 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
                 else if (action < 90)
                     results[i] = s.FuncEnd(0);
                 else if (action < 95)
-                    results[i] = test::Picture(s, image.c_str(), "pic %d\n", number);
+                    results[i] = test::Picture(s, image.c_str(), nullptr, "pic %d\n", number);
                 else {
                     s.Commit();
                     results[i] = 1;

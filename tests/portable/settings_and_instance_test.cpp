@@ -66,41 +66,33 @@ TEST(SettingsStore, ValuesOfOtherTypesReadAsTheirFirstBytes) {
     EXPECT_EQ(Read(Setting::HtmlDoc, "odd.log"), kMissingMarker);
 }
 
-// Each setting as the log's bytes show it after one entry; an earlier file is backed up
-// unless the log continues it.
+// Each setting as the log's bytes show it after one entry ("-": nothing written yet).
 TEST(ServiceSettings, TheLogFollowsItsSettings) {
     const struct {
-        const char* setting;  // nullptr: the built-in defaults
+        const char* setting;
         uint32_t value;
-        const char *file, *during;  // what the file holds after the call; "-": no entry yet
+        const char* during;
     } rows[] = {
-        {nullptr, 0, "vantrel.log", "\r\nF // tid:0x"},
-        {"ShowThreadId", 0, "vantrel.log", "\r\nF\r\n{\r\n   x\r\n"},
-        {"IndentSize", 5, "vantrel.log", "{\r\n     x\r\n"},
-        {"NeedTimeStamp", 0xFFFFFFFE, "vantrel.log", ", ("},  // negative counts as on
-        {"HtmlDoc", 0xFFFFFFFE, "vantrel.log.htm", "<HTML>"},
-        {"WriteImmediately", 0, "vantrel.log", "-"},
-        {"WriteImmediately", 7, "vantrel.log", "\r\nF // tid:0x"},
-        {"WriteImmediately", 0xFFFFFFFE, "vantrel.log", "-"},
-        {"CreateNewLogFile", 0, "vantrel.log", "earlier\r\n\r\nF // tid:0x"},
+        {"ShowThreadId", 0, "\r\nF\r\n{\r\n   x\r\n"},
+        {"IndentSize", 5, "{\r\n     x\r\n"},
+        {"NeedTimeStamp", 0xFFFFFFFE, ", ("},  // negative counts as on
+        {"WriteImmediately", 0, "-"},
+        {"WriteImmediately", 7, "\r\nF // tid:0x"},
+        {"WriteImmediately", 0xFFFFFFFE, "-"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.setting ? row.setting : "defaults") + " " +
-                     std::to_string(row.value));
+        SCOPED_TRACE(std::string(row.setting) + " " + std::to_string(row.value));
         test::UseFreshEnvironment();
-        if (row.setting) test::PutLogSetting(kInstancePath, "vantrel.log", row.setting, row.value);
+        test::PutLogSetting(kInstancePath, "vantrel.log", row.setting, row.value);
         const std::string folder = test::MakeTempDir("settings") + platform::kPathSeparator;
-        test::WriteFile(folder + row.file, "earlier\r\n");
         CLogService service;
         ASSERT_EQ(test::InitService(service, folder, "vantrel.log"), 1);
         EXPECT_EQ(service.FuncBegin(0, "F") + test::Log(service, "x\n"), 2);
-        const std::string during = test::ReadFile(folder + row.file);
+        const std::string during = test::ReadFile(folder + "vantrel.log");
         EXPECT_EQ(during.find(*row.during == '-' ? "x" : row.during) == std::string::npos,
                   *row.during == '-')
             << during;
         EXPECT_EQ(service.Close(), 1);
-        EXPECT_NE(test::ReadFile(folder + row.file).find("x\r\n\r\nProcess ID"), std::string::npos);
-        EXPECT_EQ(test::PathExists(folder + row.file + ".bak"), row.during[0] != 'e');
     }
 }
 
@@ -172,36 +164,24 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
 }
 
 // Numbers held by others are passed over, also when creating the other numbers' mutexes
-// fails in between (17 failures, never two in a row); the process's own record is taken
-// again when it loads again.
-TEST(InstanceClaim, HeldNumbersAreSkippedAndTheOwnRecordIsTakenAgain) {
-    for (const int last : {34, 1}) {
-        test::UseFreshEnvironment();
-        CLogServiceMgr mgr, again;
-        ASSERT_TRUE(LoadDefaults(mgr));
-        std::vector<platform::MutexHandle> held;
-        bool existed = false;
-        for (int n = last == 1 ? 1 : 2; n <= last; n += 2)
-            held.push_back(
-                platform::CreateNamedMutex(ProcessKeyName() + "/" + makeProcName(n), &existed));
-        if (last == 34) FailAfter(Fault::MutexCreate, 0, 17);
-        ASSERT_TRUE(mgr.establishInstance());
-        const int number = last == 1 ? 2 : 35;
-        EXPECT_EQ(mgr.instanceNumber, number);
-        platform::SystemTime created;
-        ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
-        EXPECT_EQ(test::GetValue(makeInstanceKeyPath(mgr.processKeyName, number), "Identifier"),
-                  makeIdentity(platform::GetCurrentProcessId(), created));
-        platform::CloseNamedMutex(mgr.instanceMutex);
-        if (last == 1) {
-            ASSERT_TRUE(LoadDefaults(again));
-            ASSERT_TRUE(again.establishInstance());
-            EXPECT_EQ(again.instanceNumber, 2);
-            EXPECT_NE(again.instanceMutex, nullptr);
-            platform::CloseNamedMutex(again.instanceMutex);
-        }
-        for (platform::MutexHandle handle : held) platform::CloseNamedMutex(handle);
-    }
+// fails in between (17 failures, never two in a row); the claim is recorded under its number.
+TEST(InstanceClaim, HeldNumbersAreSkipped) {
+    CLogServiceMgr mgr;
+    ASSERT_TRUE(LoadDefaults(mgr));
+    std::vector<platform::MutexHandle> held;
+    bool existed = false;
+    for (int n = 2; n <= 34; n += 2)
+        held.push_back(
+            platform::CreateNamedMutex(ProcessKeyName() + "/" + makeProcName(n), &existed));
+    FailAfter(Fault::MutexCreate, 0, 17);
+    ASSERT_TRUE(mgr.establishInstance());
+    EXPECT_EQ(mgr.instanceNumber, 35);
+    platform::SystemTime created;
+    ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
+    EXPECT_EQ(test::GetValue(makeInstanceKeyPath(mgr.processKeyName, 35), "Identifier"),
+              makeIdentity(platform::GetCurrentProcessId(), created));
+    platform::CloseNamedMutex(mgr.instanceMutex);
+    for (platform::MutexHandle handle : held) platform::CloseNamedMutex(handle);
 }
 
 }  // namespace

@@ -16,10 +16,10 @@ int32_t Log(CLog& log, const char* format, ...) {
     return result;
 }
 
-int32_t Picture(CLog& log, const char* imageName, const char* format, ...) {
+int32_t Picture(CLog& log, const char* imageName, const void* bitmap, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const int32_t result = log.DrawBitmap(0, imageName, nullptr, format, args);
+    const int32_t result = log.DrawBitmap(0, imageName, const_cast<void*>(bitmap), format, args);
     va_end(args);
     return result;
 }

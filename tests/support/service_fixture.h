@@ -18,7 +18,8 @@ namespace vantrel::test {
 constexpr char kInstancePath[] = "/tmp/x/host\\proc1";
 
 int32_t Log(CLog& log, const char* format, ...);
-int32_t Picture(CLog& log, const char* imageName, const char* format, ...);
+// A bitmap of nullptr makes an empty image file.
+int32_t Picture(CLog& log, const char* imageName, const void* bitmap, const char* format, ...);
 
 // Init as the manager calls it, on the calling thread, which is the loading thread unless
 // another id is given; the folder carries its trailing separator.
