@@ -74,14 +74,15 @@ TEST(Host, EntriesNamesAndBitmaps) {
     const HostRun run =
         RunHost(install, {"begin|Trace.log|CScene::Render", "printfdev|TRACE.LOG|7|a\\n",
                           "printfdev|trace.log|0|b\\n", "end|Trace.log", "printf|bad name.log|x",
-                          "printf|../up.log|x", "printf|" + std::string(256, 'a') + "|x",
-                          "printf|trace|x", "bitmap|vantrel.log|-|Frame\\n|1|1|24",
+                          "printf|bad\\\\name.log|x", "printf|..\\\\up.log|x", "printf|../up.log|x",
+                          "printf|" + std::string(256, 'a') + "|x", "printf|trace|x",
+                          "bitmap|vantrel.log|-|Frame\\n|1|1|24",
                           "bitmap|vantrel.log|shot.bmp|named\\n|3|2|8"});
-    EXPECT_EQ(run.lines, (Lines{"1", "1", "1", "1", "0", "0", "0", "0", "1", "1"}));
+    EXPECT_EQ(run.lines, (Lines{"1", "1", "1", "1", "0", "0", "0", "0", "0", "0", "1", "1"}));
     EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("Trace.log"))),
               Hex("\r\nCScene::Render // tid:0x%08x\r\n{\r\n", run.loadingThreadId) +
                   "   a\r\n   b\r\n}\r\n" + Summary(run, 1));
-    for (const char* name : {"bad name.log", "trace"})
+    for (const char* name : {"bad name.log", "name.log", "trace"})
         EXPECT_FALSE(PathExists(install.LogPath(name)));
     const std::string sep(1, platform::kPathSeparator);
     EXPECT_FALSE(PathExists(install.InstanceFolder(1) + sep + ".." + sep + "up.log"));

@@ -96,10 +96,17 @@ TEST(ServiceSettings, TheLogFollowsItsSettings) {
     }
 }
 
-// A good name records its settings and its folder (without a terminating zero); without a
-// folder or a store nothing is recorded.
+// A name that is not letters, digits, underscore and dots fails before the store or the disk
+// is touched; a good one records its settings and its folder (without a terminating zero).
 TEST(ServiceSettings, NamesAndFolders) {
     const std::string root = test::MakeTempDir("names") + platform::kPathSeparator;
+    for (const char* name : {"with space.log", "a-b.log", "a\\b.log", "caf\xE9.log", "tab\t.log",
+                             "", "x.log.", "x.log..", static_cast<const char*>(nullptr)}) {
+        CLogService service;
+        EXPECT_EQ(test::InitService(service, root + "f" + platform::kPathSeparator, name), 0);
+        EXPECT_EQ(Read(Setting::NeedTimeStamp, name ? name : ""), kMissingMarker) << name;
+        EXPECT_FALSE(test::PathExists(root + "f")) << name;
+    }
     for (const char* name : {"vantrel.log", "trace", "Run_2.Log.txt", "_"}) {
         CLogService service;
         ASSERT_EQ(test::InitService(service, root + name + platform::kPathSeparator, name), 1);
