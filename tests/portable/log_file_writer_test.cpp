@@ -27,6 +27,7 @@ using Text = std::optional<std::string>;
 
 constexpr char kSummary[] = "<summary>\r\n";
 const std::string kEnd = std::string(kHtmlEndBlock) + kHtmlClosingLine;
+const std::string kEndUpper = "</PRE></FONT>\r\n<!--VANTREL END--!>\r\n</BODY></HTML>\r\n";
 const std::string kSep(1, platform::kPathSeparator);
 
 // A log whose text goes into its cache directly and whose summary is a fixed text.
@@ -119,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, FirstOpeningTest, ::testing::Values(
     FirstOpening{"BackUpAppends", LogModeHtml, "old", "older;", Head() + kNew + kEnd, "older;old"},
     FirstOpening{"ContinueText", LogModeAppend, "earlier\r\n", {}, "earlier\r\n" + kNew, {}},
     // At the last end block, whatever its letter case.
-    FirstOpening{"ContinueHtml", kAppend, kOld + test::Upper(kEnd), {}, kOld + kNew + kEnd, {}},
+    FirstOpening{"ContinueHtml", kAppend, kOld + kEndUpper, {}, kOld + kNew + kEnd, {}},
     // Without an end block (a run that never closed, a tiny or empty file): after its end.
     FirstOpening{"ContinueUnfinished", kAppend, Head() + "cut\r\n", {}, Head() + "cut\r\n" + kNew + kEnd, {}},
     // Text after the last end block is continued after, never cut.

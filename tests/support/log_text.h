@@ -1,4 +1,4 @@
-// Reading the texts of log files: counting parts, masking summary times, letter case.
+// Reading the texts of log files: counting parts, masking summary times, lower case.
 #pragma once
 
 #include <cctype>
@@ -24,11 +24,6 @@ inline std::string MaskTimes(const std::string& text) {
 
 inline std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-inline std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
