@@ -119,6 +119,8 @@ TEST(TickScale, WideMultiplicationAndConversion) {
                 static_cast<double>(years), 1.0);
     EXPECT_FALSE(TickScale::FromMeasurement(1000, 0).IsValid());
     EXPECT_FALSE(TickScale::FromMeasurement(0, 1000000).IsValid());
+    EXPECT_EQ(TickScale::FromMeasurement(500, 1000000).ToMicroseconds(500), 1000u);
+    EXPECT_EQ(TickScale().ToMicroseconds(1000), 0u);
 }
 
 }  // namespace
