@@ -140,5 +140,26 @@ TEST(FewDescriptors, ShortLivedThreadsHoldABoundedNumberOfFiles) {
     }
 }
 
+// Default mode keeps log files open between calls, but only the most recently used ones: a
+// host with many logs must neither run out of descriptors nor leave a log incomplete.
+TEST(FewDescriptors, ManyLogsKeepOnlyTheRecentFilesOpen) {
+    PutDefaultSetting("WriteImmediately", 1);
+    const HostInstall host = InstallHost("manylogs");
+    Host session(host);
+    const int before = std::stoi(session.Send("fds"));
+    for (int round = 0; round < 2; ++round) {
+        for (int k = 0; k < 40; ++k) {
+            const std::string name = "log" + std::to_string(k) + ".log";
+            ASSERT_EQ("1", session.Send("printf|" + name + "|r" + std::to_string(round) + "\\n"));
+        }
+    }
+    EXPECT_LE(std::stoi(session.Send("fds")), before + 16 + 2);  // 16 kept open, store, lock
+    for (int k = 0; k < 40; ++k) {
+        const std::string text = ReadFile(host.LogPath("log" + std::to_string(k) + ".log"));
+        EXPECT_TRUE(Has(text, "r0\r\nr1\r\n") && Has(text, "There are 1 thread(s)")) << k;
+    }
+    EXPECT_EQ(0, session.Finish());
+}
+
 }  // namespace
 }  // namespace vantrel::test
