@@ -9,6 +9,8 @@
 //                                the same to the default file
 //   printfdev|FNAME|DEVICE|TEXT  begin|FNAME|NAME  end|FNAME   the _device_fname calls
 //   bitmap|FNAME|IMAGE|TEXT[|W|H|BITS]  a W x H bitmap (1 x 1, 24 bits)
+//   defaults|TEXT                the four _fnameDefault/_device_fname variants not above
+//                                (device 3, made-up image names) -> their sum
 //   noop                         every no-op export -> their sum
 //   thread|CMD~CMD...            the commands on a new thread -> their replies, " "-joined
 //   loop|N|FNAME|PREFIX          N entries "PREFIX<i>\n" -> failed calls
@@ -107,10 +109,7 @@ int32_t Log(PrintfFn fn, const std::string& fname, const std::string& text) {
 }
 
 // A bottom-up bitmap with a simple pattern and, up to 8 bits, a full colour table.
-int32_t Picture(const std::string& fname, const std::string& image, const std::string& text,
-                int width = 1, int height = 1, int bits = 24) {
-    auto fn = Symbol<int32_t (*)(const char*, const char*, void*, const char*, ...)>(
-        "logDrawBitmapMgr_deviceDefault_fname");
+std::vector<uint8_t> Dib(int width = 1, int height = 1, int bits = 24) {
     const uint32_t stride = ((static_cast<uint32_t>(bits) * width + 31) / 32) * 4;
     const uint32_t colors = bits <= 8 ? (1u << bits) : 0;
     std::vector<uint8_t> dib(40 + colors * 4 + stride * height, 0);
@@ -118,9 +117,31 @@ int32_t Picture(const std::string& fname, const std::string& image, const std::s
                                1u | (static_cast<uint32_t>(bits) << 16)};
     std::memcpy(dib.data(), header, sizeof header);
     for (size_t i = 40 + colors * 4; i < dib.size(); ++i) dib[i] = static_cast<uint8_t>(i * 7);
+    return dib;
+}
+
+int32_t Picture(const std::string& fname, const std::string& image, const std::string& text,
+                int width = 1, int height = 1, int bits = 24) {
+    auto fn = Symbol<int32_t (*)(const char*, const char*, void*, const char*, ...)>(
+        "logDrawBitmapMgr_deviceDefault_fname");
+    std::vector<uint8_t> dib = Dib(width, height, bits);
     return fn ? fn(fname == "-" ? nullptr : fname.c_str(), image == "-" ? nullptr : image.c_str(),
                    dib.data(), "%s", text.c_str())
               : -1;
+}
+
+// The four variants the other commands do not reach, each with device 3 where it takes one.
+int32_t Defaults(const std::string& text) {
+    std::vector<uint8_t> dib = Dib();
+    const char* t = text.c_str();
+    return Invoke<int32_t (*)(int32_t, const char*, ...)>("logPrintfMgr_device_fnameDefault", 3,
+                                                          "%s", t) +
+           Invoke<int32_t (*)(const char*, int32_t, const char*, void*, const char*, ...)>(
+               "logDrawBitmapMgr_device_fname", "vantrel.log", 3, nullptr, dib.data(), "%s", t) +
+           Invoke<int32_t (*)(int32_t, const char*, void*, const char*, ...)>(
+               "logDrawBitmapMgr_device_fnameDefault", 3, nullptr, dib.data(), "%s", t) +
+           Invoke<int32_t (*)(const char*, void*, const char*, ...)>(
+               "logDrawBitmapMgr_deviceDefault_fnameDefault", nullptr, dib.data(), "%s", t);
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -235,6 +256,7 @@ int32_t Call(const std::vector<std::string>& f, const std::string& command, std:
                                                          text(1).c_str(), 0);
     if (verb == "bitmap")
         return Picture(text(1), text(2), text(3), number(4, 1), number(5, 1), number(6, 24));
+    if (verb == "defaults") return Defaults(text(1));
     if (verb == "noop") {
         int sum = 0;
         for (const char* name :

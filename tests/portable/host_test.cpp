@@ -77,8 +77,8 @@ TEST(Host, EntriesNamesAndBitmaps) {
                           "printf|bad\\\\name.log|x", "printf|..\\\\up.log|x", "printf|../up.log|x",
                           "printf|" + std::string(256, 'a') + "|x", "printf|trace|x",
                           "bitmap|vantrel.log|-|Frame\\n|1|1|24",
-                          "bitmap|vantrel.log|shot.bmp|named\\n|3|2|8"});
-    EXPECT_EQ(run.lines, (Lines{"1", "1", "1", "1", "0", "0", "0", "0", "0", "0", "1", "1"}));
+                          "bitmap|vantrel.log|shot.bmp|named\\n|3|2|8", "defaults|d\\n"});
+    EXPECT_EQ(run.lines, (Lines{"1", "1", "1", "1", "0", "0", "0", "0", "0", "0", "1", "1", "4"}));
     EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("Trace.log"))),
               Hex("\r\nCScene::Render // tid:0x%08x\r\n{\r\n", run.loadingThreadId) +
                   "   a\r\n   b\r\n}\r\n" + Summary(run, 1));
@@ -92,8 +92,17 @@ TEST(Host, EntriesNamesAndBitmaps) {
     auto tag = [](const std::string& name) {
         return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
     };
-    EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("vantrel.log"))),
-              tag(made) + "Frame\r\n" + tag("shot.bmp") + "named\r\n" + Summary(run, 1));
+    // The defaults' variants: a printf and three made-up snapshots, all in vantrel.log.
+    const std::string log = MaskTimes(ReadFile(install.LogPath("vantrel.log")));
+    const size_t defaults = log.find("named\r\n") + 7;
+    EXPECT_EQ(log.substr(0, defaults), tag(made) + "Frame\r\n" + tag("shot.bmp") + "named\r\n");
+    EXPECT_EQ(log.substr(log.size() - Summary(run, 1).size()), Summary(run, 1));
+    size_t pictures = 0, entries = 0;
+    for (size_t at = defaults; (at = log.find("d\r\n", at)) != std::string::npos; at += 3)
+        ++entries;
+    for (size_t at = defaults; (at = log.find("<img ", at)) != std::string::npos; ++at) ++pictures;
+    EXPECT_EQ(entries, 4u);
+    EXPECT_EQ(pictures, 3u);
     const std::string img = install.LogPath("img") + platform::kPathSeparator;
     EXPECT_EQ(ReadFile(img + made).substr(0, 6), std::string("BM\x3a\0\0\0", 6));
     EXPECT_EQ(ReadFile(img + "shot.bmp").size(), 14u + 40 + 1024 + 8);
