@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "platform/ascii_case.h"
 #include "platform/file_backend.h"
 #include "platform/win32/win32_api.h"
 
@@ -43,6 +44,22 @@ OpenArguments ArgumentsFor(FileOpenMode mode) {
             return {GENERIC_READ, OPEN_EXISTING};
     }
     return {0, OPEN_EXISTING};
+}
+
+// Reserved device names (CON, NUL, COM1, ...) name a device in any folder and with any
+// extension ("nul.log.htm" is NUL). Refused by name before the system sees them: not every
+// Windows API layer reports such a handle as a character device.
+bool IsReservedDeviceName(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/:");
+    std::string stem = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    stem = stem.substr(0, stem.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (char& c : stem) c = AsciiLower(c);
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" ||
+        stem == "conout$")
+        return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
 }
 
 // Takes the opened handle through the checks that make it a usable log file. Reserved
@@ -82,6 +99,10 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool Open(const std::string& path, FileOpenMode mode, Handle* handle) {
+    if (IsReservedDeviceName(path)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     const OpenArguments arguments = ArgumentsFor(mode);
     HANDLE opened = ::CreateFileA(path.c_str(), arguments.access, 0, nullptr, arguments.disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
