@@ -45,6 +45,7 @@ TEST(CommonConversions, GiveWhatPrintfGivesOrLeaveItToTheRuntime) {
         {Both(256, "%d %i", INT_MIN, INT_MAX), true},                  // most negative exact
         {Both(256, "%ld %lu %lx", LONG_MIN, ULONG_MAX, 0x7FL), true},  // the platform's long
         {Both(256, "%d|%u|%x", 0, 0u, 0u), true},                      // zero keeps its digit
+        {Both(256, "%d %ld %i", -1, -1L, -9), true},                   // small negatives signed
         {Both(256, "%u %x %X", UINT_MAX, 0xBEEFu, 0xBEEFu), true},     // both hex cases
         {Both(256, "100%% [%c%c]", 'o', 'k'), true},                   // percent and chars
         {Both(256, "%s%s|%s", "", "tail", "\xE9t\xE9"), true},         // empty, high-bit
