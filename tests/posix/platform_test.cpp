@@ -17,11 +17,6 @@
 namespace vantrel::platform {
 namespace {
 
-using test::MakeTempDir;
-using test::PathExists;
-using test::ReadFile;
-using test::WriteFile;
-
 mode_t ModeOf(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;

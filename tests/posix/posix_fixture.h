@@ -94,3 +94,11 @@ inline void ExpectCompleteLog(const std::string& text, const std::string& entrie
 }
 
 }  // namespace vantrel::test
+
+// The platform-level cases use the environment's file helpers unqualified.
+namespace vantrel::platform {
+using test::MakeTempDir;
+using test::PathExists;
+using test::ReadFile;
+using test::WriteFile;
+}  // namespace vantrel::platform

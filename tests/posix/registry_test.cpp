@@ -8,10 +8,6 @@
 namespace vantrel::platform {
 namespace {
 
-using test::MakeTempDir;
-using test::PathExists;
-using test::ReadFile;
-using test::WriteFile;
 using Mode = RegistryStore::Mode;
 
 long SetDword(const std::string& path, const char* name, uint32_t number) {
