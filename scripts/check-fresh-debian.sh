@@ -10,6 +10,9 @@
 #                        a pristine copy is kept beside it (…-base) so reruns skip debootstrap
 #   VANTREL_FRESH_MIRROR Debian mirror (default http://deb.debian.org/debian)
 #   VANTREL_FRESH_CLONES which clones to run: "home srv" (default), "home" or "srv"
+#   VANTREL_FRESH_COMMANDS what to run in each clone (default "scripts/demo.sh scripts/test.sh");
+#                        a quicker partial check, e.g. "scripts/demo.sh plain-suite", runs the
+#                        set-up and the plain suite without sanitizers, lint, fuzzing or Windows
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "run as root (debootstrap, chroot and mounts need it)" >&2; exit 2; }
@@ -19,6 +22,7 @@ root=${VANTREL_FRESH_ROOT:-/var/tmp/vantrel-fresh-root}
 base=$root-base
 mirror=${VANTREL_FRESH_MIRROR:-http://deb.debian.org/debian}
 clones=${VANTREL_FRESH_CLONES:-home srv}
+commands=${VANTREL_FRESH_COMMANDS:-scripts/demo.sh scripts/test.sh}
 logs=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-fresh-logs-XXXXXX")
 
 if [ ! -x "$base/bin/bash" ]; then
@@ -72,11 +76,14 @@ for clone in $clones; do
     srv) folder=/srv/vantrel ;;
     *) echo "unknown clone $clone" >&2; exit 2 ;;
   esac
-  for command in scripts/demo.sh scripts/test.sh; do
+  for command in $commands; do
     log="$logs/$clone-$(basename "$command" .sh).log"
     start=$SECONDS
     result=passed
-    in_root "cd $folder && $command" >"$log" 2>&1 || result="FAILED (exit $?)"
+    run=$command
+    [ "$command" != plain-suite ] || run="scripts/setup.sh && cmake --preset default &&
+      cmake --build --preset default && ctest --preset default -j2"
+    in_root "cd $folder && $run" >"$log" 2>&1 || result="FAILED (exit $?)"
     [ "$result" = passed ] || status=1
     installed=$(sed -n 's/^installing: //p' "$log" | tr '\n' ' ')
     echo "$folder: $command $result in $((SECONDS - start)) s; installed: ${installed:-nothing}"
