@@ -123,19 +123,6 @@ TEST(HostReload, ReloadedLibraryHoldsItsNumberAgainAgainstAnotherProcess) {
     EXPECT_TRUE(Has(ReadFile(host.LogPath("r.log", 2)), "second"));
 }
 
-TEST(HostLoad, UnwritableStoreLoadsButLogsNothing) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
-    const HostInstall host = InstallHost();
-    chmod(host.folder.c_str(), 0777);  // the folder is the user's to write; the store is not
-    HostOptions options;
-    options.dropToId = kUnprivilegedId;
-    const HostRun run = RunHost(
-        host, {"print|hello\\n", "printf|t.log|x\\n", "begin|t.log|f", "end|t.log"}, options);
-    ASSERT_EQ(0, run.exitCode);
-    EXPECT_EQ((std::vector<std::string>{"0", "0", "0", "0"}), run.lines);
-    EXPECT_FALSE(PathExists(host.folder + "/vantrel"));
-}
-
 // What stands in a load's way for a while holds it up briefly, not for its whole life: a
 // later call claims the instance and logs.
 TEST(HostLoad, BusyStoreOrHeldGuardLockIsOvercomeByALaterCall) {

@@ -14,8 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,6 +93,27 @@ inline void ExpectCompleteLog(const std::string& text, const std::string& entrie
     const std::string end = std::string(72, '/') + "\r\n\r\n";
     ASSERT_GE(text.size(), end.size());
     EXPECT_EQ(end, text.substr(text.size() - end.size())) << "stale bytes after the summary";
+}
+
+struct RegToolRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// The editor as a process on the test's store (it inherits XDG_CONFIG_HOME), as `uid` when
+// given, with no input. Arguments as the shell splits `line`; "~" stands for a space in one.
+inline RegToolRun RunRegTool(const std::string& line, int uid = -1) {
+    const std::string out = MakeTempDir("reg-tool") + "/out";
+    std::string command = uid < 0 ? "" : "setpriv --clear-groups --regid=" + std::to_string(uid) +
+                                             " --reuid=" + std::to_string(uid) + " ";
+    command += VANTREL_REG_TOOL_PATH;
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+        std::replace(word.begin(), word.end(), '~', ' ');
+        command += " '" + word + "'";  // no argument holds a single quote
+    }
+    const int status = std::system((command + " </dev/null >" + out + " 2>" + out + "2").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(out + "2")};
 }
 
 }  // namespace vantrel::test

@@ -42,13 +42,8 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
              rename((log + ".lock").c_str(), log.c_str());
          }, "0", [&](const std::string&) { close(lockFd); }},
         {"store locked by another program", [&](const std::string&) { release = HoldStore(); }, "1", [&](const std::string&) { release(); }},
-        // Last: a running host needs nothing of it, and a new one still loads and exits.
-        {"store damaged", [](const std::string&) { WriteFile(StorePath(), std::string(8192, 'Z')); }, "1",
-         [](const std::string&) {
-             const HostRun run = RunHost(InstallHost("newcomer"), {"print|x\\n", "noop"});
-             EXPECT_EQ(0, run.exitCode);
-             EXPECT_EQ((std::vector<std::string>{"0", "9"}), run.lines);
-         }},
+        // A running host needs nothing of it (a new one: the store-state table).
+        {"store damaged", [](const std::string&) { WriteFile(StorePath(), std::string(8192, 'Z')); }, "1", nullptr},
     };
     // clang-format on
     for (const auto& row : rows) {

@@ -59,6 +59,16 @@ RegistryStore* Store(long* error) {
     return store;
 }
 
+// A damaged store may be mended (deleted or put back) while the process runs: on damage the
+// connection goes, so that the next call opens whatever file is at the path then.
+long DropIfDamaged(long error) {
+    if (error == kErrorRegistryCorrupt) {
+        delete store;
+        store = nullptr;
+    }
+    return error;
+}
+
 // Keys that need write rights fail as access denied where there is no store to write to.
 long WriteFailure(long error) {
     return error == kErrorFileNotFound ? kErrorAccessDenied : error;
@@ -82,7 +92,7 @@ long RegOpenKey(const std::string& subKey, uint32_t rights, RegKey* key) {
     if (!registry) return forWriting ? WriteFailure(error) : error;
     int64_t id;
     error = registry->OpenKey(subKey, &id);
-    if (error != kErrorSuccess) return error;
+    if (error != kErrorSuccess) return DropIfDamaged(error);
     if (forWriting && !registry->writable()) return kErrorAccessDenied;
     return NewHandle(id, rights, key);
 }
@@ -97,7 +107,7 @@ long RegCreateKey(const std::string& subKey, uint32_t rights, RegKey* key) {
     if (!registry) return WriteFailure(error);
     int64_t id;
     error = registry->CreateKey(subKey, &id);  // refuses a store it cannot write
-    if (error != kErrorSuccess) return error;
+    if (error != kErrorSuccess) return DropIfDamaged(error);
     return NewHandle(id, rights, key);
 }
 
@@ -109,7 +119,7 @@ long RegQueryValue(RegKey key, const char* name, uint32_t* type, void* data, uin
     long error;
     RegistryStore* registry = Store(&error);
     if (!registry) return error;
-    return registry->QueryValue(key->id, name, type, data, size);
+    return DropIfDamaged(registry->QueryValue(key->id, name, type, data, size));
 }
 
 long RegSetValue(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) {
@@ -120,8 +130,8 @@ long RegSetValue(RegKey key, const char* name, uint32_t type, const void* data, 
     long error;
     RegistryStore* registry = Store(&error);
     if (!registry) return WriteFailure(error);
-    return registry->SetValue(key->id, name ? std::string_view(name) : std::string_view(), type,
-                              data, size);
+    return DropIfDamaged(registry->SetValue(
+        key->id, name ? std::string_view(name) : std::string_view(), type, data, size));
 }
 
 void RegCloseKey(RegKey key) {
