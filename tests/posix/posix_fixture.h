@@ -1,9 +1,7 @@
-// What the Linux-only cases share: the host and test-environment support, a forked child's
-// report, the process's open descriptors, the settings store held by another connection, and
-// a log checked for completeness.
+// What the Linux-only cases share: the host and environment support, a forked child's report,
+// the store held by another connection, the editor as a process, a log checked for whole.
 #pragma once
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -11,16 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/posix/registry_store.h"
 #include "platform/registry.h"
 #include "support/host.h"
 #include "support/log_text.h"
@@ -49,16 +48,8 @@ inline std::string InChild(const std::function<std::string()>& work) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : report + " (child died)";
 }
 
-inline int OpenDescriptors() {
-    int count = 0;
-    DIR* folder = opendir("/proc/self/fd");
-    while (dirent* entry = readdir(folder)) count += entry->d_name[0] != '.';
-    closedir(folder);
-    return count;
-}
-
 inline std::string StorePath() {
-    return std::string(getenv("XDG_CONFIG_HOME")) + "/vantrel/registry.db";
+    return platform::RegistryStore::DefaultPath();
 }
 
 // Another connection holds the store in an exclusive transaction until the result is called.
@@ -73,16 +64,10 @@ inline bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// The names in a folder (recursively: relative paths).
-inline std::set<std::string> FilesIn(const std::string& folder, bool recursive = false) {
+inline std::set<std::string> FilesIn(const std::string& folder) {
     std::set<std::string> names;
-    if (recursive) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-            names.insert(entry.path().string().substr(folder.size() + 1));
-    } else {
-        for (const auto& entry : std::filesystem::directory_iterator(folder))
-            names.insert(entry.path().filename().string());
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
     return names;
 }
 
@@ -103,11 +88,9 @@ struct RegToolRun {
 // The editor as a process on the test's store (it inherits XDG_CONFIG_HOME), as `uid` when
 // given, with no input. Arguments as the shell splits `line`; "~" stands for a space in one.
 inline RegToolRun RunRegTool(const std::string& line, int uid = -1) {
-    const std::string out = MakeTempDir("reg-tool") + "/out";
-    std::string command = uid < 0 ? "" : "setpriv --clear-groups --regid=" + std::to_string(uid) +
-                                             " --reuid=" + std::to_string(uid) + " ";
-    command += VANTREL_REG_TOOL_PATH;
-    std::istringstream words(line);
+    const std::string out = MakeTempDir("reg-tool") + "/out", id = std::to_string(uid);
+    std::string command = uid < 0 ? "" : "setpriv --clear-groups --regid=" + id + " --reuid=" + id;
+    std::istringstream words(std::string(" " VANTREL_REG_TOOL_PATH " ") + line);
     for (std::string word; words >> word;) {
         std::replace(word.begin(), word.end(), '~', ' ');
         command += " '" + word + "'";  // no argument holds a single quote
