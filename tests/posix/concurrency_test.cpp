@@ -1,6 +1,5 @@
 // Many threads, logs and processes at once: every thread's text whole and in order, one
 // instance per process, and descriptors bounded whatever the number of threads, logs or loads.
-#include <algorithm>
 #include <memory>
 
 #include "posix/posix_fixture.h"
@@ -19,8 +18,7 @@ void ExpectWholeThreadTexts(const std::string& text, std::set<int> threads, int 
         ASSERT_EQ(1, sscanf(text.c_str() + at, "t%d:0\r\n", &thread)) << text.substr(at, 40);
         ASSERT_EQ(1u, threads.erase(thread)) << "thread " << thread << " unknown or twice";
         for (int i = 0; i < entries; ++i) {
-            const std::string line =
-                "t" + std::to_string(thread) + ":" + std::to_string(i) + "\r\n";
+            const std::string line = "t" + std::to_string(thread) + ":" + std::to_string(i) + "\r\n";
             ASSERT_EQ(0, text.compare(at, line.size(), line)) << "not whole or in order: " << line;
             at += line.size();
         }
@@ -60,24 +58,20 @@ TEST(ManyProcesses, EightHostsGetTheirOwnInstanceAndCompleteLogs) {
     for (int i = 0; i < 8; ++i) sessions.push_back(std::make_unique<Host>(host));
     for (auto& session : sessions) ASSERT_TRUE(session->Post("loop|1000|v.log|e"));
     for (auto& session : sessions) EXPECT_EQ("0", session->Reply());
-    std::string expected;
+    std::string expected, owners;
     for (int i = 0; i < 1000; ++i) expected += "e" + std::to_string(i) + "\r\n";
-    std::set<std::string> owners;
     for (int n = 1; n <= 8; ++n) {
         const std::string text = ReadFile(host.LogPath("v.log", n));
         EXPECT_EQ(0u, text.rfind(expected, 0)) << n;
         EXPECT_TRUE(Has(text, "There are 1 thread(s)")) << n;
-        owners.insert(
-            GetValue(makeInstanceKeyPath(Lower(host.exePath), n), "Identifier").value_or(""));
+        owners += "|" + GetValue(makeInstanceKeyPath(Lower(host.exePath), n), "Identifier")
+                            .value_or("") + "|";
     }
     EXPECT_FALSE(PathExists(host.InstanceFolder(9)));
     for (auto& session : sessions) {
         char prefix[32];
-        snprintf(prefix, sizeof prefix, "0x%x, ", session->pid());
-        EXPECT_EQ(
-            1, std::count_if(owners.begin(), owners.end(),
-                             [&](const std::string& owner) { return owner.rfind(prefix, 0) == 0; }))
-            << prefix;
+        snprintf(prefix, sizeof prefix, "|0x%x, ", session->pid());
+        EXPECT_EQ(1, CountOf(owners, prefix)) << owners;
         EXPECT_EQ(0, session->Finish());
     }
     platform::ReleaseRegistryStore();
@@ -114,51 +108,43 @@ TEST(ManyLoads, AHundredCyclesLeaveNoDescriptorAndKeepTheInstance) {
     EXPECT_EQ(0u, ReadFile(host.LogPath("cycle.log")).rfind("cycle 98\r\n", 0));
 }
 
-// Under a low descriptor limit, thousands of short-lived threads in memory mode neither make
-// the final merge open every part file at once nor leave a bitmap entry's part file open.
-TEST(FewDescriptors, ShortLivedThreadsHoldABoundedNumberOfFiles) {
+// Under a low descriptor limit: thousands of short-lived threads in memory mode neither make
+// the final merge open every part file at once nor leave a bitmap entry's part file open;
+// written at once, only the most recently used of many logs stay open.
+TEST(FewDescriptors, ShortLivedThreadsAndManyLogsHoldABoundedNumberOfFiles) {
     HostOptions options;
     options.wrapper = {"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\""};
     for (const auto& [kind, threads] :
-         {std::pair<const char*, int>{"text", 10000}, {"bitmap", 600}}) {
+         {std::pair<std::string, int>{"text", 10000}, {"bitmap", 600}, {"logs", 40}}) {
         SCOPED_TRACE(kind);
         UseFreshEnvironment();
-        PutDefaultSetting("WriteImmediately", 0);
+        PutDefaultSetting("WriteImmediately", kind == "logs");
         PutDefaultSetting("CacheSize(KB)", 0);  // every bitmap entry writes its part file
         const HostInstall host = InstallHost("serial");
         Host session(host, options);
         const int before = std::stoi(session.Send("fds"));
-        EXPECT_EQ("0", session.Send("serial|" + std::to_string(threads) + "|many.log|" + kind));
-        EXPECT_LE(std::stoi(session.Send("fds")), before + 2);
+        if (kind != "logs") {
+            EXPECT_EQ("0", session.Send("serial|" + std::to_string(threads) + "|many.log|" + kind));
+            EXPECT_LE(std::stoi(session.Send("fds")), before + 2);
+            EXPECT_EQ(0, session.Finish());
+            const std::string text = ReadFile(host.LogPath("many.log"));
+            size_t at = 0;
+            for (int t = 0; t < threads && at != std::string::npos; ++t)
+                ASSERT_NE(std::string::npos, at = text.find("s" + std::to_string(t) + "\r\n", at));
+            EXPECT_TRUE(Has(text, "There are " + std::to_string(threads + 1) + " thread(s)"));
+            EXPECT_EQ((std::set<std::string>{"img", "many.log"}), FilesIn(host.InstanceFolder(1)));
+            continue;
+        }
+        for (int k = 0; k < 2 * threads; ++k)
+            ASSERT_EQ("1", session.Send("printf|log" + std::to_string(k % threads) + ".log|r" +
+                                        std::to_string(k / threads) + "\\n"));
+        EXPECT_LE(std::stoi(session.Send("fds")), before + 16 + 2);  // 16 kept open, store, lock
         EXPECT_EQ(0, session.Finish());
-        const std::string text = ReadFile(host.LogPath("many.log"));
-        size_t at = 0;
-        for (int t = 0; t < threads && at != std::string::npos; ++t)
-            ASSERT_NE(std::string::npos, at = text.find("s" + std::to_string(t) + "\r\n", at)) << t;
-        EXPECT_TRUE(Has(text, "There are " + std::to_string(threads + 1) + " thread(s)"));
-        EXPECT_EQ((std::set<std::string>{"img", "many.log"}), FilesIn(host.InstanceFolder(1)));
-    }
-}
-
-// Default mode keeps log files open between calls, but only the most recently used ones: a
-// host with many logs must neither run out of descriptors nor leave a log incomplete.
-TEST(FewDescriptors, ManyLogsKeepOnlyTheRecentFilesOpen) {
-    PutDefaultSetting("WriteImmediately", 1);
-    const HostInstall host = InstallHost("manylogs");
-    Host session(host);
-    const int before = std::stoi(session.Send("fds"));
-    for (int round = 0; round < 2; ++round) {
-        for (int k = 0; k < 40; ++k) {
-            const std::string name = "log" + std::to_string(k) + ".log";
-            ASSERT_EQ("1", session.Send("printf|" + name + "|r" + std::to_string(round) + "\\n"));
+        for (int k = 0; k < threads; ++k) {
+            const std::string text = ReadFile(host.LogPath("log" + std::to_string(k) + ".log"));
+            EXPECT_TRUE(Has(text, "r0\r\nr1\r\n") && Has(text, "There are 1 thread(s)")) << k;
         }
     }
-    EXPECT_LE(std::stoi(session.Send("fds")), before + 16 + 2);  // 16 kept open, store, lock
-    for (int k = 0; k < 40; ++k) {
-        const std::string text = ReadFile(host.LogPath("log" + std::to_string(k) + ".log"));
-        EXPECT_TRUE(Has(text, "r0\r\nr1\r\n") && Has(text, "There are 1 thread(s)")) << k;
-    }
-    EXPECT_EQ(0, session.Finish());
 }
 
 }  // namespace
