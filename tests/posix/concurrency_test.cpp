@@ -18,7 +18,8 @@ void ExpectWholeThreadTexts(const std::string& text, std::set<int> threads, int 
         ASSERT_EQ(1, sscanf(text.c_str() + at, "t%d:0\r\n", &thread)) << text.substr(at, 40);
         ASSERT_EQ(1u, threads.erase(thread)) << "thread " << thread << " unknown or twice";
         for (int i = 0; i < entries; ++i) {
-            const std::string line = "t" + std::to_string(thread) + ":" + std::to_string(i) + "\r\n";
+            const std::string line =
+                "t" + std::to_string(thread) + ":" + std::to_string(i) + "\r\n";
             ASSERT_EQ(0, text.compare(at, line.size(), line)) << "not whole or in order: " << line;
             at += line.size();
         }
@@ -64,8 +65,9 @@ TEST(ManyProcesses, EightHostsGetTheirOwnInstanceAndCompleteLogs) {
         const std::string text = ReadFile(host.LogPath("v.log", n));
         EXPECT_EQ(0u, text.rfind(expected, 0)) << n;
         EXPECT_TRUE(Has(text, "There are 1 thread(s)")) << n;
-        owners += "|" + GetValue(makeInstanceKeyPath(Lower(host.exePath), n), "Identifier")
-                            .value_or("") + "|";
+        owners += "|" +
+                  GetValue(makeInstanceKeyPath(Lower(host.exePath), n), "Identifier").value_or("") +
+                  "|";
     }
     EXPECT_FALSE(PathExists(host.InstanceFolder(9)));
     for (auto& session : sessions) {

@@ -112,12 +112,13 @@ INSTANTIATE_TEST_SUITE_P(Modes, HostInMode, ::testing::Values(1u, 0u),
 // What stands in a load's way for a while holds it up briefly, not for its whole life: a
 // later call claims the instance and logs.
 TEST(HostLoad, BusyStoreOrHeldGuardLockIsOvercomeByALaterCall) {
-    const std::function<std::function<void()>()> obstacles[] = {HoldStore, [] {
-        const int fd = open((std::string(getenv("XDG_RUNTIME_DIR")) + "/vantrel/guard").c_str(),
-                            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        EXPECT_EQ(0, flock(fd, LOCK_EX));
-        return std::function<void()>([fd] { close(fd); });
-    }};
+    const std::function<std::function<void()>()> obstacles[] = {
+        HoldStore, [] {
+            const int fd = open((std::string(getenv("XDG_RUNTIME_DIR")) + "/vantrel/guard").c_str(),
+                                O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            EXPECT_EQ(0, flock(fd, LOCK_EX));
+            return std::function<void()>([fd] { close(fd); });
+        }};
     for (const auto& take : obstacles) {
         UseFreshEnvironment();
         const HostInstall host = InstallHost("obstructed");

@@ -82,7 +82,8 @@ TEST(LibraryExports, ExactlyTheListedFunctionsTimersFreshAfterEachLoadAndNoCount
     for (std::string line; std::getline(list, line);) expected.insert(line);
     EXPECT_EQ(25u, expected.size());
     EXPECT_EQ(expected, exported);
-    test::ExpectPassesInChild("TimerInChildProcess.DISABLED_FreshAfterEachLoadAndWithoutTheCounter");
+    test::ExpectPassesInChild(
+        "TimerInChildProcess.DISABLED_FreshAfterEachLoadAndWithoutTheCounter");
 }
 
 }  // namespace

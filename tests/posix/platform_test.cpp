@@ -57,7 +57,9 @@ TEST(PlatformFile, OpeningsAreExclusiveAndRefuseWhatIsNoRegularFile) {
 // Another local user must not be able to plant or read lock files: the runtime folder must
 // be ours, private and no link, and a link planted in it is never followed.
 TEST(NamedMutex, RuntimeFolderIsPrivateAndPlantedLinksAreNeverFollowed) {
-    const auto inRuntime = [](const char* name) { return getenv("XDG_RUNTIME_DIR") + std::string(name); };
+    const auto inRuntime = [](const char* name) {
+        return getenv("XDG_RUNTIME_DIR") + std::string(name);
+    };
     const std::string runtime = inRuntime("/vantrel");
     const std::string fallback = "/tmp/vantrel-" + std::to_string(geteuid());
     ASSERT_EQ(runtime, RuntimeDirectory());

@@ -1,14 +1,8 @@
 // The settings editor vantrel-reg: its .reg parser, its text conversions, and the program run
 // on the test's store (it inherits XDG_CONFIG_HOME) with reg.exe's grammar and output.
 #if __has_include("reg_file_parser.h")
-#include <algorithm>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "platform/posix/registry_store.h"
-#include "posix/posix_fixture.h"
 #include "arguments.h"
+#include "posix/posix_fixture.h"
 #include "reg_file_parser.h"
 #include "text_encoding.h"
 

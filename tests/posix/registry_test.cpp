@@ -37,7 +37,8 @@ TEST(RegistryCalls, StoreIsPrivateWhateverTheUmaskAndFollowsTheEnvironmentAtOpen
     ASSERT_EQ(kErrorSuccess, created);
     const std::string path = RegistryStore::DefaultPath();
     struct stat file, folder;
-    ASSERT_EQ(0, stat(path.c_str(), &file) + stat(path.substr(0, path.rfind('/')).c_str(), &folder));
+    ASSERT_EQ(0,
+              stat(path.c_str(), &file) + stat(path.substr(0, path.rfind('/')).c_str(), &folder));
     EXPECT_EQ(0600u, file.st_mode & 0777);
     EXPECT_EQ(0700u, folder.st_mode & 0777);
     // Unset, empty or relative XDG_CONFIG_HOME: HOME's .config, never a relative folder.
@@ -78,8 +79,8 @@ TEST(RegistryCalls, QueryReportsSizesAndFillsOnlyBuffersThatFit) {
     for (const auto& row : rows) {
         std::string buffer(256, '#');
         uint32_t type = 99, size = row.bufferSize;
-        EXPECT_EQ(row.error, RegQueryValue(key, row.name, &type,
-                                           row.bufferSize ? &buffer[0] : nullptr, &size))
+        EXPECT_EQ(row.error,
+                  RegQueryValue(key, row.name, &type, row.bufferSize ? &buffer[0] : nullptr, &size))
             << row.fault;
         EXPECT_EQ(row.size, size) << row.fault;
         EXPECT_EQ(row.buffer, buffer.substr(0, 8)) << row.fault;
@@ -212,7 +213,8 @@ TEST(StoreStates, RefusedStoresFailEveryWriteCleanlyAndAreLeftAsFound) {
         chmod(host.folder.c_str(), 0777);  // the folder is the user's to write; the store is not
         test::HostOptions options;
         options.dropToId = uid == geteuid() ? -1 : static_cast<int>(uid);
-        const test::HostRun run = test::RunHost(host, {"printf|t.log|x\\n", "begin|t.log|f"}, options);
+        const test::HostRun run =
+            test::RunHost(host, {"printf|t.log|x\\n", "begin|t.log|f"}, options);
         EXPECT_EQ(0, run.exitCode);
         EXPECT_EQ((std::vector<std::string>{"0", "0"}), run.lines);
         EXPECT_FALSE(PathExists(host.folder + "/vantrel"));

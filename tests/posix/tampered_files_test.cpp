@@ -22,7 +22,8 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
         rename((log + ".new").c_str(), log.c_str());
     };
     const auto modes = [](const std::string& log, mode_t file, mode_t folder) {
-        ASSERT_EQ(0, chmod(log.c_str(), file) + chmod(log.substr(0, log.rfind('/')).c_str(), folder));
+        ASSERT_EQ(0,
+                  chmod(log.c_str(), file) + chmod(log.substr(0, log.rfind('/')).c_str(), folder));
     };
     // The reply to the call after the change (its text is kept either way), and an undo.
     // clang-format off
@@ -57,8 +58,8 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
         const HostInstall host = InstallHost("tampered");
         HostOptions options;
         options.dropToId = kUnprivilegedId;
-        for (const std::string& path :
-             {host.folder, std::string(getenv("XDG_CONFIG_HOME")), std::string(getenv("XDG_RUNTIME_DIR"))})
+        for (const std::string& path : {host.folder, std::string(getenv("XDG_CONFIG_HOME")),
+                                        std::string(getenv("XDG_RUNTIME_DIR"))})
             ASSERT_EQ(0, chown(path.c_str(), kUnprivilegedId, kUnprivilegedId));
         const std::string log = host.LogPath("vantrel.log");
         Host session(host, options);
