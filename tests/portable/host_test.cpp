@@ -13,7 +13,6 @@
 #include "log/html_document.h"
 #include "platform/platform_config.h"
 #include "settings/process_identity.h"
-#include "settings/settings_store.h"
 #include "support/log_text.h"
 #include "support/settings_values.h"
 #include "support/test_environment.h"
@@ -22,10 +21,6 @@ namespace vantrel::test {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-std::string Summary(const HostRun& run, int threads) {
-    return ServiceSummary(run.pid, threads, run.loadingThreadId);
-}
 
 std::string Hex(const char* format, uint32_t value) {
     char text[64];
@@ -42,94 +37,88 @@ int NumberOf(const HostInstall& install, uint32_t pid) {
     return 0;
 }
 
-// Each call leaves the file complete and closed; unload adds nothing; the next run's back-up
-// holds it. No-ops record the defaults and the identity and touch no file.
+// A no-op touches no file. Each call leaves the file complete and closed; unload adds
+// nothing; the next run's back-up holds it. Scopes, devices, log names (letter case is one
+// log; anything but a plain file name fails and leaves neither file nor key), bitmaps and the
+// export variants only the defaults command reaches.
 TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     const HostInstall install = InstallHost();
     ASSERT_EQ(RunHost(install, {"noop"}).lines, Lines{"9"});
-    ExpectBuiltInDefaults();
     EXPECT_FALSE(PathExists(install.InstanceFolder(1)));
     Host host(install);
-    const HostRun first{0, host.pid(), host.loadingThreadId(), {}};
-    ASSERT_EQ(host.Send("print|12 items\\n"), "1");
+    const std::string summary = ServiceSummary(host.pid(), 1, host.loadingThreadId());
     const std::string log = install.LogPath("vantrel.log");
-    const std::string expected = "12 items\r\n" + Summary(first, 1);
-    EXPECT_EQ(MaskTimes(ReadFile(log)), expected);
+    ASSERT_EQ(host.Send("print|12 items\\n"), "1");
+    EXPECT_EQ(MaskTimes(ReadFile(log)), "12 items\r\n" + summary);
     EXPECT_FALSE(PathExists(install.LogPath("vantrel_0.log")));
-    EXPECT_TRUE(PathExists(install.LogPath("img")));
     const std::string logKey = makeInstanceKeyPath(install.KeyName(), 1) + "\\vantrel.log";
     EXPECT_EQ(GetValue(logKey, "LogFolderPath"), install.InstanceFolder(1));
+    Lines replies;
+    for (const std::string& command :
+         Lines{"begin|Trace.log|CScene::Render", "printfdev|TRACE.LOG|7|a\\n",
+               "printfdev|trace.log|0|b\\n", "end|Trace.log", "printf|bad name.log|x",
+               "printf|bad\\\\name.log|x", "printf|..\\\\up.log|x", "printf|../up.log|x",
+               "printf|" + std::string(256, 'a') + "|x", "printf|trace|x",
+               "bitmap|vantrel.log|-|Frame\\n|1|1|24", "bitmap|vantrel.log|shot.bmp|named\\n|3|2|8",
+               "defaults|d\\n"})
+        replies.push_back(host.Send(command));
+    EXPECT_EQ(replies, (Lines{"1", "1", "1", "1", "0", "0", "0", "0", "0", "0", "1", "1", "4"}));
+    const std::string complete = ReadFile(log);
     EXPECT_EQ(host.Finish(), 0);
-    EXPECT_EQ(MaskTimes(ReadFile(log)), expected);
-
-    const HostRun second = RunHost(install, {"print|next run\\n"});
-    EXPECT_EQ(MaskTimes(ReadFile(log + ".bak")), expected);
-    EXPECT_EQ(MaskTimes(ReadFile(log)), "next run\r\n" + Summary(second, 1));
-}
-
-// Scopes, devices, log names (letter case is one log; anything but a plain file name fails
-// and leaves neither file nor key) and bitmaps through the exports.
-TEST(Host, EntriesNamesAndBitmaps) {
-    const HostInstall install = InstallHost();
-    const HostRun run =
-        RunHost(install, {"begin|Trace.log|CScene::Render", "printfdev|TRACE.LOG|7|a\\n",
-                          "printfdev|trace.log|0|b\\n", "end|Trace.log", "printf|bad name.log|x",
-                          "printf|bad\\\\name.log|x", "printf|..\\\\up.log|x", "printf|../up.log|x",
-                          "printf|" + std::string(256, 'a') + "|x", "printf|trace|x",
-                          "bitmap|vantrel.log|-|Frame\\n|1|1|24",
-                          "bitmap|vantrel.log|shot.bmp|named\\n|3|2|8", "defaults|d\\n"});
-    EXPECT_EQ(run.lines, (Lines{"1", "1", "1", "1", "0", "0", "0", "0", "0", "0", "1", "1", "4"}));
+    EXPECT_EQ(ReadFile(log), complete);
     EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("Trace.log"))),
-              Hex("\r\nCScene::Render // tid:0x%08x\r\n{\r\n", run.loadingThreadId) +
-                  "   a\r\n   b\r\n}\r\n" + Summary(run, 1));
-    for (const char* name : {"bad name.log", "name.log", "trace"})
-        EXPECT_FALSE(PathExists(install.LogPath(name)));
-    const std::string sep(1, platform::kPathSeparator);
-    EXPECT_FALSE(PathExists(install.InstanceFolder(1) + sep + ".." + sep + "up.log"));
+              Hex("\r\nCScene::Render // tid:0x%08x\r\n{\r\n", host.loadingThreadId()) +
+                  "   a\r\n   b\r\n}\r\n" + summary);
+    for (const char* name : {"bad name.log", "name.log", "trace", "../up.log"})
+        EXPECT_FALSE(PathExists(install.LogPath(name))) << name;
     EXPECT_FALSE(GetValue(makeInstanceKeyPath(install.KeyName(), 1) + "\\bad name.log", "HtmlDoc"));
 
-    const std::string made = Hex("0x%x_", run.pid) + Hex("0x%x_00000000.bmp", run.loadingThreadId);
+    const std::string made =
+        Hex("0x%x_", host.pid()) + Hex("0x%x_00000000.bmp", host.loadingThreadId());
     auto tag = [](const std::string& name) {
         return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
     };
-    // The defaults' variants: a printf and three made-up snapshots, all in vantrel.log.
-    const std::string log = MaskTimes(ReadFile(install.LogPath("vantrel.log")));
-    const size_t defaults = log.find("named\r\n") + 7;
-    EXPECT_EQ(log.substr(0, defaults), tag(made) + "Frame\r\n" + tag("shot.bmp") + "named\r\n");
-    EXPECT_EQ(log.substr(log.size() - Summary(run, 1).size()), Summary(run, 1));
-    size_t pictures = 0, entries = 0;
-    for (size_t at = defaults; (at = log.find("d\r\n", at)) != std::string::npos; at += 3)
-        ++entries;
-    for (size_t at = defaults; (at = log.find("<img ", at)) != std::string::npos; ++at) ++pictures;
-    EXPECT_EQ(entries, 4u);
-    EXPECT_EQ(pictures, 3u);
+    const std::string text = MaskTimes(complete);
+    const size_t defaults = text.find("named\r\n") + 7;
+    EXPECT_EQ(text.substr(0, defaults),
+              "12 items\r\n" + tag(made) + "Frame\r\n" + tag("shot.bmp") + "named\r\n");
+    EXPECT_EQ(text.substr(text.size() - summary.size()), summary);
+    const std::string variants = text.substr(defaults, text.size() - summary.size() - defaults);
+    EXPECT_EQ(CountOf(variants, "d\r\n"), 4);
+    EXPECT_EQ(CountOf(variants, "<img "), 3);
     const std::string img = install.LogPath("img") + platform::kPathSeparator;
     EXPECT_EQ(ReadFile(img + made).substr(0, 6), std::string("BM\x3a\0\0\0", 6));
     EXPECT_EQ(ReadFile(img + "shot.bmp").size(), 14u + 40 + 1024 + 8);
+
+    const HostRun second = RunHost(install, {"print|next run\\n"});
+    EXPECT_EQ(ReadFile(log + ".bak"), complete);
+    EXPECT_EQ(MaskTimes(ReadFile(log)),
+              "next run\r\n" + ServiceSummary(second.pid, 1, second.loadingThreadId));
 }
 
 TEST(Host, HtmlDocumentKeepsOneFrameAcrossContinuedRuns) {
     PutDefaultSetting("HtmlDoc", 1);
     PutDefaultSetting("CreateNewLogFile", 0);
     const HostInstall install = InstallHost();
-    std::string body;
-    for (int run = 0; run < 3; ++run) {
-        const HostRun result = RunHost(install, {"print|run " + std::to_string(run) + "\\n"});
-        ASSERT_EQ(result.lines, Lines{"1"});
-        body += "run " + std::to_string(run) + "\r\n" + Summary(result, 1);
-    }
     std::string head = kHtmlHead;
     head.replace(head.find("%s"), 2, "vantrel.log.htm");
+    std::string expected = head + kHtmlBeginBlock;
+    for (const char* run : {"0", "1", "2"}) {
+        const HostRun result = RunHost(install, {"print|run " + std::string(run) + "\\n"});
+        ASSERT_EQ(result.lines, Lines{"1"});
+        expected += "run " + std::string(run) + "\r\n" +
+                    ServiceSummary(result.pid, 1, result.loadingThreadId);
+    }
     EXPECT_FALSE(PathExists(install.LogPath("vantrel.log")));
     EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("vantrel.log.htm"))),
-              head + kHtmlBeginBlock + body + kHtmlEndBlock + kHtmlClosingLine);
+              expected + kHtmlEndBlock + kHtmlClosingLine);
 }
 
+// The loading thread's text comes first even when another thread logged before it.
 TEST(Host, MemoryModeMergesThreadsByFirstEntryAtUnloadAndLeavesNoPartFiles) {
     PutDefaultSetting("WriteImmediately", 0);
     const HostInstall install = InstallHost();
     Host host(install);
-    // The loading thread's text comes first even when another thread logged before it.
     for (const char* command : {"thread|print|first\\n", "print|main\\n", "thread|print|second\\n",
                                 "print|main again\\n"})
         ASSERT_EQ(host.Send(command), "1") << command;
@@ -160,7 +149,6 @@ TEST(Host, InstanceNumbers) {
     Host other(editor);
     other.Send("noop");
     EXPECT_EQ(NumberOf(editor, other.pid()), 1);
-
     const std::set<int> freed = {NumberOf(install, hosts[0]->pid()),
                                  NumberOf(install, hosts[1]->pid())};
     EXPECT_EQ(hosts[0]->Finish(), 0);

@@ -1,7 +1,5 @@
-// The file side of a log: the first opening of a file left by an earlier run (back-up,
-// continue, empty; the HTML head), the end-block search, folders; when an append flushes the
-// cache, and what a failed flush leaves (nothing lost, no stale tail, the next one catches
-// up); the positioned writes and reopenings a log spends its system calls on.
+// The file side of a log: the first opening of an earlier run's file (back-up, continue,
+// empty; the HTML head), the end-block search, folders, failed flushes, positioned writes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,7 +13,6 @@
 #include "log/log_mode.h"
 #include "platform/platform_config.h"
 #include "platform/test_seam.h"
-#include "support/log_text.h"
 #include "support/test_environment.h"
 
 namespace vantrel {
@@ -27,7 +24,6 @@ using Text = std::optional<std::string>;
 
 constexpr char kSummary[] = "<summary>\r\n";
 const std::string kEnd = std::string(kHtmlEndBlock) + kHtmlClosingLine;
-const std::string kEndUpper = "</PRE></FONT>\r\n<!--VANTREL END--!>\r\n</BODY></HTML>\r\n";
 const std::string kSep(1, platform::kPathSeparator);
 
 // A log whose text goes into its cache directly and whose summary is a fixed text.
@@ -45,11 +41,6 @@ class WriterLog : public CLog {
     }
 };
 
-std::string Head() {
-    std::string head = kHtmlHead;
-    return head.replace(head.find("%s"), 2, "t.log.htm") + kHtmlBeginBlock;
-}
-
 // Longer than one copy block, so that the blocks must follow each other in order.
 std::string Filler(size_t size) {
     std::string text(size, '\0');
@@ -60,16 +51,10 @@ std::string Filler(size_t size) {
 struct Folder {
     std::string dir = test::MakeTempDir("writer");
     std::string Path(const std::string& name) const { return dir + kSep + name; }
-    std::unique_ptr<WriterLog> Open(uint32_t mode, const char* name = "t.log",
-                                    int32_t cacheSize = 1 << 20) {
+    std::unique_ptr<WriterLog> Open(uint32_t mode) {
         auto log = std::make_unique<WriterLog>();
-        EXPECT_EQ(log->Open(1, nullptr, 2, mode, dir.c_str(), name, cacheSize, 3), 1);
+        EXPECT_EQ(log->Open(1, nullptr, 2, mode, dir.c_str(), "t.log", 1 << 20, 3), 1);
         return log;
-    }
-    // The file as it is now; the log's own handle goes, so that Windows lets us read it.
-    std::string Bytes(WriterLog& log) {
-        log.GetFileObject().Abort();
-        return test::ReadFile(Path("t.log"));
     }
     void Put(const std::string& name, const Text& text) {
         if (text) test::WriteFile(Path(name), *text);
@@ -78,10 +63,6 @@ struct Folder {
         return test::PathExists(Path(name)) ? Text(test::ReadFile(Path(name))) : std::nullopt;
     }
 };
-
-std::string FileName(uint32_t mode) {
-    return (mode & LogModeHtml) ? "t.log.htm" : "t.log";
-}
 
 struct FirstOpening {
     const char* name;
@@ -95,7 +76,7 @@ class FirstOpeningTest : public ::testing::TestWithParam<FirstOpening> {};
 TEST_P(FirstOpeningTest, BacksUpContinuesOrEmptiesTheEarlierFile) {
     const FirstOpening& c = GetParam();
     Folder f;
-    const std::string file = FileName(c.mode);
+    const std::string file = (c.mode & LogModeHtml) ? "t.log.htm" : "t.log";
     f.Put(file, c.earlier);
     f.Put(file + ".bak", c.earlierBackUp);
     auto log = f.Open(c.mode);
@@ -107,7 +88,12 @@ TEST_P(FirstOpeningTest, BacksUpContinuesOrEmptiesTheEarlierFile) {
     EXPECT_EQ(f.Get(file + ".bak"), c.backUp);
 }
 
+std::string Head() {
+    std::string head = kHtmlHead;
+    return head.replace(head.find("%s"), 2, "t.log.htm") + kHtmlBeginBlock;
+}
 const std::string kOld = Head() + "first run\r\n" + kSummary + kHtmlEndBlock + "between\r\n";
+const std::string kEndUpper = "</PRE></FONT>\r\n<!--VANTREL END--!>\r\n</BODY></HTML>\r\n";
 const std::string kNew = "new\r\n" + std::string(kSummary);
 constexpr uint32_t kAppend = LogModeHtml | LogModeAppend;
 constexpr uint32_t kThread = LogModeHtml | LogModeTruncate | LogModeNoSummary;
@@ -133,8 +119,19 @@ INSTANTIATE_TEST_SUITE_P(Runs, FirstOpeningTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST(LogFileWriter, AFileHeldByAnotherOpenerIsNeitherBackedUpNorOpened) {
+// The last end block around the edges of the search window, with an earlier one that must
+// lose; without any block, the end of the file. A file held by another opener is neither
+// backed up nor opened.
+TEST(LogFileWriter, EndBlockSearchAndHeldFiles) {
     Folder f;
+    const std::string block = kHtmlEndBlock;
+    for (size_t after : {0, 1, 65535, 65536, 65537, 65536 + 20, 65536 + 40, 140000, -1}) {
+        const bool none = after == SIZE_MAX;  // no block at all
+        f.Put("s.htm", none ? Filler(70000) : block + Filler(300) + block + Filler(after));
+        platform::File file;
+        ASSERT_TRUE(file.Open(f.Path("s.htm"), platform::FileOpenMode::ExistingRead));
+        EXPECT_EQ(WriterLog::FindEndBlock(file), none ? 70000u : block.size() + 300) << after;
+    }
     f.Put("t.log", "in use");
     platform::File other;
     ASSERT_TRUE(other.Open(f.Path("t.log"), platform::FileOpenMode::ExistingRead));
@@ -142,21 +139,6 @@ TEST(LogFileWriter, AFileHeldByAnotherOpenerIsNeitherBackedUpNorOpened) {
     other.Close();
     EXPECT_EQ(f.Get("t.log.bak"), Text());
     EXPECT_EQ(f.Get("t.log"), "in use");
-}
-
-// The last end block, around the edges of the search window, with an earlier one that must
-// lose; without any block, the end of the file.
-TEST(LogFileWriter, FindEndBlockFindsTheLastBlockWhereverItLies) {
-    Folder f;
-    const std::string block = kHtmlEndBlock;
-    const size_t afters[] = {0, 1, 65535, 65536, 65537, 65536 + 20, 65536 + 40, 140000, SIZE_MAX};
-    for (size_t after : afters) {
-        const bool none = after == SIZE_MAX;  // no block at all
-        f.Put("s.htm", none ? Filler(70000) : block + Filler(300) + block + Filler(after));
-        platform::File file;
-        ASSERT_TRUE(file.Open(f.Path("s.htm"), platform::FileOpenMode::ExistingRead));
-        EXPECT_EQ(WriterLog::FindEndBlock(file), none ? 70000u : block.size() + 300) << after;
-    }
 }
 
 // A file where a folder must be, or no folder at all: every opening fails, the text stays;
@@ -183,6 +165,7 @@ TEST(LogFileWriter, FoldersThatCannotBeMadeFailTheOpeningAndKeepTheText) {
 }
 
 // "first " and its summary are in the file; the final flush of "second " meets the fault.
+// The next flush catches up.
 TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
     const struct {
         Fault fault;
@@ -207,21 +190,24 @@ TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
         if (row.fault != Fault::Count) FailAfter(row.fault, row.skip);
         EXPECT_EQ(log->FlushCache(true), row.result);
         EXPECT_EQ(log->GetCache(), row.cache);
-        EXPECT_EQ(f.Bytes(*log), row.bytes);
+        log->GetFileObject().Abort();  // so that Windows lets us read the file
+        EXPECT_EQ(f.Get("t.log"), row.bytes);
         platform::testing::ClearFaults();
         ASSERT_EQ(log->FlushCache(true), 1);
-        EXPECT_EQ(f.Bytes(*log), "first second <summary>\r\n");
+        log->GetFileObject().Abort();
+        EXPECT_EQ(f.Get("t.log"), "first second <summary>\r\n");
     }
 }
 
 // Past 4 GiB, and a flush ending exactly where "not positioned" would read: the log stays
-// positioned, so the next opening is a reopening, not a first one with a back-up.
-TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
+// positioned, so the next opening is a reopening, not a first one with a back-up. More pieces
+// than one system call takes land in order; a failed piece or positioning stops there.
+TEST(LogCache, PositionsPastFourGibibytesAndPositionedWrites) {
     Folder f;
     auto log = f.Open(0);
     ASSERT_EQ(log->OpenFile(), 1);
     const uint64_t far = (5ull << 30) + 3;
-    for (const auto& [at, text] : {std::pair{far, "far"}, std::pair{kNotPositioned - 3, "abc"}}) {
+    for (const auto& [at, text] : {std::pair{far, "far"}, {kNotPositioned - 3, "abc"}}) {
         log->writePosition = at;
         log->positioned = true;
         log->Append(text);
@@ -230,8 +216,7 @@ TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     ASSERT_EQ(log->CloseFile(), 1);
     log->Append("d");
     ASSERT_EQ(log->CloseFile(), 1);
-    EXPECT_FALSE(test::PathExists(f.Path("t.log.bak")));
-
+    EXPECT_FALSE(f.Get("t.log.bak"));
     platform::File file;
     ASSERT_TRUE(file.Open(f.Path("t.log"), platform::FileOpenMode::ExistingRead));
     EXPECT_EQ(file.GetLength(), far + 3);
@@ -241,33 +226,28 @@ TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     file.Seek(far);
     ASSERT_EQ(file.Read(bytes + 4, 3), 3u);
     EXPECT_EQ(std::string(bytes, 7), "abcdfar");
-}
+    file.Close();
 
-// More pieces than one system call takes land in order at the offset; a failed piece leaves
-// the pieces before it written, and a failed positioning writes nothing.
-TEST(PositionedWrite, PiecesLandInOrderAndAFailureStopsAtItsPiece) {
-    const std::string path = test::MakeTempDir("positioned") + "/log.txt";
-    test::WriteFile(path, "0123");
+    f.Put("w.txt", "0123");
     std::vector<std::string> texts;
     std::string expected = "0123";
     for (int i = 0; i < 300; ++i) expected += texts.emplace_back(std::to_string(i) + ",");
     std::vector<platform::WritePiece> pieces;
     for (const std::string& text : texts)
         pieces.push_back(platform::WritePiece{text.data(), static_cast<uint32_t>(text.size())});
-    platform::File file;
     uint64_t length = 0;
     bool missing = true;
-    ASSERT_TRUE(file.OpenForWritesAt(path, &length, &missing));
+    ASSERT_TRUE(file.OpenForWritesAt(f.Path("w.txt"), &length, &missing));
     EXPECT_EQ(length, 4u);
     platform::File other;
-    EXPECT_FALSE(other.Open(path, platform::FileOpenMode::ExistingRead)) << "held exclusively";
+    EXPECT_FALSE(other.Open(f.Path("w.txt"), platform::FileOpenMode::ExistingRead));
     file.WriteAt(4, pieces.data(), pieces.size());
-    platform::testing::FailAfter(Fault::FileWrite, 1);
+    FailAfter(Fault::FileWrite, 1);
     EXPECT_THROW(file.WriteAt(0, pieces.data() + 10, 3), platform::FileError);
-    platform::testing::FailAfter(Fault::FileSeek, 0);
+    FailAfter(Fault::FileSeek, 0);
     EXPECT_THROW(file.WriteAt(0, pieces.data() + 20, 1), platform::FileError);
     file.Close();
-    EXPECT_EQ(test::ReadFile(path), "10," + expected.substr(3));
+    EXPECT_EQ(f.Get("w.txt"), "10," + expected.substr(3));
 }
 
 }  // namespace

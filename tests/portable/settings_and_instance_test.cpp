@@ -31,26 +31,40 @@ bool LoadDefaults(CLogServiceMgr& mgr) {
                                    platform::GetCurrentThreadId());
 }
 
-void PutDefault(const char* name, uint32_t value) {
-    test::PutLogSetting(kDefaultsInstancePath, kDefaultsLogName, name, value);
-}
-
-uint32_t Read(Setting setting, const char* logName = "vantrel.log") {
-    return readSetting(setting, kInstancePath, logName);
-}
-
-// Later loads keep edited values and repair all-ones ones; a new store that cannot be
-// written leaves the library unready.
-TEST(DefaultSettings, FirstLoadCreatesThemLaterLoadsKeepEditsAndRepairAllOnes) {
+// The first load records the eight defaults; later loads keep edited values and repair
+// all-ones ones; a new store that cannot be written leaves the library unready. Values of
+// other types read as their first bytes.
+TEST(Settings, DefaultsAndValueTypes) {
     CLogServiceMgr first, second, third;
     ASSERT_TRUE(LoadDefaults(first));
     EXPECT_EQ(first.readyLevel, 1);
-    test::ExpectBuiltInDefaults();
-    PutDefault("IndentSize", 5);
-    PutDefault("HtmlDoc", 0xFFFFFFFF);
+    const std::string key = ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName);
+    for (const auto& [name, value] : {std::pair{"NeedTimeStamp", 0},
+                                      {"ShowThreadId", 1},
+                                      {"CacheSize(KB)", 256},
+                                      {"CreateNewLogFile", 1},
+                                      {"WriteImmediately", 1},
+                                      {"IndentSize", 3},
+                                      {"HtmlDoc", 0},
+                                      {"OutDev", 0}}) {
+        uint32_t type = 0;
+        EXPECT_EQ(test::GetValue(key, name, &type),
+                  std::string(reinterpret_cast<const char*>(&value), 4))
+            << name;
+        EXPECT_EQ(type, platform::kRegDword) << name;
+    }
+    test::PutLogSetting(kDefaultsInstancePath, kDefaultsLogName, "IndentSize", 5);
+    test::PutLogSetting(kDefaultsInstancePath, kDefaultsLogName, "HtmlDoc", 0xFFFFFFFF);
     ASSERT_TRUE(LoadDefaults(second));
-    EXPECT_EQ(readSetting(Setting::IndentSize, kDefaultsInstancePath, kDefaultsLogName), 5u);
-    EXPECT_EQ(readSetting(Setting::HtmlDoc, kDefaultsInstancePath, kDefaultsLogName), 0u);
+    test::PutValue(key, "OutDev", platform::kRegBinary, "\x07\x00", 2);
+    test::PutValue(key, "ShowThreadId", platform::kRegSz, "12345", 5);
+    auto read = [](Setting setting) {
+        return readSetting(setting, kDefaultsInstancePath, kDefaultsLogName);
+    };
+    EXPECT_EQ(read(Setting::IndentSize), 5u);
+    EXPECT_EQ(read(Setting::HtmlDoc), 0u);
+    EXPECT_EQ(read(Setting::OutDev), 0xFFFF0007u);
+    EXPECT_EQ(read(Setting::ShowThreadId), kMissingMarker);
     test::UseFreshEnvironment();
     FailAfter(Fault::RegistryCreate, 0, -1);
     EXPECT_FALSE(LoadDefaults(third));
@@ -58,16 +72,9 @@ TEST(DefaultSettings, FirstLoadCreatesThemLaterLoadsKeepEditsAndRepairAllOnes) {
     EXPECT_FALSE(third.establishInstance());
 }
 
-TEST(SettingsStore, ValuesOfOtherTypesReadAsTheirFirstBytes) {
-    const std::string key = ComposeSettingsKeyPath(kInstancePath, "odd.log");
-    test::PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
-    EXPECT_EQ(Read(Setting::IndentSize, "odd.log"), 0xFFFF0007u);
-    test::PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
-    EXPECT_EQ(Read(Setting::HtmlDoc, "odd.log"), kMissingMarker);
-}
-
-// Each setting as the log's bytes show it after one entry ("-": nothing written yet).
-TEST(ServiceSettings, TheLogFollowsItsSettings) {
+// Each setting as the log's bytes show it after one entry ("-": nothing written yet); the
+// folder recorded (without a terminating zero), none without a folder, nothing without a store.
+TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
     const struct {
         const char* setting;
         uint32_t value;
@@ -83,45 +90,29 @@ TEST(ServiceSettings, TheLogFollowsItsSettings) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.setting) + " " + std::to_string(row.value));
         test::UseFreshEnvironment();
-        test::PutLogSetting(kInstancePath, "vantrel.log", row.setting, row.value);
+        test::PutLogSetting(kInstancePath, "Run_2.Log.txt", row.setting, row.value);
         const std::string folder = test::MakeTempDir("settings") + platform::kPathSeparator;
         CLogService service;
-        ASSERT_EQ(test::InitService(service, folder, "vantrel.log"), 1);
+        ASSERT_EQ(
+            test::InitService(service, folder + "f" + platform::kPathSeparator, "Run_2.Log.txt"),
+            1);
         EXPECT_EQ(service.FuncBegin(0, "F") + test::Log(service, "x\n"), 2);
-        const std::string during = test::ReadFile(folder + "vantrel.log");
+        const std::string during =
+            test::ReadFile(folder + "f" + platform::kPathSeparator + "Run_2.Log.txt");
         EXPECT_EQ(during.find(*row.during == '-' ? "x" : row.during) == std::string::npos,
                   *row.during == '-')
             << during;
+        EXPECT_EQ(
+            test::GetValue(ComposeSettingsKeyPath(kInstancePath, "Run_2.Log.txt"), "LogFolderPath"),
+            folder + "f");
         EXPECT_EQ(service.Close(), 1);
     }
-}
-
-// A name that is not letters, digits, underscore and dots fails before the store or the disk
-// is touched; a good one records its settings and its folder (without a terminating zero).
-TEST(ServiceSettings, NamesAndFolders) {
-    const std::string root = test::MakeTempDir("names") + platform::kPathSeparator;
-    for (const char* name : {"with space.log", "a-b.log", "a\\b.log", "caf\xE9.log", "tab\t.log",
-                             "", "x.log.", "x.log..", static_cast<const char*>(nullptr)}) {
-        CLogService service;
-        EXPECT_EQ(test::InitService(service, root + "f" + platform::kPathSeparator, name), 0);
-        EXPECT_EQ(Read(Setting::NeedTimeStamp, name ? name : ""), kMissingMarker) << name;
-        EXPECT_FALSE(test::PathExists(root + "f")) << name;
-    }
-    for (const char* name : {"vantrel.log", "trace", "Run_2.Log.txt", "_"}) {
-        CLogService service;
-        ASSERT_EQ(test::InitService(service, root + name + platform::kPathSeparator, name), 1);
-        EXPECT_EQ(test::GetValue(ComposeSettingsKeyPath(kInstancePath, name), "LogFolderPath"),
-                  root + name);
-        EXPECT_EQ(Read(Setting::CacheSizeKB, name), 256u);
-        service.Close();
-    }
-    CLogService noFolder;
+    CLogService noFolder, noStore;
     EXPECT_EQ(test::InitService(noFolder, "", "none.log"), 0);
     EXPECT_FALSE(
         test::GetValue(ComposeSettingsKeyPath(kInstancePath, "none.log"), "LogFolderPath"));
     FailAfter(Fault::RegistryCreate, 0, -1);
-    CLogService noStore;
-    EXPECT_EQ(test::InitService(noStore, root, "vantrel.log"), 0);
+    EXPECT_EQ(test::InitService(noStore, test::MakeTempDir("settings"), "vantrel.log"), 0);
 }
 
 std::string ProcessKeyName() {
@@ -131,24 +122,33 @@ std::string ProcessKeyName() {
     return makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
 }
 
-// A claim that fails leaves nothing claimed, and the next attempt claims number 1.
+// A claim that fails leaves nothing claimed, and the next attempt claims. Numbers held by
+// others are passed over, also when creating their mutexes fails in between (never two in a
+// row); the claim is recorded under its number.
 TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
     const struct {
         Fault fault;
         int count;
-        bool claimed;
+        bool claimed, held;
+        int number;
     } rows[] = {
-        {Fault::RegistrySet, 1, false},     // the identifier is not recorded: mutex released
-        {Fault::RegistryCreate, 1, true},   // no instance key: the mutex still claims
-        {Fault::MutexCreate, -1, false},    // no mutex at all: the search ends
-        {Fault::ModuleFileName, 1, false},  // no path to name the executable by
-        {Fault::ProcessTimes, 1, false},    // no creation time to identify the process by
+        {Fault::RegistrySet, 1, false, false, 1},     // no identifier recorded: mutex released
+        {Fault::RegistryCreate, 1, true, false, 1},   // no instance key: the mutex still claims
+        {Fault::MutexCreate, -1, false, false, 1},    // no mutex at all: the search ends
+        {Fault::ModuleFileName, 1, false, false, 1},  // no path to name the executable by
+        {Fault::ProcessTimes, 1, false, false, 1},    // no creation time to identify the process
+        {Fault::MutexCreate, 17, true, true, 35},     // numbers 2, 4 ... 34 held
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.fault));
         test::UseFreshEnvironment();
         CLogServiceMgr mgr;
         ASSERT_TRUE(LoadDefaults(mgr));
+        std::vector<platform::MutexHandle> held;
+        bool existed = false;
+        for (int n = 2; row.held && n <= 34; n += 2)
+            held.push_back(
+                platform::CreateNamedMutex(ProcessKeyName() + "/" + makeProcName(n), &existed));
         FailAfter(row.fault, 0, row.count);
         EXPECT_EQ(mgr.establishInstance(), row.claimed);
         platform::testing::ClearFaults();
@@ -158,30 +158,16 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
             ASSERT_TRUE(mgr.establishInstance());
         }
         EXPECT_EQ(mgr.readyLevel, 2);
-        EXPECT_EQ(mgr.instanceNumber, 1);
+        EXPECT_EQ(mgr.instanceNumber, row.number);
+        platform::SystemTime created;
+        ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
+        const auto identifier = makeIdentity(platform::GetCurrentProcessId(), created);
+        EXPECT_EQ(test::GetValue(makeInstanceKeyPath(mgr.processKeyName, row.number), "Identifier")
+                      .value_or("none"),
+                  row.claimed && !row.held ? "none" : identifier);
         platform::CloseNamedMutex(mgr.instanceMutex);
+        for (platform::MutexHandle handle : held) platform::CloseNamedMutex(handle);
     }
-}
-
-// Numbers held by others are passed over, also when creating the other numbers' mutexes
-// fails in between (17 failures, never two in a row); the claim is recorded under its number.
-TEST(InstanceClaim, HeldNumbersAreSkipped) {
-    CLogServiceMgr mgr;
-    ASSERT_TRUE(LoadDefaults(mgr));
-    std::vector<platform::MutexHandle> held;
-    bool existed = false;
-    for (int n = 2; n <= 34; n += 2)
-        held.push_back(
-            platform::CreateNamedMutex(ProcessKeyName() + "/" + makeProcName(n), &existed));
-    FailAfter(Fault::MutexCreate, 0, 17);
-    ASSERT_TRUE(mgr.establishInstance());
-    EXPECT_EQ(mgr.instanceNumber, 35);
-    platform::SystemTime created;
-    ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
-    EXPECT_EQ(test::GetValue(makeInstanceKeyPath(mgr.processKeyName, 35), "Identifier"),
-              makeIdentity(platform::GetCurrentProcessId(), created));
-    platform::CloseNamedMutex(mgr.instanceMutex);
-    for (platform::MutexHandle handle : held) platform::CloseNamedMutex(handle);
 }
 
 }  // namespace
