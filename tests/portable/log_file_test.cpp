@@ -6,10 +6,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "log/clog_service.h"
 #include "log/html_document.h"
@@ -207,9 +205,8 @@ TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
 }
 
 // Past 4 GiB, and a flush ending exactly where "not positioned" would read: the log stays
-// positioned, so the next opening is a reopening, not a first one with a back-up. More pieces
-// than one system call takes land in order; a failed piece or positioning stops there.
-TEST(LogCache, PositionsPastFourGibibytesAndPositionedWrites) {
+// positioned, so the next opening is a reopening, not a first one with a back-up.
+TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     Folder f;
     auto log = f.Open(0);
     ASSERT_EQ(log->OpenFile(), 1);
@@ -233,28 +230,6 @@ TEST(LogCache, PositionsPastFourGibibytesAndPositionedWrites) {
     file.Seek(far);
     ASSERT_EQ(file.Read(bytes + 4, 3), 3u);
     EXPECT_EQ(std::string(bytes, 7), "abcdfar");
-    file.Close();
-
-    f.Put("w.txt", "0123");
-    std::vector<std::string> texts;
-    std::string expected = "0123";
-    for (int i = 0; i < 300; ++i) expected += texts.emplace_back(std::to_string(i) + ",");
-    std::vector<platform::WritePiece> pieces;
-    for (const std::string& text : texts)
-        pieces.push_back(platform::WritePiece{text.data(), static_cast<uint32_t>(text.size())});
-    uint64_t length = 0;
-    bool missing = true;
-    ASSERT_TRUE(file.OpenForWritesAt(f.Path("w.txt"), &length, &missing));
-    EXPECT_EQ(length, 4u);
-    platform::File other;
-    EXPECT_FALSE(other.Open(f.Path("w.txt"), platform::FileOpenMode::ExistingRead));
-    file.WriteAt(4, pieces.data(), pieces.size());
-    FailAfter(Fault::FileWrite, 1);
-    EXPECT_THROW(file.WriteAt(0, pieces.data() + 10, 3), platform::FileError);
-    FailAfter(Fault::FileSeek, 0);
-    EXPECT_THROW(file.WriteAt(0, pieces.data() + 20, 1), platform::FileError);
-    file.Close();
-    EXPECT_EQ(f.Get("w.txt"), "10," + expected.substr(3));
 }
 
 struct Service {
@@ -268,68 +243,32 @@ struct Service {
     }
 };
 
-struct WriteFault {
-    const char* name;
-    uint32_t html, immediately;
-    Fault fault;
-    int skip, count;
-    bool warm;  // one entry merged before the fault
-};
-
-class WriteFaultTest : public ::testing::TestWithParam<WriteFault> {};
-
-// The faulted call (or the final merge) returns 0; the next call writes every entry once, in
-// order, behind one whole HTML head. Without WriteImmediately the text that the final merge
-// could not write stays in the part file.
-TEST_P(WriteFaultTest, TheFailureIsReportedAndTheNextMergeWritesEverything) {
-    const WriteFault& c = GetParam();
-    if (platform::kLogFilesStayOpenBetweenCalls && c.fault == Fault::FileClose && c.warm)
-        GTEST_SKIP() << "nothing is closed between calls";
-    Service s;
-    s.Set("HtmlDoc", c.html);
-    s.Set("WriteImmediately", c.immediately);
-    s.Start();
-    const std::string path = s.folder + (c.html ? "vantrel.log.htm" : "vantrel.log");
-    ASSERT_EQ(c.warm ? Log(s.log, "a\n") : 1, 1);
-    s.log.ReleaseKeptFile();  // so that the call opens the file, as after the bound did
-    if (!c.immediately) {
-        EXPECT_EQ(Log(s.log, "kept in memory\n"), 1);
-        FailAfter(c.fault, c.skip, c.count);
-        EXPECT_EQ(s.log.Close(), 0);
-        ClearFaults();
-        const std::string text = ReadFile(path) + ReadFile(s.folder + "vantrel_0.log");
-        EXPECT_NE(text.find("kept in memory\r\n"), std::string::npos);
-        return;
-    }
-    FailAfter(c.fault, c.skip, c.count);
-    EXPECT_EQ(Log(s.log, "b\n"), 0);
+// Failed merges at later calls are held to the full rewrite in the differential test. A
+// partial HTML head must not stay behind to be taken for a log: the call fails and the next
+// writes the whole document. Without WriteImmediately, what the final merge could not write
+// stays in the part file.
+TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
+    Service html, memory;
+    html.Set("HtmlDoc", 1);
+    html.Start();
+    FailAfter(Fault::FileWrite, 0, 1);
+    EXPECT_EQ(Log(html.log, "b\n"), 0);
+    EXPECT_EQ(ReadFile(html.folder + "vantrel.log.htm"), "");
+    ASSERT_EQ(Log(html.log, "c\n"), 1);
+    const std::string text = ReadFile(html.folder + "vantrel.log.htm");
+    EXPECT_EQ(text.find("<HTML>") + test::CountOf(text, "<HTML>"), 1u) << text;
+    EXPECT_NE(text.find("b\r\nc\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.size() - 16), "</BODY></HTML>\r\n");
+    memory.Set("WriteImmediately", 0, "m.log");
+    memory.Start("m.log");
+    EXPECT_EQ(Log(memory.log, "kept in memory\n"), 1);
+    FailAfter(Fault::FileWrite, 1, -1);  // the part file is written, the service file is not
+    EXPECT_EQ(memory.log.Close(), 0);
     ClearFaults();
-    EXPECT_TRUE(c.warm || ReadFile(path).empty()) << "a partial head would be taken for a log";
-    ASSERT_EQ(Log(s.log, "c\n"), 1);
-    const std::string text = ReadFile(path), entries = c.warm ? "a\r\nb\r\nc\r\n" : "b\r\nc\r\n";
-    EXPECT_EQ(text.find(c.html ? "<HTML>" : entries), 0u) << text;
-    EXPECT_NE(text.find(entries), std::string::npos) << text;
-    EXPECT_EQ(test::CountOf(text, "Process ID:") + test::CountOf(text, "<HTML>"), 1 + c.html);
-    EXPECT_EQ(text.substr(text.size() - 16),
-              c.html ? "</BODY></HTML>\r\n" : "////////////\r\n\r\n");
-    EXPECT_EQ(s.log.Close(), 1);
+    const std::string kept =
+        ReadFile(memory.folder + "m.log") + ReadFile(memory.folder + "m_0.log");
+    EXPECT_NE(kept.find("kept in memory\r\n"), std::string::npos);
 }
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Faults, WriteFaultTest, ::testing::Values(
-    WriteFault{"Write", 0, 1, Fault::FileWrite, 0, -1, true},
-    WriteFault{"Seek", 0, 1, Fault::FileSeek, 0, -1, true},
-    WriteFault{"Open", 0, 1, Fault::FileOpen, 0, -1, true},
-    WriteFault{"Close", 0, 1, Fault::FileClose, 0, -1, true},
-    WriteFault{"HtmlWrite", 1, 1, Fault::FileWrite, 0, -1, true},
-    WriteFault{"HtmlSeek", 1, 1, Fault::FileSeek, 0, -1, true},
-    WriteFault{"HtmlOpen", 1, 1, Fault::FileOpen, 0, -1, true},
-    WriteFault{"HtmlClose", 1, 1, Fault::FileClose, 0, -1, true},
-    WriteFault{"HtmlHead", 1, 1, Fault::FileWrite, 0, 1, false},
-    // The part file is written, the service file is not.
-    WriteFault{"FinalMerge", 0, 0, Fault::FileWrite, 1, -1, false}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
 
 // The first opening of a run, failed at each file operation in turn: backing up the earlier
 // log (which survives in one of the two files, the back-up keeping its content and never
@@ -394,10 +333,10 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
         EXPECT_EQ(ReadFile(mine.folder + "app_0.log")
                       .rfind(row.neighbourIsLog ? "other\r\n" : "earlier run\r\n", 0),
                   0u);
-        std::set<std::string> names;
+        size_t files = 0;  // img, app.log and app_0.log
         for (const auto& entry : std::filesystem::directory_iterator(mine.folder))
-            names.insert(entry.path().filename().string());
-        EXPECT_EQ(names, (std::set<std::string>{"img", "app.log", "app_0.log"}));
+            files += entry.exists();
+        EXPECT_EQ(files, 3u);
     }
 }
 
