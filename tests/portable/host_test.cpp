@@ -13,6 +13,7 @@
 #include "log/html_document.h"
 #include "platform/platform_config.h"
 #include "settings/process_identity.h"
+#include "settings/settings_store.h"
 #include "support/log_text.h"
 #include "support/settings_values.h"
 #include "support/test_environment.h"
@@ -37,13 +38,22 @@ int NumberOf(const HostInstall& install, uint32_t pid) {
     return 0;
 }
 
-// A no-op touches no file. Each call leaves the file complete and closed; unload adds
-// nothing; the next run's back-up holds it. Scopes, devices, log names (letter case is one
-// log; anything but a plain file name fails and leaves neither file nor key), bitmaps and the
+// A no-op records the defaults and touches no file. Each call leaves the file complete and closed;
+// unload adds nothing; the next run's back-up holds it. Scopes, devices, log names (letter case is
+// one log; anything but a plain file name fails and leaves neither file nor key), bitmaps and the
 // export variants only the defaults command reaches.
 TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     const HostInstall install = InstallHost();
     ASSERT_EQ(RunHost(install, {"noop"}).lines, Lines{"9"});
+    const std::string defaultsKey = ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName);
+    // clang-format off
+    const std::pair<const char*, uint32_t> builtIn[] = {{"NeedTimeStamp", 0}, {"ShowThreadId", 1}, {"CacheSize(KB)", 256},
+        {"CreateNewLogFile", 1}, {"WriteImmediately", 1}, {"IndentSize", 3}, {"HtmlDoc", 0}, {"OutDev", 0}};
+    // clang-format on
+    for (const auto& [name, value] : builtIn)
+        EXPECT_EQ(GetValue(defaultsKey, name),
+                  std::string(reinterpret_cast<const char*>(&value), 4))
+            << name;
     EXPECT_FALSE(PathExists(install.InstanceFolder(1)));
     Host host(install);
     const std::string summary = ServiceSummary(host.pid(), 1, host.loadingThreadId());
@@ -132,8 +142,7 @@ TEST(Host, MemoryModeMergesThreadsByFirstEntryAtUnloadAndLeavesNoPartFiles) {
 }
 
 // Numbers are held while a host runs, freed when it ends or is killed, and distinct among
-// hosts started together; another executable counts on its own; a host that unloads and
-// loads again takes its number back.
+// hosts started together; a host that unloads and loads again takes its number back.
 TEST(Host, InstanceNumbers) {
     const HostInstall install = InstallHost();
     std::vector<std::unique_ptr<Host>> hosts;
@@ -145,7 +154,7 @@ TEST(Host, InstanceNumbers) {
         numbers.insert(NumberOf(install, host->pid()));
     }
     EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4}));
-    const HostInstall editor = InstallHost("editor");
+    const HostInstall editor = InstallHost("editor");  // another executable counts on its own
     Host other(editor);
     other.Send("noop");
     EXPECT_EQ(NumberOf(editor, other.pid()), 1);

@@ -1,20 +1,17 @@
 // A log's file: the first opening of an earlier run's file (back-up, continue, empty; the HTML
 // head), the end-block search, folders, positions past 4 GiB; failed flushes and merges report
-// the failure and lose no accepted text; part files beside other logs; recycled thread ids.
+// the failure and lose no accepted text; part files beside other logs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "log/clog_service.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
-#include "platform/atom_table.h"
 #include "platform/platform_config.h"
-#include "platform/process.h"
 #include "platform/test_seam.h"
 #include "support/log_text.h"
 #include "support/service_fixture.h"
@@ -238,8 +235,8 @@ struct Service {
     void Set(const char* setting, uint32_t value, const char* name = "vantrel.log") {
         test::PutLogSetting(test::kInstancePath, name, setting, value);
     }
-    void Start(const char* name = "vantrel.log", uint16_t atom = 0, uint32_t loader = 0) {
-        EXPECT_EQ(test::InitService(log, folder, name, LogModeFromSettings, atom, loader), 1);
+    void Start(const char* name = "vantrel.log") {
+        EXPECT_EQ(test::InitService(log, folder, name), 1);
     }
 };
 
@@ -338,38 +335,6 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
             files += entry.exists();
         EXPECT_EQ(files, 3u);
     }
-}
-
-// An ended thread's log keeps its place and text: a thread that reuses its id (the loading
-// thread's included) gets a log of its own after it. Close releases the atom.
-TEST(LogService, RecycledThreadIdsGetTheirOwnEntryAndCloseEndsTheService) {
-    constexpr uint32_t kLoader = 0x777, kRecycled = 0x4242;
-    auto handle = [](bool ended) {  // of an ended thread, or of this one
-        platform::ThreadHandle handle = nullptr;
-        auto take = [&] { platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle); };
-        ended ? std::thread(take).join() : take();
-        return handle;
-    };
-    Service s;
-    s.Start("vantrel.log", platform::AddAtom("vantrel.log"), kLoader);
-    for (uint32_t id : {kLoader, kRecycled}) {
-        CLog* ended = s.log.CreateThreadLog(handle(true), id);
-        ASSERT_NE(ended, nullptr);
-        EXPECT_EQ(Log(*ended, "old %x\n", id), 1);
-        CLog* fresh = s.log.CreateThreadLog(handle(false), id);
-        ASSERT_NE(fresh, nullptr) << id;
-        EXPECT_EQ(Log(*fresh, "new %x\n", id), 1);
-        platform::ThreadHandle spare = handle(false);
-        EXPECT_EQ(s.log.CreateThreadLog(spare, id), nullptr) << "a live log of that id";
-        platform::CloseThreadHandle(spare);
-    }
-    s.log.Commit();
-    EXPECT_EQ(test::MaskTimes(ReadFile(s.folder + "vantrel.log")),
-              "old 777\r\nnew 777\r\nold 4242\r\nnew 4242\r\n" +
-                  test::ServiceSummary(platform::GetCurrentProcessId(), 4, kLoader));
-    EXPECT_EQ(s.log.Close(), 1);
-    EXPECT_EQ(platform::FindAtom("vantrel.log"), 0);
-    EXPECT_EQ(Log(s.log, "after close\n"), 0);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Entry text of a log, byte for byte, as it lands in the cache, and its summary
-// block; the common conversions and time texts against printf; bitmap
-// snapshots: the BMP file for every header shape (or its refusal) and the names
-// in img.
+// Entry text of a log, byte for byte, and its summary block; the common conversions and time
+// texts against printf; bitmap snapshots: the BMP file for every header, the names in img.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -33,8 +31,7 @@ const std::string kSep(1, platform::kPathSeparator);
 const platform::SystemTime kTime{2026, 12, 5, 4, 16, 5, 21, 31};
 constexpr uint32_t kTid = LogModeThreadId, kStamp = LogModeTimeStamp;
 
-// A log whose text stays in its cache; with a folder (and its img folder) for
-// snapshots.
+// A log whose text stays in its cache, with a folder and its img folder for snapshots.
 class FormatLog : public CLog {
   public:
     explicit FormatLog(uint32_t modeBits = 0, int32_t indent = 3, bool withFolder = false) {
@@ -68,11 +65,10 @@ struct EntryCase {
     const char* name;
     uint32_t mode;
     int32_t indent;
-    // "B<name>" begin, "E" end, "P<text>" printf("%s", text), "Z"
-    // printf("ab%cde\n", 0), "N" printf(nullptr), "Q<n>" n letters and LF, "I<n>"
-    // indentation level n, "T<image>|<caption>" image tag, "C<text>" cache set to
-    // text, "A<text>" text appended as is, "G<level>" the indent width, "S" the
-    // summary as written to a file. A step must return 1, 0 after "!".
+    // "B<name>" begin, "E" end, "P<text>" printf("%s", text), "Z" printf("ab%cde\n", 0), "N"
+    // printf(nullptr), "Q<n>" n letters and LF, "I<n>" indentation level, "T<image>|<caption>"
+    // image tag, "C<text>" cache set, "A<text>" appended as is, "G<level>" the indent width,
+    // "S" the summary as written to a file. A step must return 1, or 0 after "!".
     std::vector<std::string> script;
     std::string bytes;  // what "G" and "S" give, then the cache
 };
@@ -170,9 +166,8 @@ INSTANTIATE_TEST_SUITE_P(Scripts, EntryTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-// Ours with `size` bytes of room against the C runtime's printf (every
-// conversion through a log is checked against it elsewhere); "-" where ours
-// leaves it to the runtime.
+// Ours with `size` bytes of room against the C runtime's printf; "-" where ours leaves it to
+// the runtime.
 std::string Compared(size_t size, const char* format, ...) {
     char ours[256], runtime[256];
     va_list args, copy;
@@ -232,15 +227,13 @@ struct Layout {
     const char* name;
     uint32_t headerSize, width, height, bitCount, compression, imageSize, colorsUsed;
     size_t bodyBytes;  // the caller's bytes after the header: masks, colours, pixels
-    // The file's size (0: refused, an empty file), where its pixels start, and
-    // the image size the caller's header holds afterwards.
+    // The file's size (0: refused, empty file), its pixels' offset, the caller's image size after.
     uint32_t fileSize, bitsOffset, storedImageSize;
 };
 
 class BitmapLayoutTest : public ::testing::TestWithParam<Layout> {};
 
-// The buffer holds what the header claims; the guard bytes after it never reach
-// the file.
+// The buffer holds what the header claims; the guard bytes after it never reach the file.
 TEST_P(BitmapLayoutTest, FileSizeAndPixelOffset) {
     const Layout& c = GetParam();
     std::string dib = Le(c.headerSize) + Le(c.width) + Le(c.height) + Le(1u | c.bitCount << 16) +
@@ -290,10 +283,9 @@ INSTANTIATE_TEST_SUITE_P(Headers, BitmapLayoutTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-// Given names stay inside img; names that would be markup in the tag make
-// neither file nor entry, and neither does a snapshot cut short (either write,
-// or the close); made-up names count up; without a folder no file is made
-// anywhere; an unopened log refuses.
+// Given names stay inside img; names that would be markup in the tag, and a snapshot cut short
+// (either write, or the close), make neither file nor entry; made-up names count up; without
+// a folder no file is made anywhere; an unopened log refuses.
 TEST(BitmapSnapshot, NamesAndFileFailures) {
     FormatLog log(0, 3, true);
     std::filesystem::create_directory(log.Image("sub"));

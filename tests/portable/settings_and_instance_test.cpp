@@ -31,49 +31,9 @@ bool LoadDefaults(CLogServiceMgr& mgr) {
                                    platform::GetCurrentThreadId());
 }
 
-// The first load records the eight defaults; later loads keep edited values and repair
-// all-ones ones; a new store that cannot be written leaves the library unready. Values of
-// other types read as their first bytes.
-TEST(Settings, DefaultsAndValueTypes) {
-    CLogServiceMgr first, second, third;
-    ASSERT_TRUE(LoadDefaults(first));
-    EXPECT_EQ(first.readyLevel, 1);
-    const std::string key = ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName);
-    for (const auto& [name, value] : {std::pair{"NeedTimeStamp", 0},
-                                      {"ShowThreadId", 1},
-                                      {"CacheSize(KB)", 256},
-                                      {"CreateNewLogFile", 1},
-                                      {"WriteImmediately", 1},
-                                      {"IndentSize", 3},
-                                      {"HtmlDoc", 0},
-                                      {"OutDev", 0}}) {
-        uint32_t type = 0;
-        EXPECT_EQ(test::GetValue(key, name, &type),
-                  std::string(reinterpret_cast<const char*>(&value), 4))
-            << name;
-        EXPECT_EQ(type, platform::kRegDword) << name;
-    }
-    test::PutLogSetting(kDefaultsInstancePath, kDefaultsLogName, "IndentSize", 5);
-    test::PutLogSetting(kDefaultsInstancePath, kDefaultsLogName, "HtmlDoc", 0xFFFFFFFF);
-    ASSERT_TRUE(LoadDefaults(second));
-    test::PutValue(key, "OutDev", platform::kRegBinary, "\x07\x00", 2);
-    test::PutValue(key, "ShowThreadId", platform::kRegSz, "12345", 5);
-    auto read = [](Setting setting) {
-        return readSetting(setting, kDefaultsInstancePath, kDefaultsLogName);
-    };
-    EXPECT_EQ(read(Setting::IndentSize), 5u);
-    EXPECT_EQ(read(Setting::HtmlDoc), 0u);
-    EXPECT_EQ(read(Setting::OutDev), 0xFFFF0007u);
-    EXPECT_EQ(read(Setting::ShowThreadId), kMissingMarker);
-    test::UseFreshEnvironment();
-    FailAfter(Fault::RegistryCreate, 0, -1);
-    EXPECT_FALSE(LoadDefaults(third));
-    EXPECT_EQ(third.readyLevel, 0);
-    EXPECT_FALSE(third.establishInstance());
-}
-
 // Each setting as the log's bytes show it after one entry ("-": nothing written yet); the
-// folder recorded (without a terminating zero), none without a folder, nothing without a store.
+// folder recorded (without a terminating zero), none without a folder; values of other types
+// read as their first bytes; nothing without a store.
 TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
     const struct {
         const char* setting;
@@ -111,6 +71,11 @@ TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
     EXPECT_EQ(test::InitService(noFolder, "", "none.log"), 0);
     EXPECT_FALSE(
         test::GetValue(ComposeSettingsKeyPath(kInstancePath, "none.log"), "LogFolderPath"));
+    const std::string key = ComposeSettingsKeyPath(kInstancePath, "odd.log");  // other types
+    test::PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
+    test::PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
+    EXPECT_EQ(readSetting(Setting::IndentSize, kInstancePath, "odd.log"), 0xFFFF0007u);
+    EXPECT_EQ(readSetting(Setting::HtmlDoc, kInstancePath, "odd.log"), kMissingMarker);
     FailAfter(Fault::RegistryCreate, 0, -1);
     EXPECT_EQ(test::InitService(noStore, test::MakeTempDir("settings"), "vantrel.log"), 0);
 }
