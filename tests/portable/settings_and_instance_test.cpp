@@ -25,12 +25,6 @@ using platform::testing::FailAfter;
 using platform::testing::Fault;
 using test::kInstancePath;
 
-bool LoadDefaults(CLogServiceMgr& mgr) {
-    return mgr.loadDefaultSettings(platform::GetCurrentProcess(), platform::GetCurrentProcessId(),
-                                   platform::GetExeModuleHandle(), platform::GetCurrentThread(),
-                                   platform::GetCurrentThreadId());
-}
-
 // Each setting as the log's bytes show it after one entry ("-": nothing written yet); the
 // folder recorded (without a terminating zero), none without a folder; values of other types
 // read as their first bytes; nothing without a store.
@@ -47,24 +41,20 @@ TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
         {"WriteImmediately", 7, "\r\nF // tid:0x"},
         {"WriteImmediately", 0xFFFFFFFE, "-"},
     };
+    const std::string sep(1, platform::kPathSeparator), name = "Run_2.Log.txt";
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.setting) + " " + std::to_string(row.value));
         test::UseFreshEnvironment();
-        test::PutLogSetting(kInstancePath, "Run_2.Log.txt", row.setting, row.value);
-        const std::string folder = test::MakeTempDir("settings") + platform::kPathSeparator;
+        test::PutLogSetting(kInstancePath, name, row.setting, row.value);
+        const std::string folder = test::MakeTempDir("settings") + sep + "f";
         CLogService service;
-        ASSERT_EQ(
-            test::InitService(service, folder + "f" + platform::kPathSeparator, "Run_2.Log.txt"),
-            1);
+        ASSERT_EQ(test::InitService(service, folder + sep, name.c_str()), 1);
         EXPECT_EQ(service.FuncBegin(0, "F") + test::Log(service, "x\n"), 2);
-        const std::string during =
-            test::ReadFile(folder + "f" + platform::kPathSeparator + "Run_2.Log.txt");
-        EXPECT_EQ(during.find(*row.during == '-' ? "x" : row.during) == std::string::npos,
-                  *row.during == '-')
+        const std::string during = test::ReadFile(folder + sep + name), wanted = row.during;
+        EXPECT_EQ(during.find(wanted == "-" ? "x" : wanted) == std::string::npos, wanted == "-")
             << during;
-        EXPECT_EQ(
-            test::GetValue(ComposeSettingsKeyPath(kInstancePath, "Run_2.Log.txt"), "LogFolderPath"),
-            folder + "f");
+        EXPECT_EQ(test::GetValue(ComposeSettingsKeyPath(kInstancePath, name), "LogFolderPath"),
+                  folder);
         EXPECT_EQ(service.Close(), 1);
     }
     CLogService noFolder, noStore;
@@ -108,7 +98,10 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
         SCOPED_TRACE(static_cast<int>(row.fault));
         test::UseFreshEnvironment();
         CLogServiceMgr mgr;
-        ASSERT_TRUE(LoadDefaults(mgr));
+        ASSERT_TRUE(
+            mgr.loadDefaultSettings(platform::GetCurrentProcess(), platform::GetCurrentProcessId(),
+                                    platform::GetExeModuleHandle(), platform::GetCurrentThread(),
+                                    platform::GetCurrentThreadId()));
         std::vector<platform::MutexHandle> held;
         bool existed = false;
         for (int n = 2; row.held && n <= 34; n += 2)
@@ -132,6 +125,23 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
                   row.claimed && !row.held ? "none" : identifier);
         platform::CloseNamedMutex(mgr.instanceMutex);
         for (platform::MutexHandle handle : held) platform::CloseNamedMutex(handle);
+    }
+}
+
+// The executable's folder and name that its instances are counted under; Windows names carry
+// an extension.
+TEST(InstanceClaim, ExecutablePathsSplitIntoFolderAndName) {
+    // clang-format off
+    const struct { const char* path; char separator; bool extension; const char* split; } rows[] = {
+        {"C:\\apps\\viewer.exe", '\\', true, "C:\\apps|viewer.exe"}, {"C:\\apps\\viewer", '\\', true, "-"},
+        {"viewer.exe", '\\', true, "-"}, {"/usr/bin/viewer", '/', false, "/usr/bin|viewer"},
+        {"/usr/bin/", '/', false, "-"}, {"viewer", '/', false, "-"}};
+    // clang-format on
+    for (const auto& row : rows) {
+        std::string folder, name;
+        const bool split =
+            splitExecutablePath(row.path, row.separator, row.extension, &folder, &name);
+        EXPECT_EQ(split ? folder + "|" + name : "-", row.split) << row.path;
     }
 }
 
