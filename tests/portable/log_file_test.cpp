@@ -1,6 +1,5 @@
-// A log's file: the first opening of an earlier run's file (back-up, continue, empty; the HTML
-// head), the end-block search, folders, positions past 4 GiB; failed flushes and merges report
-// the failure and lose no accepted text; part files beside other logs.
+// A log's file: the end-block search, folders, positions past 4 GiB; failed flushes, merges and
+// first openings report the failure and lose no accepted text; part files beside other logs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -29,7 +28,6 @@ using test::ReadFile;
 using Text = std::optional<std::string>;
 
 constexpr char kSummary[] = "<summary>\r\n";
-const std::string kEnd = std::string(kHtmlEndBlock) + kHtmlClosingLine;
 const std::string kSep(1, platform::kPathSeparator);
 
 // A log whose text goes into its cache directly and whose summary is a fixed text.
@@ -42,12 +40,11 @@ class WriterLog : public CLog {
     void Append(const std::string& text) { cache += text; }
     int32_t WriteSummary() override {
         WriteRaw(kSummary, sizeof kSummary - 1);
-        if (mode & LogModeHtml) WriteRaw(kEnd.data(), static_cast<uint32_t>(kEnd.size()));
         return 1;
     }
 };
 
-// Longer than one copy block, so that the blocks must follow each other in order.
+// Text without an end block in it.
 std::string Filler(size_t size) {
     std::string text(size, '\0');
     for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
@@ -62,82 +59,33 @@ struct Folder {
         EXPECT_EQ(log->Open(1, nullptr, 2, mode, dir.c_str(), "t.log", 1 << 20, 3), 1);
         return log;
     }
-    void Put(const std::string& name, const Text& text) {
-        if (text) test::WriteFile(Path(name), *text);
+    void Put(const std::string& name, const std::string& text) {
+        test::WriteFile(Path(name), text);
     }
     Text Get(const std::string& name) const {
         return test::PathExists(Path(name)) ? Text(ReadFile(Path(name))) : std::nullopt;
     }
 };
 
-struct FirstOpening {
-    const char* name;
-    uint32_t mode;
-    Text earlier, earlierBackUp;  // the files an earlier run left
-    Text file, backUp;            // after this run wrote "new\r\n" and closed
-};
-
-class FirstOpeningTest : public ::testing::TestWithParam<FirstOpening> {};
-
-TEST_P(FirstOpeningTest, BacksUpContinuesOrEmptiesTheEarlierFile) {
-    const FirstOpening& c = GetParam();
-    Folder f;
-    const std::string file = (c.mode & LogModeHtml) ? "t.log.htm" : "t.log";
-    f.Put(file, c.earlier);
-    f.Put(file + ".bak", c.earlierBackUp);
-    auto log = f.Open(c.mode);
-    ASSERT_EQ(log->OpenFile(), 1);
-    ASSERT_EQ(log->CloseFile(), 1);  // only the first opening of a run backs up or continues
-    log->Append("new\r\n");
-    EXPECT_EQ(log->Close(), 1);
-    EXPECT_EQ(f.Get(file), c.file);
-    EXPECT_EQ(f.Get(file + ".bak"), c.backUp);
-}
-
-std::string Head() {
-    std::string head = kHtmlHead;
-    return head.replace(head.find("%s"), 2, "t.log.htm") + kHtmlBeginBlock;
-}
-const std::string kOld = Head() + "first run\r\n" + kSummary + kHtmlEndBlock + "between\r\n";
-const std::string kEndUpper = "</PRE></FONT>\r\n<!--VANTREL END--!>\r\n</BODY></HTML>\r\n";
-const std::string kNew = "new\r\n" + std::string(kSummary);
-constexpr uint32_t kAppend = LogModeHtml | LogModeAppend;
-constexpr uint32_t kThread = LogModeHtml | LogModeTruncate | LogModeNoSummary;
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Runs, FirstOpeningTest, ::testing::Values(
-    FirstOpening{"New", 0, {}, {}, kNew, {}},
-    FirstOpening{"NewHtml", LogModeHtml, {}, {}, Head() + kNew + kEnd, {}},
-    FirstOpening{"BackUp", 0, Filler(200000), {}, kNew, Filler(200000)},
-    FirstOpening{"BackUpAppends", LogModeHtml, "old", "older;", Head() + kNew + kEnd, "older;old"},
-    FirstOpening{"ContinueText", LogModeAppend, "earlier\r\n", {}, "earlier\r\n" + kNew, {}},
-    // At the last end block, whatever its letter case.
-    FirstOpening{"ContinueHtml", kAppend, kOld + kEndUpper, {}, kOld + kNew + kEnd, {}},
-    // Without an end block (a run that never closed, a tiny or empty file): after its end.
-    FirstOpening{"ContinueUnfinished", kAppend, Head() + "cut\r\n", {}, Head() + "cut\r\n" + kNew + kEnd, {}},
-    // Text after the last end block is continued after, never cut.
-    FirstOpening{"ContinueAfterLaterText", kAppend, kOld + kEnd + "later", {}, kOld + kEnd + "later" + kNew + kEnd, {}},
-    FirstOpening{"ContinueTiny", kAppend, "tiny", {}, "tiny" + kNew + kEnd, {}},
-    FirstOpening{"ContinueEmpty", kAppend, "", {}, kNew + kEnd, {}},
-    // Thread logs empty an earlier file and never carry the frame.
-    FirstOpening{"ThreadLog", kThread, "earlier run", {}, "new\r\n", {}},
-    FirstOpening{"MemoryThreadLog", kThread | LogModeNoFileOutput, "earlier run", {}, "", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
-// The last end block around the edges of the search window, with an earlier one that must
-// lose; without any block, the end of the file. A file held by another opener is neither
-// backed up nor opened. A file where a folder must be, or no folder at all: every opening
-// fails, the text stays; a closed log refuses everything but a new Open.
+// The last end block in any letter case around the edges of the search window, with an earlier
+// one that must lose; without any block, the end of the file (a run that never closed). A file held
+// by another opener is neither backed up nor opened. A file where a folder must be, or no folder at
+// all: every opening fails, the text stays; a closed log refuses everything but a new Open.
 TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
     Folder f;
-    const std::string block = kHtmlEndBlock;
-    for (size_t after : {0, 1, 65535, 65536, 65537, 65536 + 20, 65536 + 40, 140000, -1}) {
-        const bool none = after == SIZE_MAX;  // no block at all
-        f.Put("s.htm", none ? Filler(70000) : block + Filler(300) + block + Filler(after));
-        platform::File file;
+    const std::string block = kHtmlEndBlock, upper = "</PRE></FONT>\r\n<!--VANTREL END--!>\r\n";
+    platform::File file;
+    for (size_t after : {0, 1, 65535, 65536, 65537, 65536 + 20, 65536 + 41, 140000}) {
+        f.Put("s.htm", block + Filler(300) + (after % 2 ? upper : block) + Filler(after));
         ASSERT_TRUE(file.Open(f.Path("s.htm"), platform::FileOpenMode::ExistingRead));
-        EXPECT_EQ(WriterLog::FindEndBlock(file), none ? 70000u : block.size() + 300) << after;
+        EXPECT_EQ(WriterLog::FindEndBlock(file), block.size() + 300) << after;
+        file.Close();
+    }
+    for (const std::string& none : {Filler(70000), std::string("tiny"), std::string()}) {
+        f.Put("s.htm", none);
+        ASSERT_TRUE(file.Open(f.Path("s.htm"), platform::FileOpenMode::ExistingRead));
+        EXPECT_EQ(WriterLog::FindEndBlock(file), none.size());
+        file.Close();
     }
     f.Put("t.log", "in use");
     platform::File other;
