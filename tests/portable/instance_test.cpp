@@ -36,11 +36,8 @@ using Lines = std::vector<std::string>;
 // folder recorded (without a terminating zero), none without a folder; values of other types
 // read as their first bytes; nothing without a store.
 TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
-    const struct {
-        const char* setting;
-        uint32_t value;
-        const char* during;
-    } rows[] = {
+    // clang-format off
+    const struct { const char* setting; uint32_t value; const char* during; } rows[] = {
         {"ShowThreadId", 0, "\r\nF\r\n{\r\n   x\r\n"},
         {"IndentSize", 5, "{\r\n     x\r\n"},
         {"NeedTimeStamp", 0xFFFFFFFE, ", ("},  // negative counts as on
@@ -48,6 +45,7 @@ TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
         {"WriteImmediately", 7, "\r\nF // tid:0x"},
         {"WriteImmediately", 0xFFFFFFFE, "-"},
     };
+    // clang-format on
     const std::string sep(1, platform::kPathSeparator), name = "Run_2.Log.txt";
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.setting) + " " + std::to_string(row.value));
@@ -88,12 +86,8 @@ std::string ProcessKeyName() {
 // others are passed over, also when creating their mutexes fails in between (never two in a
 // row); the claim is recorded under its number.
 TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
-    const struct {
-        Fault fault;
-        int count;
-        bool claimed, held;
-        int number;
-    } rows[] = {
+    // clang-format off
+    const struct { Fault fault; int count; bool claimed, held; int number; } rows[] = {
         {Fault::RegistrySet, 1, false, false, 1},     // no identifier recorded: mutex released
         {Fault::RegistryCreate, 1, true, false, 1},   // no instance key: the mutex still claims
         {Fault::MutexCreate, -1, false, false, 1},    // no mutex at all: the search ends
@@ -101,6 +95,7 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
         {Fault::ProcessTimes, 1, false, false, 1},    // no creation time to identify the process
         {Fault::MutexCreate, 17, true, true, 35},     // numbers 2, 4 ... 34 held
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.fault));
         test::UseFreshEnvironment();

@@ -118,18 +118,15 @@ TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
 // "first " and its summary are in the file; the final flush of "second " meets the fault;
 // the next flush catches up.
 TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
-    const struct {
-        Fault fault;
-        int skip;
-        int32_t result;
-        const char *cache, *bytes;
-    } rows[] = {
+    // clang-format off
+    const struct { Fault fault; int skip; int32_t result; const char *cache, *bytes; } rows[] = {
         {Fault::Count, 0, 1, "", "first second <summary>\r\n"},  // the text replaces the summary
         {Fault::FileWrite, 0, 0, "second ", "first "},  // the old summary goes: not finished
         {Fault::FileWrite, 1, 0, "", "first second "},  // a partial summary is cut
         {Fault::FileOpen, 0, 0, "second ", "first <summary>\r\n"},
         {Fault::FileSeek, 0, 0, "second ", "first <summary>\r\n"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bytes);
         Folder f;
@@ -253,10 +250,9 @@ TEST(WriteFaults, AFirstOpeningFailingAnywhereKeepsTheEarlierLogs) {
 // Part files never empty, take over or delete a file they did not create: another log's
 // (kept in memory or in files, started before or after the part file) or an earlier run's.
 TEST(LogService, PartFilesLeaveOtherFilesAlone) {
-    const struct {
-        uint32_t writeImmediately;
-        bool neighbourIsLog, partFirst;
-    } rows[] = {{1, true, false}, {0, true, false}, {0, false, false}, {0, true, true}};
+    // clang-format off
+    const struct { uint32_t writeImmediately; bool neighbourIsLog, partFirst; } rows[] = {{1, true, false}, {0, true, false}, {0, false, false}, {0, true, true}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message()
                      << row.writeImmediately << row.neighbourIsLog << row.partFirst);

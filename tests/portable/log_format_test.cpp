@@ -111,21 +111,14 @@ TEST_P(EntryTest, Bytes) {
     EXPECT_EQ(written + log.GetCache(), c.bytes);
 }
 
+// clang-format off
 const std::string kTag = Tag("a.bmp");
-const std::vector<std::string> kScene = {"BCScene::Render", "P12 items\n", "BCScene::DrawItem\r\n",
-                                         "E", "E"};
-std::string Qs(size_t n, const char* prefix = "") {
-    return prefix + std::string(n, 'q') + "\r\n";
-}
+const std::vector<std::string> kScene = {"BCScene::Render", "P12 items\n", "BCScene::DrawItem\r\n", "E", "E"};
+std::string Qs(size_t n, const char* prefix = "") { return prefix + std::string(n, 'q') + "\r\n"; }
 constexpr char kP[] = "(16:05:21:031) ";
 const std::string kBig = std::string(1234567, 'z') + "y" + std::string(2 << 20, 'z');
-const std::string kSummary =
-    "\r\nProcess ID: 0x1f4\r\nThe thread ID is 0x00000a1c\r\nLog Time: "
-    "2026/12/04 16:05:21:031\r\n" +
-    std::string(72, '/') + "\r\n\r\n";
+const std::string kSummary = "\r\nProcess ID: 0x1f4\r\nThe thread ID is 0x00000a1c\r\nLog Time: 2026/12/04 16:05:21:031\r\n" + std::string(72, '/') + "\r\n\r\n";
 constexpr int32_t kNearMax = INT_MAX - 5;
-
-// clang-format off
 INSTANTIATE_TEST_SUITE_P(Scripts, EntryTest, ::testing::Values(
     EntryCase{"NestedWithThreadIdAndStamp", kTid | kStamp, 3, kScene,
         "\r\nCScene::Render // tid:0x00000a1c, (16:05:21:031)\r\n{\r\n   (16:05:21:031) 12 items\r\n"
