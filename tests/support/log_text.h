@@ -30,12 +30,12 @@ inline std::string Lower(std::string text) {
 // The service summary a merge writes, its time masked as MaskTimes masks it.
 inline std::string ServiceSummary(uint32_t pid, int threads, uint32_t loadingThreadId) {
     char text[320];
-    std::snprintf(text, sizeof text,
-                  "\r\nProcess ID: 0x%x\r\nThere are %d thread(s) involved in this log "
-                  "process.\r\nThe initializing/loading thread of vantrel.dll is 0x%08x.\r\n"
-                  "Log Time: <time>\r\n%s\r\n\r\n",
-                  pid, threads, loadingThreadId, std::string(72, '/').c_str());
-    return text;
+    std::snprintf(
+        text, sizeof text,
+        "\r\nProcess ID: 0x%x\r\nThere are %d thread(s) involved in this log process.\r\n"
+        "The initializing/loading thread of vantrel.dll is 0x%08x.\r\nLog Time: <time>\r\n",
+        pid, threads, loadingThreadId);
+    return text + std::string(72, '/') + "\r\n\r\n";
 }
 
 }  // namespace vantrel::test

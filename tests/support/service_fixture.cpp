@@ -1,10 +1,14 @@
+// The in-process service calls, and the whole-file reads and writes of the test environment.
 #include "support/service_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdarg>
+#include <fstream>
+#include <sstream>
 
 #include "platform/process.h"
+#include "support/test_environment.h"
 
 namespace vantrel::test {
 
@@ -31,6 +35,16 @@ int32_t InitService(CLogService& service, const std::string& folder, const char*
     return service.Init("/tmp/x/host", 1, atom, platform::GetCurrentProcessId(), handle,
                         loadingThreadId ? loadingThreadId : platform::GetCurrentThreadId(), mode,
                         folder.c_str(), logName);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ostringstream out;
+    out << std::ifstream(path, std::ios::binary).rdbuf();
+    return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 }  // namespace vantrel::test

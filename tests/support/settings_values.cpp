@@ -39,19 +39,4 @@ std::optional<std::string> GetValue(const std::string& keyPath, const char* name
     return std::string(data, size);
 }
 
-void ExpectBuiltInDefaults() {
-    const std::string key = ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName);
-    const std::pair<const char*, uint32_t> expected[] = {
-        {"NeedTimeStamp", 0},    {"ShowThreadId", 1},
-        {"CacheSize(KB)", 256},  {"CreateNewLogFile", 1},
-        {"WriteImmediately", 1}, {"IndentSize", 3},
-        {"HtmlDoc", 0},          {"OutDev", 0}};
-    for (const auto& [name, value] : expected) {
-        uint32_t type = 0;
-        EXPECT_EQ(GetValue(key, name, &type), std::string(reinterpret_cast<const char*>(&value), 4))
-            << name;
-        EXPECT_EQ(type, platform::kRegDword) << name;
-    }
-}
-
 }  // namespace vantrel::test

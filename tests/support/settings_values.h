@@ -1,6 +1,5 @@
-// Values in the settings store, through the registry calls the library itself uses: for
-// arranging a test's settings and for reading what the library recorded. Key paths are below
-// HKEY_CURRENT_USER.
+// Values in the settings store (keys below HKEY_CURRENT_USER), through the registry calls the
+// library itself uses: to arrange a test's settings and to read what the library recorded.
 #pragma once
 
 #include <cstdint>
@@ -12,19 +11,13 @@ namespace vantrel::test {
 // Creates the key when needed; a failure fails the calling test.
 void PutValue(const std::string& keyPath, const char* name, uint32_t type, const void* data,
               uint32_t size);
-// A setting of one log of an instance.
 void PutLogSetting(const std::string& instancePath, const std::string& logName, const char* name,
                    uint32_t value);
-// A setting of the defaults key that new logs copy. This process then lets go of the store,
-// so that a host started next opens it without waiting for this process's connection.
+// Of the defaults key that new logs copy. This process then lets go of the store, so that a
+// host started next opens it without waiting for this process's connection.
 void PutDefaultSetting(const char* name, uint32_t value);
-
 // The value's bytes, or nothing when the key or the value is missing.
 std::optional<std::string> GetValue(const std::string& keyPath, const char* name,
                                     uint32_t* type = nullptr);
-
-// Checks that the defaults key holds the eight settings as REG_DWORD with their built-in
-// values.
-void ExpectBuiltInDefaults();
 
 }  // namespace vantrel::test
