@@ -28,30 +28,38 @@ struct HostOptions {
     std::map<std::string, std::string> environment;  // for the host only
     // POSIX: a command that runs the host, given its path as last argument; it must exec it.
     std::vector<std::string> wrapper;
-    // Another program of the suite, run with these arguments and no input (RunProgram).
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments;  // another program, run with these and no input
 };
 
 struct HostProcess;  // one implementation per system
 
+// The per-system half. ReadFromHost appends what arrives, false at the end of the output or
+// after a minute without any. EndHost closes the input (and kills: SIGKILL, TerminateProcess);
+// WaitForHost gives the exit code, 128 + signal for a signal.
+HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
+bool WriteToHost(HostProcess* process, const std::string& text);
+bool ReadFromHost(HostProcess* process, std::string* out);
+void EndHost(HostProcess* process, bool kill);
+int WaitForHost(HostProcess* process);
+void ReleaseHostProcess(HostProcess* process);
+
 class Host {
   public:
     explicit Host(const HostInstall& install, const HostOptions& options = {});
-    ~Host();
+    ~Host() { Kill(), ReleaseHostProcess(process_); }
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
     uint32_t pid() const { return pid_; }
     uint32_t loadingThreadId() const { return threadId_; }
-    std::string Send(const std::string& command);  // its reply line; "<eof>": the host is gone
+    std::string Send(const std::string& command) { return Post(command) ? Reply() : "<eof>"; }
     // The two halves of Send, for starting one command in several hosts at once.
     bool Post(const std::string& command);
-    std::string Reply();
-    // Ends the host's input, so that it unloads the library and exits, and keeps what it
-    // printed for Reply; its exit code (128 + signal for a signal).
-    int Finish();
-    // Ends the host at once (SIGKILL, TerminateProcess); what it printed can still be read.
-    void Kill();
+    std::string Reply();  // the next line; "<eof>": the host is gone
+    // Ends the input, so that the host unloads the library and exits; what it printed stays
+    // for Reply. Its exit code (128 + signal for a signal).
+    int Finish() { return Wait(false); }
+    void Kill() { Wait(true); }  // SIGKILL, TerminateProcess; what it printed stays for Reply
 
   private:
     int Wait(bool kill);
@@ -71,17 +79,7 @@ struct HostRun {
 // Sends the commands one by one, then ends the host and reads what it printed after.
 HostRun RunHost(const HostInstall& install, const std::vector<std::string>& commands,
                 const HostOptions& options = {});
-
 // Runs another program of the suite with arguments until it ends; lines: its whole output.
 HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments);
-
-// The per-system half. ReadFromHost appends what arrives, false at the end of the output or
-// after a minute without any; WaitForHost gives the exit code, 128 + signal for a signal.
-HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
-bool WriteToHost(HostProcess* process, const std::string& text);
-bool ReadFromHost(HostProcess* process, std::string* out);
-void CloseHostInput(HostProcess* process);
-int WaitForHost(HostProcess* process, bool kill);
-void ReleaseHostProcess(HostProcess* process);
 
 }  // namespace vantrel::test

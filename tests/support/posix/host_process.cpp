@@ -1,6 +1,7 @@
 // Host processes on POSIX: fork and exec with pipes; the environment is built before the fork,
 // since only async-signal-safe calls may follow it while other threads hold the allocator.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -22,12 +23,35 @@ struct HostProcess {
     int input, output;
 };
 
+namespace {
+// A copy of the library that an unprivileged host can load, made once per test process:
+// wherever the build lies, a checkout in a private home included.
+std::string LibraryForAnyUser() {
+    static const std::string copy = [] {
+        const std::string folder = MakeTempDir("library"), path = folder + "/libvantrel.so";
+        std::error_code error;
+        std::filesystem::copy_file(VANTREL_LIBRARY_PATH, path, error);
+        EXPECT_FALSE(error) << "cannot copy the library: " << error.message();
+        chmod(folder.c_str(), 0755);
+        chmod(path.c_str(), 0755);
+        // The folder and every folder above it must let others through.
+        for (std::filesystem::path at = folder; !error && at.has_relative_path();
+             at = at.parent_path()) {
+            struct stat info;
+            if (stat(at.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0)
+                ADD_FAILURE() << at << " keeps other users out; point TMPDIR at one they reach";
+        }
+        return path;
+    }();
+    return copy;
+}
+}  // namespace
+
 HostInstall InstallHost(const std::string& exeName) {
     const std::string folder = MakeTempDir("host");
-    HostInstall install{folder, folder + "/" + exeName};
-    chmod(install.folder.c_str(), 0755);  // a host that drops root must still reach it
-    std::filesystem::copy_file(VANTREL_TEST_HOST_PATH, install.exePath);
-    return install;
+    chmod(folder.c_str(), 0755);  // a host that drops root must still reach it
+    std::filesystem::copy_file(VANTREL_TEST_HOST_PATH, folder + "/" + exeName);
+    return {folder, folder + "/" + exeName};
 }
 
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options) {
@@ -84,23 +108,20 @@ bool ReadFromHost(HostProcess* process, std::string* out) {
     return n > 0;
 }
 
-void CloseHostInput(HostProcess* process) {
+void EndHost(HostProcess* process, bool kill) {
+    if (kill) ::kill(process->pid, SIGKILL);
     if (process->input >= 0) close(process->input);
     process->input = -1;
 }
 
-int WaitForHost(HostProcess* process, bool kill) {
-    if (kill) ::kill(process->pid, SIGKILL);
+int WaitForHost(HostProcess* process) {
     int status = 0;
     waitpid(process->pid, &status, 0);
-    CloseHostInput(process);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 void ReleaseHostProcess(HostProcess* process) {
-    if (!process) return;
-    CloseHostInput(process);
-    close(process->output);
+    if (process) EndHost(process, false), close(process->output);
     delete process;
 }
 

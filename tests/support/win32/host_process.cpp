@@ -10,15 +10,12 @@
 
 namespace vantrel::test {
 
+struct HostProcess {
+    HANDLE process = nullptr, input = nullptr, output = nullptr;
+};
+
 namespace {
 constexpr DWORD kPatienceMs = 60000;
-
-// A cross build names its files by their Linux paths; Wine shows the Linux root as drive Z:.
-std::string NativePath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
 
 void CloseIfOpen(HANDLE* handle) {
     if (*handle) ::CloseHandle(*handle);
@@ -34,19 +31,19 @@ bool MakePipe(HANDLE* childEnd, HANDLE* ourEnd, bool childReads) {
     *ourEnd = ends[childReads ? 1 : 0];
     return ::SetHandleInformation(*ourEnd, HANDLE_FLAG_INHERIT, 0);
 }
-}  // namespace
 
-struct HostProcess {
-    HANDLE process = nullptr, input = nullptr, output = nullptr;
-};
+// A cross build names its files by their Linux paths; Wine shows the Linux root as drive Z:.
+bool CopyIn(std::string from, const std::string& to) {
+    std::replace(from.begin(), from.end(), '/', '\\');
+    return ::CopyFileA((from[0] == '\\' ? "Z:" + from : from).c_str(), to.c_str(), TRUE);
+}
+}  // namespace
 
 HostInstall InstallHost(const std::string& exeName) {
     const std::string folder = MakeTempDir("host");
     HostInstall install{folder, folder + "\\" + exeName + ".exe"};
-    EXPECT_TRUE(
-        ::CopyFileA(NativePath(VANTREL_TEST_HOST_PATH).c_str(), install.exePath.c_str(), TRUE));
-    EXPECT_TRUE(::CopyFileA(NativePath(VANTREL_LIBRARY_PATH).c_str(),
-                            (install.folder + "\\vantrel.dll").c_str(), TRUE));
+    EXPECT_TRUE(CopyIn(VANTREL_TEST_HOST_PATH, install.exePath));
+    EXPECT_TRUE(CopyIn(VANTREL_LIBRARY_PATH, folder + "\\vantrel.dll"));
     return install;
 }
 
@@ -104,12 +101,12 @@ bool ReadFromHost(HostProcess* process, std::string* out) {
     }
 }
 
-void CloseHostInput(HostProcess* process) {
+void EndHost(HostProcess* process, bool kill) {
+    if (kill) ::TerminateProcess(process->process, 9);
     CloseIfOpen(&process->input);
 }
 
-int WaitForHost(HostProcess* process, bool kill) {
-    if (kill) ::TerminateProcess(process->process, 9);
+int WaitForHost(HostProcess* process) {
     if (::WaitForSingleObject(process->process, kPatienceMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "a host did not end; killing it";
         ::TerminateProcess(process->process, 99);
@@ -117,7 +114,6 @@ int WaitForHost(HostProcess* process, bool kill) {
     }
     DWORD code = 0;
     ::GetExitCodeProcess(process->process, &code);
-    CloseHostInput(process);
     return static_cast<int>(code);
 }
 
