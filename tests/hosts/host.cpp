@@ -1,24 +1,9 @@
 // The host program of the end-to-end tests (Linux and Windows); tests copy it into folders of
 // their own, as the library writes beside its host. It prints "<pid> <loading thread id>", then
-// runs one command per input line and prints its reply (the call's result unless said
-// otherwise); at the end of its input it unloads the library and exits 0. Fields split at "|"
-// and take \n, \r, \\, \xHH; FNAME or IMAGE "-" is NULL. The first command loads the library
-// (VANTREL_LIBRARY, else the system's name for it). Commands:
-//   load, unload; print|TEXT, printf|FNAME|TEXT, printfdev|FNAME|DEVICE|TEXT, begin|FNAME|NAME,
-//   end|FNAME: the _fnameDefault, _deviceDefault_fname and _device_fname calls;
-//   bitmap|FNAME|IMAGE|TEXT[|W|H|BITS]: a W x H bitmap (1 x 1, 24 bits);
-//   defaults|TEXT: the four variants not above (device 3, made-up image names) -> their sum;
-//   noop: every no-op export -> their sum; fds: descriptors held (-1 on Windows);
-//   thread|CMD~CMD...: the commands on a new thread -> their replies, " "-joined;
-//   loop|N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls; progress|FNAME|PREFIX: the
-//   same without end, printing the index of each returned;
-//   threads|T|N|FNAME|OTHERS: T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log,
-//   all at once -> failed calls; serial|T|FNAME|KIND: T threads in turn log "s<t>\n" (KIND
-//   bitmap: with a snapshot); cycles|K|FNAME: K times unload, load, log -> "<fds before>
-//   <after> <failed>"; exitrace|T|MS|FNAME: T threads log and time without end, MS ms after all
-//   logged exit, and after the unload print "t<k> <calls that returned>" each;
-//   forks|N|T|FNAME|TEXT (POSIX): while T threads log to bg.log, N children each log
-//   "TEXT<pid>\n" and print "c <pid> <result>"; the parent prints "child <pid> <status>" each.
+// runs one command per input line (the table below) and prints its reply, the call's result
+// unless said otherwise; at the end of its input it unloads the library and exits 0. Fields
+// split at "|" and take \n, \r, \\, \xHH; FNAME or IMAGE "-" is NULL. The first command loads
+// the library (VANTREL_LIBRARY, else the system's name for it).
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -29,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#include <vantrel/vantrel.h>
 
 #include <algorithm>
 #include <atomic>
@@ -45,7 +31,7 @@
 
 namespace {
 
-using PrintfFn = int32_t (*)(const char*, const char*, ...);
+using PrintfFn = decltype(&logPrintfMgr_deviceDefault_fname);
 
 // The loaded library and what the host asks of its system.
 #ifdef _WIN32
@@ -93,18 +79,13 @@ struct Library {
     }
 } library;
 
-// The exports' types: V<...> takes the fixed arguments then a format's, F<...> only those.
-template <typename... Fixed>
-using V = int32_t (*)(Fixed..., ...);
-template <typename... Fixed>
-using F = int32_t (*)(Fixed...);
-using S = const char*;
-
+// Calls an export of the loaded library by name with its declared type; -1 when it is missing.
 template <typename Fn, typename... Args>
 int32_t Invoke(const char* name, Args... args) {
     const Fn fn = reinterpret_cast<Fn>(library.Find(name));
     return fn ? fn(args...) : -1;
 }
+#define CALL(name, ...) Invoke<decltype(&name)>(#name, __VA_ARGS__)
 
 int32_t Log(const char* fname, const std::string& text) {
     return library.print ? library.print(fname, "%s", text.c_str()) : -1;
@@ -122,32 +103,30 @@ std::vector<uint8_t> Dib(int width = 1, int height = 1, int bits = 24) {
     return dib;
 }
 
-int32_t Picture(S fname, S image, const std::string& text, int width = 1, int height = 1,
-                int bits = 24) {
+int32_t Picture(const char* fname, const char* image, const std::string& text, int width = 1,
+                int height = 1, int bits = 24) {
     std::vector<uint8_t> dib = Dib(width, height, bits);
-    return Invoke<V<S, S, void*, S>>("logDrawBitmapMgr_deviceDefault_fname", fname, image,
-                                     static_cast<void*>(dib.data()), "%s", text.c_str());
+    return CALL(logDrawBitmapMgr_deviceDefault_fname, fname, image, static_cast<void*>(dib.data()),
+                "%s", text.c_str());
 }
 
 // The four variants the other commands do not reach, each with device 3 where it takes one.
-int32_t Defaults(S t) {
+int32_t Defaults(const char* t) {
     std::vector<uint8_t> dib = Dib();
     void* d = dib.data();
-    return Invoke<V<int32_t, S>>("logPrintfMgr_device_fnameDefault", 3, "%s", t) +
-           Invoke<V<S, int32_t, S, void*, S>>("logDrawBitmapMgr_device_fname", "vantrel.log", 3,
-                                              nullptr, d, "%s", t) +
-           Invoke<V<int32_t, S, void*, S>>("logDrawBitmapMgr_device_fnameDefault", 3, nullptr, d,
-                                           "%s", t) +
-           Invoke<V<S, void*, S>>("logDrawBitmapMgr_deviceDefault_fnameDefault", nullptr, d, "%s",
-                                  t);
+    return CALL(logPrintfMgr_device_fnameDefault, 3, "%s", t) +
+           CALL(logDrawBitmapMgr_device_fname, "vantrel.log", 3, nullptr, d, "%s", t) +
+           CALL(logDrawBitmapMgr_device_fnameDefault, 3, nullptr, d, "%s", t) +
+           CALL(logDrawBitmapMgr_deviceDefault_fnameDefault, nullptr, d, "%s", t);
 }
 
 int32_t NoOps() {
     int32_t sum = 0;
-    for (S name : {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level",
-                   "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
-                   "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
-        sum += Invoke<V<S>>(name, "x.log", 1, 2, "y");
+    for (const char* name :
+         {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level",
+          "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
+          "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
+        sum += Invoke<decltype(&logPrintfMgr)>(name, "x.log", 1, 2, "y");
     return sum;
 }
 
@@ -187,9 +166,9 @@ std::atomic<long> raceSucceeded[16];
 
 void ExitRace(int threads, int milliseconds, const std::string& fname) {
     const PrintfFn log = library.print;
-    auto begin = reinterpret_cast<int64_t (*)(int32_t, int32_t)>(library.Find("dtimerRecordBegin"));
-    auto end = reinterpret_cast<int64_t (*)(int32_t)>(library.Find("dtimerRecordEnd"));
-    raceThreads = threads < 16 ? threads : 16;
+    auto begin = reinterpret_cast<decltype(&dtimerRecordBegin)>(library.Find("dtimerRecordBegin"));
+    auto end = reinterpret_cast<decltype(&dtimerRecordEnd)>(library.Find("dtimerRecordEnd"));
+    raceThreads = std::min(threads, 16);
     for (int k = 0; k < raceThreads; ++k) {
         std::thread([=] {
             for (long i = 0;; ++i) {
@@ -272,19 +251,24 @@ struct Command {
 
 // clang-format off
 const std::map<std::string, int32_t (*)(const Command&)> kCalls = {
-    {"load", [](const Command&) { return library.Load() ? 1 : 0; }},
+    {"load", [](const Command&) { return library.Load() ? 1 : 0; }},  // load (again)
     {"unload", [](const Command&) { return library.Unload(), 1; }},
-    {"print", [](const Command& c) { return Invoke<V<S>>("logPrintfMgr_deviceDefault_fnameDefault", "%s", c.Name(1)); }},
-    {"printf", [](const Command& c) { return Log(c.Name(1), c.text[2]); }},
-    {"printfdev", [](const Command& c) { return Invoke<V<S, int32_t, S>>("logPrintfMgr_device_fname", c.Name(1), c.Number(2), "%s", c.Name(3)); }},
-    {"begin", [](const Command& c) { return Invoke<F<S, int32_t, S>>("logFuncBeginMgr_device_fname", c.Name(1), 0, c.Name(2)); }},
-    {"end", [](const Command& c) { return Invoke<F<S, int32_t>>("logFuncEndMgr_device_fname", c.Name(1), 0); }},
+    {"print", [](const Command& c) { return CALL(logPrintfMgr_deviceDefault_fnameDefault, "%s", c.Name(1)); }},  // |TEXT
+    {"printf", [](const Command& c) { return Log(c.Name(1), c.text[2]); }},  // |FNAME|TEXT
+    {"printfdev", [](const Command& c) { return CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Name(3)); }},  // |FNAME|DEVICE|TEXT
+    {"begin", [](const Command& c) { return CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Name(2)); }},  // |FNAME|NAME
+    {"end", [](const Command& c) { return CALL(logFuncEndMgr_device_fname, c.Name(1), 0); }},  // |FNAME
+    // |FNAME|IMAGE|TEXT[|W|H|BITS]: a W x H bitmap (1 x 1, 24 bits)
     {"bitmap", [](const Command& c) { return Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)); }},
+    // |TEXT: the four variants not above (device 3, made-up image names) -> their sum
     {"defaults", [](const Command& c) { return Defaults(c.Name(1)); }},
-    {"noop", [](const Command&) { return NoOps(); }},
-    {"fds", [](const Command&) { return library.CountDescriptors(); }},
+    {"noop", [](const Command&) { return NoOps(); }},  // every no-op export -> their sum
+    {"fds", [](const Command&) { return library.CountDescriptors(); }},  // descriptors held (-1 on Windows)
+    // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
     {"loop", [](const Command& c) { return Entries(c.Name(2), c.text[3], c.Number(1), false); }},
+    // |FNAME|PREFIX: the same without end, printing the index of each that returned
     {"progress", [](const Command& c) { return Entries(c.Name(1), c.text[2], -1, true); }},
+    // |T|N|FNAME|OTHERS: T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log, all at once -> failed calls
     {"threads", [](const Command& c) {
         return OnThreads(c.Number(1) + c.Number(4), true, [&](int t) {
             const std::string name = t < c.Number(1) ? c.text[3] : "other" + std::to_string(t - c.Number(1)) + ".log";
@@ -292,11 +276,14 @@ const std::map<std::string, int32_t (*)(const Command&)> kCalls = {
             for (int i = 0; i < c.Number(2); ++i) failed += !library.print || library.print(name.c_str(), "t%d:%d\n", t, i) != 1;
             return failed;
         }); }},
+    // |T|FNAME|KIND: T threads in turn log "s<t>\n" (KIND bitmap: with a snapshot) -> failed calls
     {"serial", [](const Command& c) {
         return OnThreads(c.Number(1), false, [&](int t) {
             const std::string entry = "s" + std::to_string(t) + "\n";
             return (c.text[3] == "bitmap" ? Picture(c.Name(2), nullptr, entry) : Log(c.Name(2), entry)) != 1;
         }); }},
+    // |T|MS|FNAME: T threads log and time without end; MS ms after all logged, exit; after the
+    // unload, "t<k> <calls that returned>" each
     {"exitrace", [](const Command& c) { return ExitRace(c.Number(1), c.Number(2), c.text[3]), 0; }},
 };
 // clang-format on
@@ -307,7 +294,8 @@ std::string Run(const std::string& line) {
     if (!library.everLoaded && verb != "load" && verb != "unload") library.Load();
     if (kCalls.count(verb)) return std::to_string(kCalls.at(verb)(c));
     std::string reply;
-    if (verb == "cycles") {
+    if (verb ==
+        "cycles") {  // |K|FNAME: K times unload, load, log -> "<fds before> <after> <failed>"
         const int before = library.CountDescriptors();
         int failed = 0;
         for (int k = 0; k < c.Number(1); ++k) {
@@ -318,7 +306,7 @@ std::string Run(const std::string& line) {
         return std::to_string(before) + " " + std::to_string(library.CountDescriptors()) + " " +
                std::to_string(failed);
     }
-    if (verb == "thread") {
+    if (verb == "thread") {  // |CMD~CMD...: on a new thread -> their replies, " "-joined
         std::thread([&] {
             const std::string parts = line.substr(line.find('|') + 1) + "~";
             for (size_t at = 0, end; (end = parts.find('~', at)) != std::string::npos; at = end + 1)
@@ -327,6 +315,8 @@ std::string Run(const std::string& line) {
         return reply;
     }
 #ifndef _WIN32
+    // |N|T|FNAME|TEXT: while T threads log to bg.log, N children each log "TEXT<pid>\n" and
+    // print "c <pid> <result>"; the parent prints "child <pid> <exit status>" for each
     if (verb == "forks") return Forks(c.Number(1), c.Number(2), c.text[3], c.text[4]), reply;
 #endif
     return "unknown command";

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "platform/win32/win32_api.h"
@@ -19,16 +18,12 @@ TEST(Win32Host, AFileHeldByAnotherProcessFailsCallsAndTheTextFollowsOnRelease) {
     const HostInstall install = InstallHost();
     Host host(install);
     ASSERT_EQ(host.Send("print|first\\n"), "1");
-    const std::string path = install.LogPath("vantrel.log");
-    const std::string before = ReadFile(path);
-    {
-        std::unique_ptr<void, decltype(&::CloseHandle)> held(
-            ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr),
-            &::CloseHandle);
-        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(host.Send("print|while held\\n"), "0");
-    }
+    const std::string path = install.LogPath("vantrel.log"), before = ReadFile(path);
+    HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(host.Send("print|while held\\n"), "0");
+    ::CloseHandle(held);
     EXPECT_EQ(ReadFile(path), before) << "nothing was written while the file was held";
     EXPECT_EQ(host.Send("print|after\\n"), "1");
     EXPECT_EQ(MaskTimes(ReadFile(path)), "first\r\nwhile held\r\nafter\r\n" +
@@ -39,8 +34,7 @@ TEST(Win32Host, AFileHeldByAnotherProcessFailsCallsAndTheTextFollowsOnRelease) {
 // The same executable named in other capitals is the same executable.
 TEST(Win32Host, PathsDifferingInCaseShareInstanceNumbers) {
     const HostInstall install = InstallHost("Viewer");
-    HostInstall shouted = install;
-    shouted.exePath = install.folder + "\\VIEWER.EXE";
+    const HostInstall shouted{install.folder, install.folder + "\\VIEWER.EXE"};
     Host a(install);
     ASSERT_EQ(a.Send("noop"), "9");
     Host b(shouted);

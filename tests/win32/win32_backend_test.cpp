@@ -16,16 +16,16 @@
 namespace vantrel::platform {
 namespace {
 
+constexpr FileOpenMode kModes[] = {FileOpenMode::CreateOrEmptyReadWrite,
+                                   FileOpenMode::ExistingReadWrite, FileOpenMode::ExistingWrite,
+                                   FileOpenMode::ExistingRead};
+
 TEST(Win32File, AHeldFileIsRefusedToEveryOtherOpeningAndNeverEmptied) {
     const std::string path = test::MakeTempDir("file") + "\\held.log";
     test::WriteFile(path, "earlier text");
-    File holder;
+    File holder, other;
     ASSERT_TRUE(holder.Open(path, FileOpenMode::ExistingRead));
-    for (FileOpenMode mode : {FileOpenMode::CreateOrEmptyReadWrite, FileOpenMode::ExistingReadWrite,
-                              FileOpenMode::ExistingWrite, FileOpenMode::ExistingRead}) {
-        File other;
-        EXPECT_FALSE(other.Open(path, mode)) << static_cast<int>(mode);
-    }
+    for (FileOpenMode mode : kModes) EXPECT_FALSE(other.Open(path, mode)) << int(mode);
     // Nor may anyone outside the library read it meanwhile.
     HANDLE reader = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
@@ -42,33 +42,11 @@ TEST(Win32File, DeviceNamesAndFoldersAreNotOpened) {
     File file;
     EXPECT_FALSE(file.Open(dir, FileOpenMode::ExistingRead));
     // Reserved device names open the device whatever folder and extension they carry.
-    for (const char* name : {"nul.log", "NUL", "Nul.log.htm"}) {
-        for (FileOpenMode mode : {FileOpenMode::CreateOrEmptyReadWrite,
-                                  FileOpenMode::ExistingReadWrite, FileOpenMode::ExistingRead})
-            EXPECT_FALSE(file.Open(dir + "\\" + name, mode))
-                << name << " mode " << static_cast<int>(mode);
-        EXPECT_FALSE(file.IsOpen());
-    }
+    for (const char* name : {"nul.log", "NUL", "Nul.log.htm"})
+        for (FileOpenMode mode : kModes)
+            EXPECT_FALSE(file.Open(dir + "\\" + name, mode) || file.IsOpen()) << name << int(mode);
     ASSERT_TRUE(file.Open(dir + "\\console.log", FileOpenMode::CreateOrEmptyReadWrite));
 }
-
-// An exception record as the system hands it to vectored handlers.
-struct FakeFault {
-    EXCEPTION_RECORD record{};
-    CONTEXT context{};
-    EXCEPTION_POINTERS pointers{&record, &context};
-#if defined(__x86_64__)
-    DWORD64 &ip = context.Rip, &flag = context.Rcx;
-#else
-    DWORD &ip = context.Eip, &flag = context.Ecx;
-#endif
-    FakeFault(DWORD code, const void* address) {
-        record.ExceptionCode = code;
-        record.ExceptionAddress = const_cast<void*>(address);
-        ip = reinterpret_cast<uintptr_t>(address);
-        flag = 1;
-    }
-};
 
 TEST(Win32CounterProbe, AFaultAtTheProbeIsSteppedOverAndMarkedOthersAreLeftAlone) {
     const char* site = static_cast<const char*>(win32::CounterProbeAddress());
@@ -85,12 +63,24 @@ TEST(Win32CounterProbe, AFaultAtTheProbeIsSteppedOverAndMarkedOthersAreLeftAlone
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << std::hex << row.code << " at +" << row.address - site);
-        FakeFault fault(row.code, row.address);
-        EXPECT_EQ(win32::SkipFaultingCounterProbe(&fault.pointers),
+        // An exception record as the system hands it to vectored handlers.
+        EXCEPTION_RECORD record{};
+        CONTEXT context{};
+        EXCEPTION_POINTERS pointers{&record, &context};
+#if defined(__x86_64__)
+        DWORD64 &ip = context.Rip, &flag = context.Rcx;
+#else
+        DWORD &ip = context.Eip, &flag = context.Ecx;
+#endif
+        record.ExceptionCode = row.code;
+        record.ExceptionAddress = const_cast<char*>(row.address);
+        ip = reinterpret_cast<uintptr_t>(row.address);
+        flag = 1;
+        EXPECT_EQ(win32::SkipFaultingCounterProbe(&pointers),
                   row.handled ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH);
         // Stepped over the two bytes of RDTSC, with the reading marked failed; else untouched.
-        EXPECT_EQ(fault.ip, reinterpret_cast<uintptr_t>(row.address) + (row.handled ? 2 : 0));
-        EXPECT_EQ(fault.flag, row.handled ? 0u : 1u);
+        EXPECT_EQ(ip, reinterpret_cast<uintptr_t>(row.address) + (row.handled ? 2 : 0));
+        EXPECT_EQ(flag, row.handled ? 0u : 1u);
     }
 }
 
@@ -100,19 +90,17 @@ TEST(Win32Registry, StringsKeepTheirSizeAndSmallBuffersAreLeftAlone) {
               kErrorSuccess);
     const std::string text = "c:\\logs";  // a zero follows in memory
     ASSERT_EQ(RegSetValue(key, "LogFolderPath", kRegSz, text.c_str(), 7), kErrorSuccess);
-    char buffer[16];
-    memset(buffer, 'z', sizeof buffer);
-    uint32_t size = sizeof buffer, type = 0;
-    ASSERT_EQ(RegQueryValue(key, "LogFolderPath", &type, buffer, &size), kErrorSuccess);
-    EXPECT_EQ(type, kRegSz);
-    EXPECT_EQ(size, 7u) << "no terminating zero is stored";
-    EXPECT_EQ(std::string(buffer, 8), text + "z");
-
-    memset(buffer, 'z', sizeof buffer);
-    size = 4;
-    EXPECT_EQ(RegQueryValue(key, "LogFolderPath", nullptr, buffer, &size), kErrorMoreData);
-    EXPECT_EQ(size, 7u);
-    EXPECT_EQ(std::string(buffer, 4), "zzzz") << "the buffer is untouched";
+    // rows: a buffer that fits (no terminating zero stored) and one too small (left untouched)
+    for (const uint32_t room : {16u, 4u}) {
+        char buffer[16];
+        memset(buffer, 'z', sizeof buffer);
+        uint32_t size = room, type = 0;
+        EXPECT_EQ(RegQueryValue(key, "LogFolderPath", &type, buffer, &size),
+                  room > 7 ? kErrorSuccess : kErrorMoreData);
+        EXPECT_EQ(size, 7u);
+        EXPECT_EQ(std::string(buffer, 8), room > 7 ? text + "z" : "zzzzzzzz") << room;
+        if (room > 7) EXPECT_EQ(type, kRegSz);
+    }
     RegCloseKey(key);
 }
 
