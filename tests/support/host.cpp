@@ -28,10 +28,7 @@ std::string HostInstall::KeyName() const {
 
 Host::Host(const HostInstall& install, const HostOptions& options)
     : process_(StartHostProcess(install.exePath, options)) {
-    if (!options.arguments.empty()) {  // another program: no input, no ids
-        if (process_) EndHost(process_, false);
-        return;
-    }
+    if (!options.arguments.empty()) return;  // another program: no ids
     char* end = nullptr;
     const std::string ids = Reply();
     pid_ = static_cast<uint32_t>(std::strtoul(ids.c_str(), &end, 10));
@@ -39,7 +36,7 @@ Host::Host(const HostInstall& install, const HostOptions& options)
 }
 
 bool Host::Post(const std::string& command) {
-    return process_ && !ended_ && WriteToHost(process_, command + "\n");
+    return process_ && WriteToHost(process_, command + "\n");
 }
 
 std::string Host::Reply() {
@@ -49,15 +46,6 @@ std::string Host::Reply() {
     std::string line = pending_.substr(0, at - (at > 0 && pending_[at - 1] == '\r'));
     pending_.erase(0, at + 1);
     return line;
-}
-
-int Host::Wait(bool kill) {
-    if (!process_ || ended_) return exitCode_;
-    EndHost(process_, kill);
-    // Read to the end first: a host blocked on a full pipe would never exit.
-    while (ReadFromHost(process_, &pending_)) continue;
-    ended_ = true;
-    return exitCode_ = WaitForHost(process_);
 }
 
 HostRun RunHost(const HostInstall& install, const std::vector<std::string>& commands,

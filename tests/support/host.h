@@ -34,19 +34,17 @@ struct HostOptions {
 struct HostProcess;  // one implementation per system
 
 // The per-system half. ReadFromHost appends what arrives, false at the end of the output or
-// after a minute without any. EndHost closes the input (and kills: SIGKILL, TerminateProcess);
-// WaitForHost gives the exit code, 128 + signal for a signal.
+// after a minute without any. WaitForHost ends the input, kills the host if asked (SIGKILL,
+// TerminateProcess), appends the rest of its output, frees it and gives its exit code.
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
 bool WriteToHost(HostProcess* process, const std::string& text);
 bool ReadFromHost(HostProcess* process, std::string* out);
-void EndHost(HostProcess* process, bool kill);
-int WaitForHost(HostProcess* process);
-void ReleaseHostProcess(HostProcess* process);
+int WaitForHost(HostProcess* process, bool kill, std::string* rest);
 
 class Host {
   public:
     explicit Host(const HostInstall& install, const HostOptions& options = {});
-    ~Host() { Kill(), ReleaseHostProcess(process_); }
+    ~Host() { Kill(); }
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
@@ -57,16 +55,18 @@ class Host {
     bool Post(const std::string& command);
     std::string Reply();  // the next line; "<eof>": the host is gone
     // Ends the input, so that the host unloads the library and exits; what it printed stays
-    // for Reply. Its exit code (128 + signal for a signal).
+    // for Reply. Its exit code, 128 + signal for a signal.
     int Finish() { return Wait(false); }
     void Kill() { Wait(true); }  // SIGKILL, TerminateProcess; what it printed stays for Reply
 
   private:
-    int Wait(bool kill);
+    int Wait(bool kill) {
+        if (process_) exitCode_ = WaitForHost(process_, kill, &pending_), process_ = nullptr;
+        return exitCode_;
+    }
     HostProcess* process_ = nullptr;
     uint32_t pid_ = 0, threadId_ = 0;
     int exitCode_ = -1;
-    bool ended_ = false;
     std::string pending_;
 };
 

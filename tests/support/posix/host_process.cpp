@@ -91,8 +91,7 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
 
 bool WriteToHost(HostProcess* process, const std::string& text) {
     for (size_t sent = 0; sent < text.size();) {
-        const ssize_t n =
-            process->input < 0 ? -1 : write(process->input, text.data() + sent, text.size() - sent);
+        const ssize_t n = write(process->input, text.data() + sent, text.size() - sent);
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
@@ -108,21 +107,16 @@ bool ReadFromHost(HostProcess* process, std::string* out) {
     return n > 0;
 }
 
-void EndHost(HostProcess* process, bool kill) {
+int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
     if (kill) ::kill(process->pid, SIGKILL);
-    if (process->input >= 0) close(process->input);
-    process->input = -1;
-}
-
-int WaitForHost(HostProcess* process) {
+    close(process->input);
+    // Read to the end first: a host blocked on a full pipe would never exit.
+    while (ReadFromHost(process, rest)) continue;
     int status = 0;
     waitpid(process->pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-void ReleaseHostProcess(HostProcess* process) {
-    if (process) EndHost(process, false), close(process->output);
+    close(process->output);
     delete process;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace vantrel::test

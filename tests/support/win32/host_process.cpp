@@ -51,7 +51,7 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
     for (const auto& [name, value] : options.environment)
         ::SetEnvironmentVariableA(name.c_str(), value.c_str());
     ::SetEnvironmentVariableA("VANTREL_LIBRARY", nullptr);
-    auto* process = new HostProcess;
+    HostProcess process;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -59,22 +59,22 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
     PROCESS_INFORMATION info{};
     std::string line = "\"" + exePath + "\"";
     for (const std::string& argument : options.arguments) line += " \"" + argument + "\"";
-    if (MakePipe(&startup.hStdInput, &process->input, true) &&
-        MakePipe(&startup.hStdOutput, &process->output, false) &&
-        ::CreateProcessA(exePath.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                         &startup, &info)) {
-        process->process = info.hProcess;
-        ::CloseHandle(info.hThread);
-    } else {
-        ADD_FAILURE() << "cannot start " << exePath << ": error " << ::GetLastError();
-        ReleaseHostProcess(process);
-        process = nullptr;
-    }
-    CloseIfOpen(&startup.hStdInput);
-    CloseIfOpen(&startup.hStdOutput);
+    const bool started = MakePipe(&startup.hStdInput, &process.input, true) &&
+                         MakePipe(&startup.hStdOutput, &process.output, false) &&
+                         ::CreateProcessA(exePath.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                          nullptr, nullptr, &startup, &info);
+    const DWORD error = started ? 0 : ::GetLastError();
     for (const auto& entry : options.environment)
         ::SetEnvironmentVariableA(entry.first.c_str(), nullptr);
-    return process;
+    CloseIfOpen(&startup.hStdInput);
+    CloseIfOpen(&startup.hStdOutput);
+    if (started)
+        return ::CloseHandle(info.hThread),
+               new HostProcess{info.hProcess, process.input, process.output};
+    ADD_FAILURE() << "cannot start " << exePath << ": error " << error;
+    CloseIfOpen(&process.input);
+    CloseIfOpen(&process.output);
+    return nullptr;
 }
 
 bool WriteToHost(HostProcess* process, const std::string& text) {
@@ -101,12 +101,11 @@ bool ReadFromHost(HostProcess* process, std::string* out) {
     }
 }
 
-void EndHost(HostProcess* process, bool kill) {
+int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
     if (kill) ::TerminateProcess(process->process, 9);
     CloseIfOpen(&process->input);
-}
-
-int WaitForHost(HostProcess* process) {
+    // Read to the end first: a host blocked on a full pipe would never exit.
+    while (ReadFromHost(process, rest)) continue;
     if (::WaitForSingleObject(process->process, kPatienceMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "a host did not end; killing it";
         ::TerminateProcess(process->process, 99);
@@ -114,14 +113,10 @@ int WaitForHost(HostProcess* process) {
     }
     DWORD code = 0;
     ::GetExitCodeProcess(process->process, &code);
-    return static_cast<int>(code);
-}
-
-void ReleaseHostProcess(HostProcess* process) {
-    if (!process) return;
-    for (HANDLE* handle : {&process->process, &process->input, &process->output})
-        CloseIfOpen(handle);
+    CloseIfOpen(&process->process);
+    CloseIfOpen(&process->output);
     delete process;
+    return static_cast<int>(code);
 }
 
 }  // namespace vantrel::test
