@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The packaging checks, one per ctest case: packaging.sh SOURCE_DIR BUILD_DIR LIBRARY CHECK, in
+# The packaging checks, one per ctest case: packaging.sh SOURCE_DIR BUILD_DIR CHECK, in
 # a scratch folder with a settings store and runtime folder of its own.
 set -euo pipefail
-source_dir=$1 build_dir=$2 library=$3 check=$4
+source_dir=$1 build_dir=$2 check=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
@@ -26,24 +26,34 @@ headers)  # C99 and C++11/17 with every warning an error; wrong formats caught; 
   ! gcc -std=c99 -Wall -Werror -I"$inc" -c "$work/bad.c" -o "$work/bad.o" 2>/dev/null ||
     fail "a wrong format was not caught" ;;
 
-consumer)  # the installed tree through its CMake package and pkg-config, plain and traced
+consumer)  # the README's examples and a throwing C++ program, built against the installed tree
+  # through its CMake package and through pkg-config, plain and traced
+  awk -v dir="$work" '
+    /^```(c|cpp)$/ { lang = substr($0, 4); n[lang]++; file = dir "/example" n[lang] "." lang; next }
+    /^```/ { file = ""; next }
+    file != "" { print > file }
+  ' "$source_dir/README.md"
   cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
   libdir=$(ls -d "$work"/prefix/lib*/ | head -n 1)
   export LD_LIBRARY_PATH=$libdir PKG_CONFIG_PATH=$libdir/pkgconfig
-  cmake -S "$source_dir/tests/consumer" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+  cmake -S "$source_dir/tests/consumer" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
+    -DREADME_DIR="$work" >/dev/null
   cmake --build "$work/cmake" >/dev/null
   mkdir -p "$work/pc"
-  for package in vantrel:consumer_c vantrel-trace:consumer_traced; do
-    cc -std=c99 $warnings "$source_dir/tests/consumer/consumer.c" \
-      $(pkg-config --cflags --libs "${package%:*}") -o "$work/pc/${package#*:}"
+  for package in vantrel:example_c vantrel-trace:example_traced; do
+    cc -std=c99 $warnings "$work/example1.c" $(pkg-config --cflags --libs "${package%:*}") \
+      -o "$work/pc/${package#*:}"
   done
-  for program in cmake/consumer_c cmake/consumer_cpp cmake/consumer_traced pc/consumer_c pc/consumer_traced; do
+  for program in cmake/example_c cmake/example_cpp cmake/consumer_cpp cmake/example_traced \
+      pc/example_c pc/example_traced; do
     "$work/$program"
   done
-  for build in cmake pc; do  # main named in each trace.log
-    trace=$(ls "$work/$build"/vantrel/consumer_traced/proc*/trace.log | head -n 1)
+  for build in cmake pc; do
+    grep -q "12 items in frame intro" "$work/$build"/vantrel/example_c/proc1/app.log
+    trace=$(ls "$work/$build"/vantrel/example_traced/proc*/trace.log | head -n 1)
     grep -q '^main // tid:' "$trace" || fail "main not traced by name ($build):" "$(cat "$trace")"
   done
+  grep -q "parsing 21" "$work"/cmake/vantrel/example_cpp/proc1/app.log
   # The C++ run threw out of a guarded scope: every "{" still has its "}" and the entry after
   # the catch stands at level 1.
   log=$(ls "$work"/cmake/vantrel/consumer_cpp/proc*/consumer.log | head -n 1)
@@ -61,22 +71,6 @@ deb)  # the library, the editor, the headers, and a dependency worked out from t
     grep -qxF "./usr/$path" <<<"$contents" || fail "missing from the package: $path"
   done
   dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || fail "no dependency on libsqlite3" ;;
-
-readme)  # the README's C and C++ examples build against the built library, run and log
-  awk -v dir="$work" '
-    /^```(c|cpp)$/ { lang = substr($0, 4); n[lang]++; file = dir "/example" n[lang] "." lang; next }
-    /^```/ { file = ""; next }
-    file != "" { print > file }
-  ' "$source_dir/README.md"
-  libdir=$(dirname "$library")
-  cc -std=c99 -Wall -Wextra -Werror -I"$inc" "$work/example1.c" -L"$libdir" -lvantrel \
-    -Wl,-rpath,"$libdir" -o "$work/example_c"
-  c++ -std=c++17 -Wall -Wextra -Werror -I"$inc" "$work/example1.cpp" -L"$libdir" -lvantrel \
-    -Wl,-rpath,"$libdir" -o "$work/example_cpp"
-  "$work/example_c"
-  "$work/example_cpp"
-  grep -q "12 items in frame intro" "$work"/vantrel/example_c/proc1/app.log
-  grep -q "parsing 21" "$work"/vantrel/example_cpp/proc1/app.log ;;
 
 *) fail "unknown check $check" ;;
 esac

@@ -159,8 +159,9 @@ int OnThreads(int count, bool together, const Body& body) {
     return failed;
 }
 
-// The exit race: the counts are printed by a handler registered before the library loads, so
-// it runs after the library's unload, when no call may succeed any more.
+// exitrace|T|MS|FNAME: T threads log and time without end; MS ms after all logged, exit. The
+// handler that prints "t<k> <calls that returned>" for each is registered before the library
+// loads, so it runs after the library's unload, when no call may succeed any more.
 std::atomic<int> raceThreads{0};
 std::atomic<long> raceSucceeded[16];
 
@@ -258,16 +259,12 @@ const std::map<std::string, int32_t (*)(const Command&)> kCalls = {
     {"printfdev", [](const Command& c) { return CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Name(3)); }},  // |FNAME|DEVICE|TEXT
     {"begin", [](const Command& c) { return CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Name(2)); }},  // |FNAME|NAME
     {"end", [](const Command& c) { return CALL(logFuncEndMgr_device_fname, c.Name(1), 0); }},  // |FNAME
-    // |FNAME|IMAGE|TEXT[|W|H|BITS]: a W x H bitmap (1 x 1, 24 bits)
-    {"bitmap", [](const Command& c) { return Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)); }},
-    // |TEXT: the four variants not above (device 3, made-up image names) -> their sum
-    {"defaults", [](const Command& c) { return Defaults(c.Name(1)); }},
+    {"bitmap", [](const Command& c) { return Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)); }},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
+    {"defaults", [](const Command& c) { return Defaults(c.Name(1)); }},  // |TEXT: the four variants not above -> their sum
     {"noop", [](const Command&) { return NoOps(); }},  // every no-op export -> their sum
     {"fds", [](const Command&) { return library.CountDescriptors(); }},  // descriptors held (-1 on Windows)
-    // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
-    {"loop", [](const Command& c) { return Entries(c.Name(2), c.text[3], c.Number(1), false); }},
-    // |FNAME|PREFIX: the same without end, printing the index of each that returned
-    {"progress", [](const Command& c) { return Entries(c.Name(1), c.text[2], -1, true); }},
+    {"loop", [](const Command& c) { return Entries(c.Name(2), c.text[3], c.Number(1), false); }},  // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
+    {"progress", [](const Command& c) { return Entries(c.Name(1), c.text[2], -1, true); }},  // |FNAME|PREFIX: the same without end, printing the index of each returned
     // |T|N|FNAME|OTHERS: T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log, all at once -> failed calls
     {"threads", [](const Command& c) {
         return OnThreads(c.Number(1) + c.Number(4), true, [&](int t) {
@@ -282,8 +279,6 @@ const std::map<std::string, int32_t (*)(const Command&)> kCalls = {
             const std::string entry = "s" + std::to_string(t) + "\n";
             return (c.text[3] == "bitmap" ? Picture(c.Name(2), nullptr, entry) : Log(c.Name(2), entry)) != 1;
         }); }},
-    // |T|MS|FNAME: T threads log and time without end; MS ms after all logged, exit; after the
-    // unload, "t<k> <calls that returned>" each
     {"exitrace", [](const Command& c) { return ExitRace(c.Number(1), c.Number(2), c.text[3]), 0; }},
 };
 // clang-format on
@@ -294,8 +289,8 @@ std::string Run(const std::string& line) {
     if (!library.everLoaded && verb != "load" && verb != "unload") library.Load();
     if (kCalls.count(verb)) return std::to_string(kCalls.at(verb)(c));
     std::string reply;
-    if (verb ==
-        "cycles") {  // |K|FNAME: K times unload, load, log -> "<fds before> <after> <failed>"
+    // cycles|K|FNAME: K times unload, load, log -> "<fds before> <after> <failed>"
+    if (verb == "cycles") {
         const int before = library.CountDescriptors();
         int failed = 0;
         for (int k = 0; k < c.Number(1); ++k) {

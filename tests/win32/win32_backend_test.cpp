@@ -50,19 +50,17 @@ TEST(Win32File, DeviceNamesAndFoldersAreNotOpened) {
 
 TEST(Win32CounterProbe, AFaultAtTheProbeIsSteppedOverAndMarkedOthersAreLeftAlone) {
     const char* site = static_cast<const char*>(win32::CounterProbeAddress());
-    const struct {
-        DWORD code;
-        const char* address;
-        bool handled;
-    } rows[] = {
-        {EXCEPTION_PRIV_INSTRUCTION, site, true},       // how Windows refuses RDTSC
-        {EXCEPTION_ILLEGAL_INSTRUCTION, site, true},    // how emulators may refuse it
-        {EXCEPTION_ACCESS_VIOLATION, site, true},       // and other hosts
-        {EXCEPTION_PRIV_INSTRUCTION, site + 2, false},  // a fault elsewhere is not ours
-        {EXCEPTION_INT_DIVIDE_BY_ZERO, site, false},    // nor another kind at the site
+    // clang-format off
+    const struct { DWORD code; int offset; bool handled; } rows[] = {
+        {EXCEPTION_PRIV_INSTRUCTION, 0, true},      // how Windows refuses RDTSC
+        {EXCEPTION_ILLEGAL_INSTRUCTION, 0, true},   // how emulators may refuse it
+        {EXCEPTION_ACCESS_VIOLATION, 0, true},      // and other hosts
+        {EXCEPTION_PRIV_INSTRUCTION, 2, false},     // a fault elsewhere is not ours
+        {EXCEPTION_INT_DIVIDE_BY_ZERO, 0, false},   // nor another kind at the site
     };
+    // clang-format on
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << std::hex << row.code << " at +" << row.address - site);
+        SCOPED_TRACE(testing::Message() << std::hex << row.code << " at +" << row.offset);
         // An exception record as the system hands it to vectored handlers.
         EXCEPTION_RECORD record{};
         CONTEXT context{};
@@ -73,13 +71,13 @@ TEST(Win32CounterProbe, AFaultAtTheProbeIsSteppedOverAndMarkedOthersAreLeftAlone
         DWORD &ip = context.Eip, &flag = context.Ecx;
 #endif
         record.ExceptionCode = row.code;
-        record.ExceptionAddress = const_cast<char*>(row.address);
-        ip = reinterpret_cast<uintptr_t>(row.address);
+        record.ExceptionAddress = const_cast<char*>(site + row.offset);
+        ip = reinterpret_cast<uintptr_t>(site + row.offset);
         flag = 1;
         EXPECT_EQ(win32::SkipFaultingCounterProbe(&pointers),
                   row.handled ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH);
         // Stepped over the two bytes of RDTSC, with the reading marked failed; else untouched.
-        EXPECT_EQ(ip, reinterpret_cast<uintptr_t>(row.address) + (row.handled ? 2 : 0));
+        EXPECT_EQ(ip, reinterpret_cast<uintptr_t>(site + row.offset) + (row.handled ? 2 : 0));
         EXPECT_EQ(flag, row.handled ? 0u : 1u);
     }
 }
