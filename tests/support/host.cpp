@@ -35,10 +35,6 @@ Host::Host(const HostInstall& install, const HostOptions& options)
     threadId_ = static_cast<uint32_t>(std::strtoul(end, nullptr, 10));
 }
 
-bool Host::Post(const std::string& command) {
-    return process_ && WriteToHost(process_, command + "\n");
-}
-
 std::string Host::Reply() {
     while (pending_.find('\n') == std::string::npos)
         if (!process_ || !ReadFromHost(process_, &pending_)) return "<eof>";

@@ -52,7 +52,9 @@ class Host {
     uint32_t loadingThreadId() const { return threadId_; }
     std::string Send(const std::string& command) { return Post(command) ? Reply() : "<eof>"; }
     // The two halves of Send, for starting one command in several hosts at once.
-    bool Post(const std::string& command);
+    bool Post(const std::string& command) {
+        return process_ && WriteToHost(process_, command + "\n");
+    }
     std::string Reply();  // the next line; "<eof>": the host is gone
     // Ends the input, so that the host unloads the library and exits; what it printed stays
     // for Reply. Its exit code, 128 + signal for a signal.

@@ -1,5 +1,5 @@
 // Running as an unprivileged user, for the tests where file modes must hold (root ignores
-// them). A host started so loads a copy of the library that any user can reach.
+// them).
 #pragma once
 
 #include <grp.h>

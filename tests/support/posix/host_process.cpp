@@ -1,7 +1,6 @@
 // Host processes on POSIX: fork and exec with pipes; the environment is built before the fork,
 // since only async-signal-safe calls may follow it while other threads hold the allocator.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -23,30 +22,6 @@ struct HostProcess {
     int input, output;
 };
 
-namespace {
-// A copy of the library that an unprivileged host can load, made once per test process:
-// wherever the build lies, a checkout in a private home included.
-std::string LibraryForAnyUser() {
-    static const std::string copy = [] {
-        const std::string folder = MakeTempDir("library"), path = folder + "/libvantrel.so";
-        std::error_code error;
-        std::filesystem::copy_file(VANTREL_LIBRARY_PATH, path, error);
-        EXPECT_FALSE(error) << "cannot copy the library: " << error.message();
-        chmod(folder.c_str(), 0755);
-        chmod(path.c_str(), 0755);
-        // The folder and every folder above it must let others through.
-        for (std::filesystem::path at = folder; !error && at.has_relative_path();
-             at = at.parent_path()) {
-            struct stat info;
-            if (stat(at.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0)
-                ADD_FAILURE() << at << " keeps other users out; point TMPDIR at one they reach";
-        }
-        return path;
-    }();
-    return copy;
-}
-}  // namespace
-
 HostInstall InstallHost(const std::string& exeName) {
     const std::string folder = MakeTempDir("host");
     chmod(folder.c_str(), 0755);  // a host that drops root must still reach it
@@ -60,8 +35,14 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
     words.push_back(exePath);
     words.insert(words.end(), options.arguments.begin(), options.arguments.end());
     std::map<std::string, std::string> variables = options.environment;
-    variables.emplace("VANTREL_LIBRARY",
-                      options.dropToId >= 0 ? LibraryForAnyUser() : VANTREL_LIBRARY_PATH);
+    std::string library = VANTREL_LIBRARY_PATH;
+    if (options.dropToId >= 0) {  // a copy the host's user can reach, wherever the build lies
+        library = exePath.substr(0, exePath.rfind('/')) + "/libvantrel.so";
+        std::filesystem::copy_file(VANTREL_LIBRARY_PATH, library,
+                                   std::filesystem::copy_options::skip_existing);
+        chmod(library.c_str(), 0755);
+    }
+    variables.emplace("VANTREL_LIBRARY", library);
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
         if (text.find('=') != std::string::npos)
