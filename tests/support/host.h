@@ -22,13 +22,10 @@ struct HostInstall {
 HostInstall InstallHost(const std::string& exeName = "viewer");
 
 struct HostOptions {
-    // POSIX: runs the host as this user and group, without supplementary groups, with a copy
-    // of the library that user can reach (< 0: as is).
-    int dropToId = -1;
+    int dropToId = -1;  // POSIX: this user and group, no supplementary groups (< 0: as is)
     std::map<std::string, std::string> environment;  // for the host only
-    // POSIX: a command that runs the host, given its path as last argument; it must exec it.
-    std::vector<std::string> wrapper;
-    std::vector<std::string> arguments;  // another program, run with these and no input
+    std::vector<std::string> wrapper;    // POSIX: runs the host, given last; it must exec it
+    std::vector<std::string> arguments;  // another program, run with these
 };
 
 struct HostProcess;  // one implementation per system

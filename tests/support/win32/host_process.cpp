@@ -79,8 +79,7 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
 
 bool WriteToHost(HostProcess* process, const std::string& text) {
     DWORD written = 0;
-    return process->input &&
-           ::WriteFile(process->input, text.data(), static_cast<DWORD>(text.size()), &written,
+    return ::WriteFile(process->input, text.data(), static_cast<DWORD>(text.size()), &written,
                        nullptr) &&
            written == text.size();
 }
@@ -113,8 +112,7 @@ int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
     }
     DWORD code = 0;
     ::GetExitCodeProcess(process->process, &code);
-    CloseIfOpen(&process->process);
-    CloseIfOpen(&process->output);
+    for (HANDLE handle : {process->process, process->output}) ::CloseHandle(handle);
     delete process;
     return static_cast<int>(code);
 }
