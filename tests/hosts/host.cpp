@@ -244,7 +244,8 @@ struct Command {
         }
         text.resize(std::max<size_t>(text.size(), 8));
     }
-    const char* Name(size_t i) const { return text[i] == "-" ? nullptr : text[i].c_str(); }
+    const char* Text(size_t i) const { return text[i].c_str(); }
+    const char* Name(size_t i) const { return text[i] == "-" ? nullptr : Text(i); }
     int Number(size_t i, int otherwise = 0) const {
         return text[i].empty() ? otherwise : std::atoi(text[i].c_str());
     }
@@ -254,13 +255,13 @@ struct Command {
 const std::map<std::string, int32_t (*)(const Command&)> kCalls = {
     {"load", [](const Command&) { return library.Load() ? 1 : 0; }},  // load (again)
     {"unload", [](const Command&) { return library.Unload(), 1; }},
-    {"print", [](const Command& c) { return CALL(logPrintfMgr_deviceDefault_fnameDefault, "%s", c.Name(1)); }},  // |TEXT
+    {"print", [](const Command& c) { return CALL(logPrintfMgr_deviceDefault_fnameDefault, "%s", c.Text(1)); }},  // |TEXT
     {"printf", [](const Command& c) { return Log(c.Name(1), c.text[2]); }},  // |FNAME|TEXT
-    {"printfdev", [](const Command& c) { return CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Name(3)); }},  // |FNAME|DEVICE|TEXT
-    {"begin", [](const Command& c) { return CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Name(2)); }},  // |FNAME|NAME
+    {"printfdev", [](const Command& c) { return CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Text(3)); }},  // |FNAME|DEVICE|TEXT
+    {"begin", [](const Command& c) { return CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Text(2)); }},  // |FNAME|NAME
     {"end", [](const Command& c) { return CALL(logFuncEndMgr_device_fname, c.Name(1), 0); }},  // |FNAME
     {"bitmap", [](const Command& c) { return Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)); }},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
-    {"defaults", [](const Command& c) { return Defaults(c.Name(1)); }},  // |TEXT: the four variants not above -> their sum
+    {"defaults", [](const Command& c) { return Defaults(c.Text(1)); }},  // |TEXT: the four variants not above -> their sum
     {"noop", [](const Command&) { return NoOps(); }},  // every no-op export -> their sum
     {"fds", [](const Command&) { return library.CountDescriptors(); }},  // descriptors held (-1 on Windows)
     {"loop", [](const Command& c) { return Entries(c.Name(2), c.text[3], c.Number(1), false); }},  // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls

@@ -23,13 +23,18 @@ constexpr FileOpenMode kModes[] = {FileOpenMode::CreateOrEmptyReadWrite,
                                    FileOpenMode::ExistingReadWrite, FileOpenMode::ExistingWrite,
                                    FileOpenMode::ExistingRead};
 
-TEST(Win32File, AHeldFileIsRefusedToEveryOtherOpeningAndNeverEmptied) {
-    const std::string path = MakeTempDir("file") + "\\held.log";
+TEST(Win32File, HeldFilesFoldersAndDeviceNamesAreRefusedAndAHeldFileIsNeverEmptied) {
+    const std::string dir = MakeTempDir("file"), path = dir + "\\held.log";
     WriteFile(path, "earlier text");
     File holder, other;
     ASSERT_TRUE(holder.Open(path, FileOpenMode::ExistingRead));
-    for (FileOpenMode mode : kModes) EXPECT_FALSE(other.Open(path, mode)) << int(mode);
-    // Nor may anyone outside the library read it meanwhile.
+    // Reserved device names open the device whatever folder and extension they carry.
+    for (const char* name : {"held.log", "nul.log", "NUL", "Nul.log.htm"})
+        for (FileOpenMode mode : kModes)
+            EXPECT_FALSE(other.Open(dir + "\\" + name, mode) || other.IsOpen())
+                << name << int(mode);
+    EXPECT_FALSE(other.Open(dir, FileOpenMode::ExistingRead));
+    // Nor may anyone outside the library read a held file meanwhile.
     HANDLE reader = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(reader, INVALID_HANDLE_VALUE);
@@ -38,17 +43,7 @@ TEST(Win32File, AHeldFileIsRefusedToEveryOtherOpeningAndNeverEmptied) {
     EXPECT_EQ(ReadFile(path), "earlier text");
     ASSERT_TRUE(holder.Open(path, FileOpenMode::CreateOrEmptyReadWrite));
     EXPECT_EQ(holder.GetLength(), 0u) << "emptied once nobody holds it";
-}
-
-TEST(Win32File, DeviceNamesAndFoldersAreNotOpened) {
-    const std::string dir = MakeTempDir("file");
-    File file;
-    EXPECT_FALSE(file.Open(dir, FileOpenMode::ExistingRead));
-    // Reserved device names open the device whatever folder and extension they carry.
-    for (const char* name : {"nul.log", "NUL", "Nul.log.htm"})
-        for (FileOpenMode mode : kModes)
-            EXPECT_FALSE(file.Open(dir + "\\" + name, mode) || file.IsOpen()) << name << int(mode);
-    ASSERT_TRUE(file.Open(dir + "\\console.log", FileOpenMode::CreateOrEmptyReadWrite));
+    ASSERT_TRUE(other.Open(dir + "\\console.log", FileOpenMode::CreateOrEmptyReadWrite));
 }
 
 TEST(Win32CounterProbe, AFaultAtTheProbeIsSteppedOverAndMarkedOthersAreLeftAlone) {
