@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -14,31 +13,24 @@
 
 namespace {
 
-using fuzz::Le32;
-using fuzz::Require;
+uint32_t Le32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
 
-constexpr uint64_t kLargestBuffer = 4u << 20;
-
-// The bytes a packed bitmap with this header holds by the format's own rules, worked out in
-// 64 bits: info header, colour masks, colour table, pixels.
-uint64_t ClaimedSize(const uint8_t* h) {
-    const int64_t width = static_cast<int32_t>(Le32(h + 4));
-    const int64_t height = static_cast<int32_t>(Le32(h + 8));
-    const uint64_t bits = h[14] | (h[15] << 8);
-    const uint32_t compression = Le32(h + 16);
-    const uint64_t imageSize = Le32(h + 20);
+// The bytes a packed bitmap with this header holds by the format's own rules: info header,
+// colour masks, colour table, pixels; in 128 bits, as 0xFFFF bits by 2^31 columns by 2^31
+// rows does not fit 64.
+unsigned __int128 ClaimedSize(const uint8_t* h) {
+    const int64_t width = static_cast<int32_t>(Le32(h + 4)),
+                  height = static_cast<int32_t>(Le32(h + 8));
+    const uint64_t bits = h[14] | (h[15] << 8), compression = Le32(h + 16);
     uint64_t colors = Le32(h + 32);
     if (colors == 0) colors = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
-    const uint64_t masks = compression == 3 ? 12 : compression == 6 ? 16 : 0;
-    // 128 bits: 0xFFFF bits by 2^31 columns by 2^31 rows does not fit 64.
-    unsigned __int128 pixels = imageSize;
-    if (compression != 1 && compression != 2) {
-        const uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
-        const uint64_t columns = static_cast<uint64_t>(width < 0 ? -width : width);
-        pixels = ((static_cast<unsigned __int128>(bits) * columns + 31) / 32) * 4 * rows;
-    }
-    const unsigned __int128 total = 40 + masks + colors * 4 + pixels;
-    return total > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(total);
+    unsigned __int128 pixels = Le32(h + 20);  // the header's image size, for RLE
+    if (compression != 1 && compression != 2)
+        pixels = ((static_cast<unsigned __int128>(bits) * (width < 0 ? -width : width) + 31) / 32) *
+                 4 * static_cast<uint64_t>(height < 0 ? -height : height);
+    return 40 + (compression == 3 ? 12 : compression == 6 ? 16 : 0) + colors * 4 + pixels;
 }
 
 class SnapshotWriter : public vantrel::CLog {
@@ -49,11 +41,10 @@ class SnapshotWriter : public vantrel::CLog {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < vantrel::kDibInfoHeaderSize) return 0;
-    const uint64_t claimed = ClaimedSize(data);
-    if (claimed > kLargestBuffer) return 0;
+    using fuzz::Require;
+    if (size < vantrel::kDibInfoHeaderSize || ClaimedSize(data) > (4u << 20)) return 0;
     // Exactly the claimed size on the heap: the header, then the input's bytes, then zeros.
-    std::vector<uint8_t> bitmap(static_cast<size_t>(claimed), 0);
+    std::vector<uint8_t> bitmap(static_cast<size_t>(ClaimedSize(data)), 0);
     std::memcpy(bitmap.data(), data, std::min<size_t>(size, bitmap.size()));
 
     vantrel::platform::File file;
@@ -70,9 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (result == 0) return 0;
     Require(Le32(data) == vantrel::kDibInfoHeaderSize);
-    Require(length >= 14 + 40 && length <= 14 + claimed);
-    Require(header[0] == 'B' && header[1] == 'M');
-    Require(Le32(header + 2) == length);
+    Require(length >= 14 + 40 && length <= 14 + bitmap.size());
+    Require(header[0] == 'B' && header[1] == 'M' && Le32(header + 2) == length);
     Require(Le32(header + 10) >= 54 && Le32(header + 10) <= length);
     return 0;
 }

@@ -3,8 +3,6 @@
 #include <stdexcept>
 #include <vantrel/vantrel.hpp>
 
-namespace {
-
 int Parse(int value) {
     VANTREL_FUNC("consumer.log");
     VANTREL_TIMER(21);
@@ -12,8 +10,6 @@ int Parse(int value) {
     VANTREL_PRINTF("consumer.log", "parsed %d\n", value);
     return value;
 }
-
-}  // namespace
 
 int main() {
     VANTREL_FUNC_NAMED("consumer.log", "main");

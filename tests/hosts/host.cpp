@@ -1,30 +1,9 @@
-// The host program of the end-to-end tests, on Linux and Windows; tests copy it into folders
-// of their own, as the library writes beside its host. It prints "<pid> <loading thread id>",
-// then for each line of input runs a command and prints its reply line (the call's result
-// unless said otherwise); at the end of its input it unloads the library and exits 0. Fields
+// The host program of the end-to-end tests (Linux and Windows); tests copy it into folders of
+// their own, as the library writes beside its host. It prints "<pid> <loading thread id>", then
+// runs one command per input line (the table below) and prints its reply, the call's result
+// unless said otherwise; at the end of its input it unloads the library and exits 0. Fields
 // split at "|" and take \n, \r, \\, \xHH; FNAME or IMAGE "-" is NULL. The first command loads
 // the library (VANTREL_LIBRARY, else the system's name for it).
-//   load, unload                 load (again), unload
-//   printf|FNAME|TEXT, print|TEXT  logPrintfMgr_deviceDefault_fname(FNAME, "%s", TEXT), or
-//                                the same to the default file
-//   printfdev|FNAME|DEVICE|TEXT  begin|FNAME|NAME  end|FNAME   the _device_fname calls
-//   bitmap|FNAME|IMAGE|TEXT[|W|H|BITS]  a W x H bitmap (1 x 1, 24 bits)
-//   defaults|TEXT                the four _fnameDefault/_device_fname variants not above
-//                                (device 3, made-up image names) -> their sum
-//   noop                         every no-op export -> their sum
-//   thread|CMD~CMD...            the commands on a new thread -> their replies, " "-joined
-//   loop|N|FNAME|PREFIX          N entries "PREFIX<i>\n" -> failed calls
-//   progress|FNAME|PREFIX        the same without end, printing the index of each returned
-//   threads|T|N|FNAME|OTHERS     T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log,
-//                                all at once -> failed calls
-//   serial|T|FNAME|KIND          T threads in turn log "s<t>\n" (KIND bitmap: with a snapshot)
-//   cycles|K|FNAME               K times unload, load, log -> "<fds before> <after> <failed>"
-//   exitrace|T|MS|FNAME          T threads log and time without end; MS ms after all logged,
-//                                exit; after the unload, "t<k> <calls that returned>" each
-//   forks|N|T|FNAME|TEXT         POSIX: while T threads log to bg.log, N children each log
-//                                "TEXT<pid>\n", print "c <pid> <result>"; the parent's reply:
-//                                "child <pid> <exit status>" per child
-//   fds                          descriptors this process holds (-1 on Windows)
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -35,7 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#include <vantrel/vantrel.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -43,34 +24,36 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <sstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
+using PrintfFn = decltype(&logPrintfMgr_deviceDefault_fname);
+
 // The loaded library and what the host asks of its system.
 #ifdef _WIN32
-struct System {
-    HMODULE library = nullptr;
+struct Library {
+    HMODULE handle = nullptr;
     // Through void*: GetProcAddress's own function type would trip -Wcast-function-type.
     void* Find(const char* name) {
-        return library ? reinterpret_cast<void*>(GetProcAddress(library, name)) : nullptr;
+        return handle ? reinterpret_cast<void*>(GetProcAddress(handle, name)) : nullptr;
     }
-    bool Open(const char* path) { return (library = LoadLibraryA(path ? path : "vantrel.dll")); }
-    void Close() { FreeLibrary(library); }
+    bool Open(const char* path) { return (handle = LoadLibraryA(path ? path : "vantrel.dll")); }
+    void Close() { FreeLibrary(handle); }
     unsigned long ProcessId() { return GetCurrentProcessId(); }
     unsigned long ThreadId() { return GetCurrentThreadId(); }
     int CountDescriptors() { return -1; }
 #else
-struct System {
-    void* library = nullptr;
-    void* Find(const char* name) { return library ? dlsym(library, name) : nullptr; }
+struct Library {
+    void* handle = nullptr;
+    void* Find(const char* name) { return handle ? dlsym(handle, name) : nullptr; }
     bool Open(const char* path) {
-        return (library = dlopen(path ? path : "libvantrel.so", RTLD_NOW));
+        return (handle = dlopen(path ? path : "libvantrel.so", RTLD_NOW));
     }
-    void Close() { dlclose(library); }
+    void Close() { dlclose(handle); }
     unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
     unsigned long ThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
     int CountDescriptors() {
@@ -82,30 +65,30 @@ struct System {
         return count;
     }
 #endif
+    PrintfFn print = nullptr;  // looked up at load: a forked child must not need the loader
     bool everLoaded = false;
     bool Load() {
-        return everLoaded = true, Open(getenv("VANTREL_LIBRARY"));
+        everLoaded = true;
+        const bool loaded = Open(getenv("VANTREL_LIBRARY"));
+        print = reinterpret_cast<PrintfFn>(Find("logPrintfMgr_deviceDefault_fname"));
+        return loaded;
     }
     void Unload() {
-        library = library ? (Close(), nullptr) : nullptr;
+        if (handle) Close();
+        handle = nullptr, print = nullptr;
     }
-} host;
+} library;
 
-template <typename Fn>
-Fn Symbol(const char* name) {
-    return reinterpret_cast<Fn>(host.Find(name));
-}
+// Calls an export of the loaded library by name with its declared type; -1 when it is missing.
 template <typename Fn, typename... Args>
 int32_t Invoke(const char* name, Args... args) {
-    const Fn fn = Symbol<Fn>(name);
+    const Fn fn = reinterpret_cast<Fn>(library.Find(name));
     return fn ? fn(args...) : -1;
 }
-using PrintfFn = int32_t (*)(const char*, const char*, ...);
-PrintfFn Printf() {  // looked up once per command: a forked child must not need the loader
-    return Symbol<PrintfFn>("logPrintfMgr_deviceDefault_fname");
-}
-int32_t Log(PrintfFn fn, const std::string& fname, const std::string& text) {
-    return fn ? fn(fname == "-" ? nullptr : fname.c_str(), "%s", text.c_str()) : -1;
+#define CALL(name, ...) Invoke<decltype(&name)>(#name, __VA_ARGS__)
+
+int32_t Log(const char* fname, const std::string& text) {
+    return library.print ? library.print(fname, "%s", text.c_str()) : -1;
 }
 
 // A bottom-up bitmap with a simple pattern and, up to 8 bits, a full colour table.
@@ -120,66 +103,78 @@ std::vector<uint8_t> Dib(int width = 1, int height = 1, int bits = 24) {
     return dib;
 }
 
-int32_t Picture(const std::string& fname, const std::string& image, const std::string& text,
-                int width = 1, int height = 1, int bits = 24) {
-    auto fn = Symbol<int32_t (*)(const char*, const char*, void*, const char*, ...)>(
-        "logDrawBitmapMgr_deviceDefault_fname");
+int32_t Picture(const char* fname, const char* image, const std::string& text, int width = 1,
+                int height = 1, int bits = 24) {
     std::vector<uint8_t> dib = Dib(width, height, bits);
-    return fn ? fn(fname == "-" ? nullptr : fname.c_str(), image == "-" ? nullptr : image.c_str(),
-                   dib.data(), "%s", text.c_str())
-              : -1;
+    return CALL(logDrawBitmapMgr_deviceDefault_fname, fname, image, static_cast<void*>(dib.data()),
+                "%s", text.c_str());
 }
 
 // The four variants the other commands do not reach, each with device 3 where it takes one.
-int32_t Defaults(const std::string& text) {
+int32_t Defaults(const char* t) {
     std::vector<uint8_t> dib = Dib();
-    const char* t = text.c_str();
-    return Invoke<int32_t (*)(int32_t, const char*, ...)>("logPrintfMgr_device_fnameDefault", 3,
-                                                          "%s", t) +
-           Invoke<int32_t (*)(const char*, int32_t, const char*, void*, const char*, ...)>(
-               "logDrawBitmapMgr_device_fname", "vantrel.log", 3, nullptr, dib.data(), "%s", t) +
-           Invoke<int32_t (*)(int32_t, const char*, void*, const char*, ...)>(
-               "logDrawBitmapMgr_device_fnameDefault", 3, nullptr, dib.data(), "%s", t) +
-           Invoke<int32_t (*)(const char*, void*, const char*, ...)>(
-               "logDrawBitmapMgr_deviceDefault_fnameDefault", nullptr, dib.data(), "%s", t);
+    void* d = dib.data();
+    return CALL(logPrintfMgr_device_fnameDefault, 3, "%s", t) +
+           CALL(logDrawBitmapMgr_device_fname, "vantrel.log", 3, nullptr, d, "%s", t) +
+           CALL(logDrawBitmapMgr_device_fnameDefault, 3, nullptr, d, "%s", t) +
+           CALL(logDrawBitmapMgr_deviceDefault_fnameDefault, nullptr, d, "%s", t);
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::istringstream in(text + separator);  // so that an empty last field counts
-    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
-    return parts;
+int32_t NoOps() {
+    int32_t sum = 0;
+    for (const char* name :
+         {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level",
+          "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
+          "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
+        sum += Invoke<decltype(&logPrintfMgr)>(name, "x.log", 1, 2, "y");
+    return sum;
 }
 
-std::string Unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char next = i + 1 < text.size() && text[i] == '\\' ? text[++i] : 0;
-        if (next == 'x' && i + 2 < text.size()) {
-            out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
-            i += 2;
-        } else {
-            out += !next ? text[i] : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-        }
+// `count` entries "<prefix><i>\n" (count < 0: without end) -> the calls that failed.
+int Entries(const char* fname, const std::string& prefix, long count, bool printReturned) {
+    int failed = 0;
+    for (long i = 0; i != count; ++i) {
+        const bool logged = Log(fname, prefix + std::to_string(i) + "\n") == 1;
+        failed += !logged;
+        if (logged && printReturned) std::cout << i << std::endl;
     }
-    return out;
+    return failed;
 }
 
-// The exit race: the counts are printed by a handler registered before the library loads, so
-// it runs after the library's unload, when no call may succeed any more.
+// Runs body(t) on `count` threads, in turn or all at once (so that they really contend).
+template <typename Body>
+int OnThreads(int count, bool together, const Body& body) {
+    std::atomic<int> waiting{count}, failed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t) {
+        threads.emplace_back([&, t] {
+            waiting.fetch_sub(1);
+            while (together && waiting.load() > 0) std::this_thread::yield();
+            failed += body(t);
+        });
+        if (!together) threads.back().join();
+    }
+    for (std::thread& thread : threads)
+        if (thread.joinable()) thread.join();
+    return failed;
+}
+
+// exitrace|T|MS|FNAME: T threads log and time without end; MS ms after all logged, exit. The
+// handler that prints "t<k> <calls that returned>" for each is registered before the library
+// loads, so it runs after the library's unload, when no call may succeed any more.
 std::atomic<int> raceThreads{0};
 std::atomic<long> raceSucceeded[16];
 
 void ExitRace(int threads, int milliseconds, const std::string& fname) {
-    PrintfFn print = Printf();
-    auto begin = Symbol<int64_t (*)(int32_t, int32_t)>("dtimerRecordBegin");
-    auto end = Symbol<int64_t (*)(int32_t)>("dtimerRecordEnd");
-    raceThreads = threads < 16 ? threads : 16;
+    const PrintfFn log = library.print;
+    auto begin = reinterpret_cast<decltype(&dtimerRecordBegin)>(library.Find("dtimerRecordBegin"));
+    auto end = reinterpret_cast<decltype(&dtimerRecordEnd)>(library.Find("dtimerRecordEnd"));
+    raceThreads = std::min(threads, 16);
     for (int k = 0; k < raceThreads; ++k) {
         std::thread([=] {
             for (long i = 0;; ++i) {
                 begin(20 + k % 8, 1);
-                if (print(fname.c_str(), "t%d:%ld\n", k, i)) raceSucceeded[k]++;
+                if (log(fname.c_str(), "t%d:%ld\n", k, i)) raceSucceeded[k]++;
                 end(20 + k % 8);
             }
         }).detach();
@@ -203,12 +198,12 @@ extern "C" int __lsan_is_turned_off() {
 // Forks while other threads log, so that a fork can fall while one of them holds a lock of
 // the library; a child that hangs on such a lock is ended by its alarm.
 void Forks(int forks, int threads, const std::string& fname, const std::string& text) {
-    PrintfFn print = Printf();
+    const PrintfFn log = library.print;
     std::atomic<bool> stop{false};
     std::vector<std::thread> loggers;
     for (int k = 0; k < threads; ++k)
         loggers.emplace_back([&, k] {
-            for (long i = 0; !stop; ++i) print("bg.log", "b%d:%ld\n", k, i);
+            for (long i = 0; !stop; ++i) log("bg.log", "b%d:%ld\n", k, i);
         });
     for (int n = 0; n < forks; ++n) {
         fflush(stdout);
@@ -216,7 +211,7 @@ void Forks(int forks, int threads, const std::string& fname, const std::string& 
         if (child == 0) {
             inForkedChild = true;
             alarm(10);
-            const int32_t result = print(fname.c_str(), "%s%d\n", text.c_str(), getpid());
+            const int32_t result = log(fname.c_str(), "%s%d\n", text.c_str(), getpid());
             printf("c %d %d\n", static_cast<int>(getpid()), result);
             exit(0);
         }
@@ -231,111 +226,96 @@ void Forks(int forks, int threads, const std::string& fname, const std::string& 
 }
 #endif
 
-std::string Run(const std::string& command);
-
-// The call's result, or a reply of its own in *reply (" " for none).
-int32_t Call(const std::vector<std::string>& f, const std::string& command, std::string* reply) {
-    const std::string& verb = f[0];
-    auto text = [&](size_t i) { return i < f.size() ? Unescape(f[i]) : std::string(); };
-    auto number = [&](size_t i, int otherwise = 0) {
-        return i < f.size() ? std::atoi(f[i].c_str()) : otherwise;
-    };
-    const PrintfFn print = Printf();
-    if (verb == "printf") return Log(print, text(1), text(2));
-    if (verb == "print")
-        return Invoke<int32_t (*)(const char*, ...)>("logPrintfMgr_deviceDefault_fnameDefault",
-                                                     "%s", text(1).c_str());
-    if (verb == "printfdev")
-        return Invoke<int32_t (*)(const char*, int32_t, const char*, ...)>(
-            "logPrintfMgr_device_fname", text(1).c_str(), number(2), "%s", text(3).c_str());
-    if (verb == "begin")
-        return Invoke<int32_t (*)(const char*, int32_t, const char*)>(
-            "logFuncBeginMgr_device_fname", text(1).c_str(), 0, text(2).c_str());
-    if (verb == "end")
-        return Invoke<int32_t (*)(const char*, int32_t)>("logFuncEndMgr_device_fname",
-                                                         text(1).c_str(), 0);
-    if (verb == "bitmap")
-        return Picture(text(1), text(2), text(3), number(4, 1), number(5, 1), number(6, 24));
-    if (verb == "defaults") return Defaults(text(1));
-    if (verb == "noop") {
-        int sum = 0;
-        for (const char* name :
-             {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level",
-              "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
-              "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
-            sum += Invoke<int32_t (*)(const char*, ...)>(name, "x.log", 1, 2, "y");
-        return sum;
-    }
-    if (verb == "thread") {
-        std::thread([&] {
-            for (const std::string& part : Split(command.substr(command.find('|') + 1), '~'))
-                *reply += (reply->empty() ? "" : " ") + Run(part);
-        }).join();
-        return 0;
-    }
-    int failed = 0;
-    if (verb == "loop") {
-        for (int i = 0; i < number(1); ++i)
-            failed += Log(print, text(2), text(3) + std::to_string(i) + "\n") != 1;
-        return failed;
-    }
-    for (int i = 0; verb == "progress"; ++i)
-        if (Log(print, text(1), text(2) + std::to_string(i) + "\n") == 1)
-            std::cout << i << std::endl;
-    if (verb == "threads") {
-        const int threads = number(1), all = threads + number(4);
-        std::atomic<int> waiting{all}, failures{0};
-        std::vector<std::thread> workers;
-        for (int t = 0; t < all; ++t)
-            workers.emplace_back([&, t] {
-                // Everyone starts at once, so the threads really contend.
-                waiting.fetch_sub(1);
-                while (waiting.load() > 0) std::this_thread::yield();
-                const std::string name =
-                    t < threads ? text(3) : "other" + std::to_string(t - threads) + ".log";
-                for (int i = 0; i < number(2); ++i)
-                    failures += !print || print(name.c_str(), "t%d:%d\n", t, i) != 1;
-            });
-        for (std::thread& worker : workers) worker.join();
-        return failures;
-    }
-    if (verb == "serial") {
-        for (int t = 0; t < number(1); ++t)
-            std::thread([&, t] {
-                const std::string entry = "s" + std::to_string(t) + "\n";
-                failed += (text(3) == "bitmap" ? Picture(text(2), "-", entry)
-                                               : Log(print, text(2), entry)) != 1;
-            }).join();
-        return failed;
-    }
-    if (verb == "cycles") {
-        const int before = host.CountDescriptors();
-        for (int k = 0; k < number(1); ++k) {
-            host.Unload();
-            if (!host.Load()) return *reply = "load failed", 0;
-            failed += Log(Printf(), text(2), "cycle " + std::to_string(k) + "\n") != 1;
+// A command's fields, unescaped and padded with "".
+struct Command {
+    std::string line;
+    std::vector<std::string> text{""};
+    explicit Command(const std::string& input) : line(input) {
+        for (size_t i = 0; i < line.size(); ++i) {
+            const char c = line[i], next = c == '\\' && i + 1 < line.size() ? line[++i] : 0;
+            if (c == '|') {
+                text.emplace_back();
+            } else if (next == 'x' && i + 2 < line.size()) {
+                text.back() += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                text.back() += !next ? c : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+            }
         }
-        *reply = std::to_string(before) + " " + std::to_string(host.CountDescriptors()) + " " +
-                 std::to_string(failed);
-        return 0;
+        text.resize(std::max<size_t>(text.size(), 8));
     }
-    if (verb == "fds") return host.CountDescriptors();
-    if (verb == "exitrace") ExitRace(number(1), number(2), text(3));
-#ifndef _WIN32
-    if (verb == "forks") return Forks(number(1), number(2), text(3), text(4)), *reply = " ", 0;
-#endif
-    *reply = "unknown command";
-    return 0;
-}
+    const char* Text(size_t i) const { return text[i].c_str(); }
+    const char* Name(size_t i) const { return text[i] == "-" ? nullptr : Text(i); }
+    int Number(size_t i, int otherwise = 0) const {
+        return text[i].empty() ? otherwise : std::atoi(text[i].c_str());
+    }
+};
 
-std::string Run(const std::string& command) {
-    const std::vector<std::string> f = Split(command, '|');
-    if (f[0] == "load") return host.Load() ? "1" : "0";
-    if (f[0] == "unload") return host.Unload(), "1";
-    if (!host.everLoaded) host.Load();
+// clang-format off
+const std::map<std::string, int32_t (*)(const Command&)> kCalls = {
+    {"load", [](const Command&) { return library.Load() ? 1 : 0; }},  // load (again)
+    {"unload", [](const Command&) { return library.Unload(), 1; }},
+    {"print", [](const Command& c) { return CALL(logPrintfMgr_deviceDefault_fnameDefault, "%s", c.Text(1)); }},  // |TEXT
+    {"printf", [](const Command& c) { return Log(c.Name(1), c.text[2]); }},  // |FNAME|TEXT
+    {"printfdev", [](const Command& c) { return CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Text(3)); }},  // |FNAME|DEVICE|TEXT
+    {"begin", [](const Command& c) { return CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Text(2)); }},  // |FNAME|NAME
+    {"end", [](const Command& c) { return CALL(logFuncEndMgr_device_fname, c.Name(1), 0); }},  // |FNAME
+    {"bitmap", [](const Command& c) { return Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)); }},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
+    {"defaults", [](const Command& c) { return Defaults(c.Text(1)); }},  // |TEXT: the four variants not above -> their sum
+    {"noop", [](const Command&) { return NoOps(); }},  // every no-op export -> their sum
+    {"fds", [](const Command&) { return library.CountDescriptors(); }},  // descriptors held (-1 on Windows)
+    {"loop", [](const Command& c) { return Entries(c.Name(2), c.text[3], c.Number(1), false); }},  // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
+    {"progress", [](const Command& c) { return Entries(c.Name(1), c.text[2], -1, true); }},  // |FNAME|PREFIX: the same without end, printing the index of each returned
+    // |T|N|FNAME|OTHERS: T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log, all at once -> failed calls
+    {"threads", [](const Command& c) {
+        return OnThreads(c.Number(1) + c.Number(4), true, [&](int t) {
+            const std::string name = t < c.Number(1) ? c.text[3] : "other" + std::to_string(t - c.Number(1)) + ".log";
+            int failed = 0;
+            for (int i = 0; i < c.Number(2); ++i) failed += !library.print || library.print(name.c_str(), "t%d:%d\n", t, i) != 1;
+            return failed;
+        }); }},
+    // |T|FNAME|KIND: T threads in turn log "s<t>\n" (KIND bitmap: with a snapshot) -> failed calls
+    {"serial", [](const Command& c) {
+        return OnThreads(c.Number(1), false, [&](int t) {
+            const std::string entry = "s" + std::to_string(t) + "\n";
+            return (c.text[3] == "bitmap" ? Picture(c.Name(2), nullptr, entry) : Log(c.Name(2), entry)) != 1;
+        }); }},
+    {"exitrace", [](const Command& c) { return ExitRace(c.Number(1), c.Number(2), c.text[3]), 0; }},
+};
+// clang-format on
+
+std::string Run(const std::string& line) {
+    const Command c(line);
+    const std::string& verb = c.text[0];
+    if (!library.everLoaded && verb != "load" && verb != "unload") library.Load();
+    if (kCalls.count(verb)) return std::to_string(kCalls.at(verb)(c));
     std::string reply;
-    const int32_t result = Call(f, command, &reply);
-    return reply.empty() ? std::to_string(result) : reply == " " ? "" : reply;
+    // cycles|K|FNAME: K times unload, load, log -> "<fds before> <after> <failed>"
+    if (verb == "cycles") {
+        const int before = library.CountDescriptors();
+        int failed = 0;
+        for (int k = 0; k < c.Number(1); ++k) {
+            library.Unload();
+            if (!library.Load()) return "load failed";
+            failed += Log(c.Name(2), "cycle " + std::to_string(k) + "\n") != 1;
+        }
+        return std::to_string(before) + " " + std::to_string(library.CountDescriptors()) + " " +
+               std::to_string(failed);
+    }
+    if (verb == "thread") {  // |CMD~CMD...: on a new thread -> their replies, " "-joined
+        std::thread([&] {
+            const std::string parts = line.substr(line.find('|') + 1) + "~";
+            for (size_t at = 0, end; (end = parts.find('~', at)) != std::string::npos; at = end + 1)
+                reply += (reply.empty() ? "" : " ") + Run(parts.substr(at, end - at));
+        }).join();
+        return reply;
+    }
+#ifndef _WIN32
+    // |N|T|FNAME|TEXT: while T threads log to bg.log, N children each log "TEXT<pid>\n" and
+    // print "c <pid> <result>"; the parent prints "child <pid> <exit status>" for each
+    if (verb == "forks") return Forks(c.Number(1), c.Number(2), c.text[3], c.text[4]), reply;
+#endif
+    return "unknown command";
 }
 
 }  // namespace
@@ -346,12 +326,12 @@ int main() {
             printf("t%d %ld\n", k, raceSucceeded[k].load());
         fflush(stdout);
     });
-    std::cout << host.ProcessId() << " " << host.ThreadId() << std::endl;
+    std::cout << library.ProcessId() << " " << library.ThreadId() << std::endl;
     for (std::string line; std::getline(std::cin, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string reply = Run(line);
         if (!reply.empty()) std::cout << reply << std::endl;
     }
-    host.Unload();
+    library.Unload();
     return 0;
 }

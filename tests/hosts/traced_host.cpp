@@ -1,8 +1,6 @@
-// A host built with -finstrument-functions and linked against the tracing add-on, for what
-// the demo does not show: names of functions missing from the dynamic symbol table, and
-// threads that still run traced code while the process exits.
-//
-//   vantrel_traced_host unnamed | exit-while-busy
+// A host built with -finstrument-functions and linked against the tracing add-on, for what the
+// demo does not show: "unnamed" calls a function missing from the dynamic symbol table, and
+// "exit-while-busy" exits while threads still run traced code.
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,12 +8,9 @@
 #include <thread>
 
 namespace {
-
-// Internal linkage: not in the dynamic symbol table even with -rdynamic.
-__attribute__((noinline)) int Hidden(int value) {
+__attribute__((noinline)) int Hidden(int value) {  // internal: unnamed even with -rdynamic
     return value * 3;
 }
-
 }  // namespace
 
 int Visible(int value) {
@@ -26,19 +21,17 @@ int Recurse(int depth) {
     return depth == 0 ? 0 : Recurse(depth - 1) + 1;
 }
 
-// Destroyed during static destruction, while the busy threads still run.
-struct Farewell {
+struct Farewell {  // destroyed during static destruction, while the busy threads still run
     ~Farewell() { Recurse(2); }
 } farewell;
-
-void KeepTracing() {
-    for (;;) Recurse(4);
-}
 
 int main(int argc, char** argv) {
     if (argc == 2 && strcmp(argv[1], "unnamed") == 0) return printf("%d\n", Visible(2)), 0;
     if (argc != 2 || strcmp(argv[1], "exit-while-busy") != 0) return 2;
-    for (int i = 0; i < 3; ++i) std::thread(KeepTracing).detach();
+    for (int i = 0; i < 3; ++i)
+        std::thread([] {
+            for (;;) Recurse(4);
+        }).detach();
     usleep(20000);
     return 0;  // exit runs with the threads still in traced calls
 }

@@ -28,54 +28,20 @@ std::string HostInstall::KeyName() const {
 
 Host::Host(const HostInstall& install, const HostOptions& options)
     : process_(StartHostProcess(install.exePath, options)) {
-    if (!options.arguments.empty()) {  // another program: no input, no ids
-        if (process_) CloseHostInput(process_);
-        return;
-    }
+    if (!options.arguments.empty()) return;  // another program: no ids
     char* end = nullptr;
     const std::string ids = Reply();
     pid_ = static_cast<uint32_t>(std::strtoul(ids.c_str(), &end, 10));
     threadId_ = static_cast<uint32_t>(std::strtoul(end, nullptr, 10));
 }
 
-Host::~Host() {
-    Kill();
-    ReleaseHostProcess(process_);
-}
-
-std::string Host::Send(const std::string& command) {
-    return Post(command) ? Reply() : "<eof>";
-}
-
-bool Host::Post(const std::string& command) {
-    return process_ && WriteToHost(process_, command + "\n");
-}
-
 std::string Host::Reply() {
     while (pending_.find('\n') == std::string::npos)
         if (!process_ || !ReadFromHost(process_, &pending_)) return "<eof>";
     const size_t at = pending_.find('\n');
-    std::string line = pending_.substr(0, at);
+    std::string line = pending_.substr(0, at - (at > 0 && pending_[at - 1] == '\r'));
     pending_.erase(0, at + 1);
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // Windows text mode
     return line;
-}
-
-int Host::Wait(bool kill) {
-    if (process_ && !ended_) exitCode_ = WaitForHost(process_, kill), ended_ = true;
-    return exitCode_;
-}
-
-int Host::Finish() {
-    if (!process_) return -1;
-    CloseHostInput(process_);
-    // Read to the end first: a host blocked on a full pipe would never exit.
-    while (!ended_ && ReadFromHost(process_, &pending_)) continue;
-    return Wait(false);
-}
-
-void Host::Kill() {
-    Wait(true);
 }
 
 HostRun RunHost(const HostInstall& install, const std::vector<std::string>& commands,

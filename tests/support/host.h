@@ -22,43 +22,50 @@ struct HostInstall {
 HostInstall InstallHost(const std::string& exeName = "viewer");
 
 struct HostOptions {
-    // POSIX: runs the host as this user and group, without supplementary groups, with a copy
-    // of the library that user can reach (< 0: as is).
-    int dropToId = -1;
+    int dropToId = -1;  // POSIX: this user and group, no supplementary groups (< 0: as is)
     std::map<std::string, std::string> environment;  // for the host only
-    // POSIX: a command that runs the host, given its path as last argument; it must exec it.
-    std::vector<std::string> wrapper;
-    // Another program of the suite, run with these arguments and no input (RunProgram).
-    std::vector<std::string> arguments;
+    std::vector<std::string> wrapper;    // POSIX: runs the host, given last; it must exec it
+    std::vector<std::string> arguments;  // another program, run with these
 };
 
 struct HostProcess;  // one implementation per system
 
+// The per-system half. ReadFromHost appends what arrives, false at the end of the output or
+// after a minute without any. WaitForHost ends the input, kills the host if asked (SIGKILL,
+// TerminateProcess), appends the rest of its output, frees it and gives its exit code.
+HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
+bool WriteToHost(HostProcess* process, const std::string& text);
+bool ReadFromHost(HostProcess* process, std::string* out);
+int WaitForHost(HostProcess* process, bool kill, std::string* rest);
+
 class Host {
   public:
     explicit Host(const HostInstall& install, const HostOptions& options = {});
-    ~Host();
+    ~Host() { Kill(); }
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
     uint32_t pid() const { return pid_; }
     uint32_t loadingThreadId() const { return threadId_; }
-    std::string Send(const std::string& command);  // its reply line; "<eof>": the host is gone
+    std::string Send(const std::string& command) { return Post(command) ? Reply() : "<eof>"; }
     // The two halves of Send, for starting one command in several hosts at once.
-    bool Post(const std::string& command);
-    std::string Reply();
-    // Ends the host's input, so that it unloads the library and exits, and keeps what it
-    // printed for Reply; its exit code (128 + signal for a signal).
-    int Finish();
-    // Ends the host at once (SIGKILL, TerminateProcess); what it printed can still be read.
-    void Kill();
+    bool Post(const std::string& command) {
+        return process_ && WriteToHost(process_, command + "\n");
+    }
+    std::string Reply();  // the next line; "<eof>": the host is gone
+    // Ends the input, so that the host unloads the library and exits; what it printed stays
+    // for Reply. Its exit code, 128 + signal for a signal.
+    int Finish() { return Wait(false); }
+    void Kill() { Wait(true); }  // SIGKILL, TerminateProcess; what it printed stays for Reply
 
   private:
-    int Wait(bool kill);
+    int Wait(bool kill) {
+        if (process_) exitCode_ = WaitForHost(process_, kill, &pending_), process_ = nullptr;
+        return exitCode_;
+    }
     HostProcess* process_ = nullptr;
     uint32_t pid_ = 0, threadId_ = 0;
     int exitCode_ = -1;
-    bool ended_ = false;
     std::string pending_;
 };
 
@@ -71,17 +78,7 @@ struct HostRun {
 // Sends the commands one by one, then ends the host and reads what it printed after.
 HostRun RunHost(const HostInstall& install, const std::vector<std::string>& commands,
                 const HostOptions& options = {});
-
 // Runs another program of the suite with arguments until it ends; lines: its whole output.
 HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments);
-
-// The per-system half. ReadFromHost appends what arrives, false at the end of the output or
-// after a minute without any; WaitForHost gives the exit code, 128 + signal for a signal.
-HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
-bool WriteToHost(HostProcess* process, const std::string& text);
-bool ReadFromHost(HostProcess* process, std::string* out);
-void CloseHostInput(HostProcess* process);
-int WaitForHost(HostProcess* process, bool kill);
-void ReleaseHostProcess(HostProcess* process);
 
 }  // namespace vantrel::test

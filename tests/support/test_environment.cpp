@@ -29,16 +29,14 @@ class FreshEnvironmentListener : public ::testing::EmptyTestEventListener {
     // Here rather than at exit: forked children exit too, and must not take the folders.
     void OnTestProgramEnd(const ::testing::UnitTest&) override {
         std::error_code ignored;
-        if (!getenv("VANTREL_KEEP_TEST_FILES"))
-            for (const std::string& dir : tempDirs) std::filesystem::remove_all(dir, ignored);
+        for (const std::string& dir : tempDirs)
+            if (!getenv("VANTREL_KEEP_TEST_FILES")) std::filesystem::remove_all(dir, ignored);
     }
 };
 
 // Installs the listener before main's RUN_ALL_TESTS without a custom main.
-const bool installed = [] {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshEnvironmentListener);
-    return true;
-}();
+const bool installed =
+    (::testing::UnitTest::GetInstance()->listeners().Append(new FreshEnvironmentListener), true);
 }  // namespace
 
 std::string MakeTempDir(const std::string& tag) {
@@ -61,10 +59,9 @@ void UseFreshEnvironment() {
 #ifdef _WIN32
     if (!getenv("VANTREL_TEST_SCRATCH_REGISTRY")) {
         fprintf(stderr,
-                "These tests delete HKEY_CURRENT_USER\\%s before each test. Run them in a "
+                "These tests delete HKEY_CURRENT_USER\\%s before each test; run them in a "
                 "scratch registry (a fresh Wine prefix) with VANTREL_TEST_SCRATCH_REGISTRY=1.\n",
                 kRootSubKey);
-        fflush(stderr);
         _exit(2);
     }
     const LSTATUS result = ::RegDeleteTreeA(HKEY_CURRENT_USER, kRootSubKey);

@@ -1,23 +1,19 @@
-// Running a host as an unprivileged user, for the tests where file modes must hold (root
-// ignores them). Whatever such a host loads comes from a temporary folder any user can
-// reach, so these tests pass wherever the build lies, a checkout in a private home included.
+// Running as an unprivileged user, for the tests where file modes must hold (root ignores
+// them).
 #pragma once
 
+#include <grp.h>
 #include <sys/types.h>
-
-#include <string>
+#include <unistd.h>
 
 namespace vantrel::test {
 
-// The user and group the tests drop to ("nobody").
-constexpr uid_t kUnprivilegedId = 65534;
+constexpr uid_t kUnprivilegedId = 65534;  // the user and group the tests drop to ("nobody")
 
-// A copy of the library under test that the unprivileged user can load, made once per test
-// process; empty (with a test failure) when it cannot be made.
-const std::string& LibraryForAnyUser();
-
-// Drops the supplementary groups, the group and the user to `id`. For a forked child before
-// exec: async-signal-safe.
-bool DropPrivilegesTo(uid_t id);
+// Drops the supplementary groups, the group and the user to `id`. Async-signal-safe, for a
+// forked child before exec.
+inline bool DropPrivilegesTo(uid_t id) {
+    return setgroups(0, nullptr) == 0 && setgid(id) == 0 && setuid(id) == 0;
+}
 
 }  // namespace vantrel::test

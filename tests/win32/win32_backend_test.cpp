@@ -1,6 +1,6 @@
 // The Win32 backend where it differs from the POSIX one: exclusive files that are never
-// emptied while held, device names, the time-stamp counter probe's exception handler, and
-// registry string sizes.
+// emptied while held, device names, the time-stamp counter probe's exception handler, registry
+// string sizes; and end to end, a log held by another process and paths that ignore case.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,86 +11,72 @@
 #include "platform/win32/counter_probe.h"
 #include "platform/win32/win32_api.h"
 #include "settings/settings_store.h"
+#include "support/host.h"
+#include "support/log_text.h"
 #include "support/test_environment.h"
 
 namespace vantrel::platform {
 namespace {
+using namespace test;
 
-TEST(Win32File, AHeldFileIsRefusedToEveryOtherOpeningAndNeverEmptied) {
-    const std::string path = test::MakeTempDir("file") + "\\held.log";
-    test::WriteFile(path, "earlier text");
-    File holder;
+constexpr FileOpenMode kModes[] = {FileOpenMode::CreateOrEmptyReadWrite,
+                                   FileOpenMode::ExistingReadWrite, FileOpenMode::ExistingWrite,
+                                   FileOpenMode::ExistingRead};
+
+TEST(Win32File, HeldFilesFoldersAndDeviceNamesAreRefusedAndAHeldFileIsNeverEmptied) {
+    const std::string dir = MakeTempDir("file"), path = dir + "\\held.log";
+    WriteFile(path, "earlier text");
+    File holder, other;
     ASSERT_TRUE(holder.Open(path, FileOpenMode::ExistingRead));
-    for (FileOpenMode mode : {FileOpenMode::CreateOrEmptyReadWrite, FileOpenMode::ExistingReadWrite,
-                              FileOpenMode::ExistingWrite, FileOpenMode::ExistingRead}) {
-        File other;
-        EXPECT_FALSE(other.Open(path, mode)) << static_cast<int>(mode);
-    }
-    // Nor may anyone outside the library read it meanwhile.
+    // Reserved device names open the device whatever folder and extension they carry.
+    for (const char* name : {"held.log", "nul.log", "NUL", "Nul.log.htm"})
+        for (FileOpenMode mode : kModes)
+            EXPECT_FALSE(other.Open(dir + "\\" + name, mode) || other.IsOpen())
+                << name << int(mode);
+    EXPECT_FALSE(other.Open(dir, FileOpenMode::ExistingRead));
+    // Nor may anyone outside the library read a held file meanwhile.
     HANDLE reader = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(reader, INVALID_HANDLE_VALUE);
     if (reader != INVALID_HANDLE_VALUE) ::CloseHandle(reader);
     holder.Close();
-    EXPECT_EQ(test::ReadFile(path), "earlier text");
+    EXPECT_EQ(ReadFile(path), "earlier text");
     ASSERT_TRUE(holder.Open(path, FileOpenMode::CreateOrEmptyReadWrite));
     EXPECT_EQ(holder.GetLength(), 0u) << "emptied once nobody holds it";
+    ASSERT_TRUE(other.Open(dir + "\\console.log", FileOpenMode::CreateOrEmptyReadWrite));
 }
-
-TEST(Win32File, DeviceNamesAndFoldersAreNotOpened) {
-    const std::string dir = test::MakeTempDir("file");
-    File file;
-    EXPECT_FALSE(file.Open(dir, FileOpenMode::ExistingRead));
-    // Reserved device names open the device whatever folder and extension they carry.
-    for (const char* name : {"nul.log", "NUL", "Nul.log.htm"}) {
-        for (FileOpenMode mode : {FileOpenMode::CreateOrEmptyReadWrite,
-                                  FileOpenMode::ExistingReadWrite, FileOpenMode::ExistingRead})
-            EXPECT_FALSE(file.Open(dir + "\\" + name, mode))
-                << name << " mode " << static_cast<int>(mode);
-        EXPECT_FALSE(file.IsOpen());
-    }
-    ASSERT_TRUE(file.Open(dir + "\\console.log", FileOpenMode::CreateOrEmptyReadWrite));
-}
-
-// An exception record as the system hands it to vectored handlers.
-struct FakeFault {
-    EXCEPTION_RECORD record{};
-    CONTEXT context{};
-    EXCEPTION_POINTERS pointers{&record, &context};
-#if defined(__x86_64__)
-    DWORD64 &ip = context.Rip, &flag = context.Rcx;
-#else
-    DWORD &ip = context.Eip, &flag = context.Ecx;
-#endif
-    FakeFault(DWORD code, const void* address) {
-        record.ExceptionCode = code;
-        record.ExceptionAddress = const_cast<void*>(address);
-        ip = reinterpret_cast<uintptr_t>(address);
-        flag = 1;
-    }
-};
 
 TEST(Win32CounterProbe, AFaultAtTheProbeIsSteppedOverAndMarkedOthersAreLeftAlone) {
     const char* site = static_cast<const char*>(win32::CounterProbeAddress());
-    const struct {
-        DWORD code;
-        const char* address;
-        bool handled;
-    } rows[] = {
-        {EXCEPTION_PRIV_INSTRUCTION, site, true},       // how Windows refuses RDTSC
-        {EXCEPTION_ILLEGAL_INSTRUCTION, site, true},    // how emulators may refuse it
-        {EXCEPTION_ACCESS_VIOLATION, site, true},       // and other hosts
-        {EXCEPTION_PRIV_INSTRUCTION, site + 2, false},  // a fault elsewhere is not ours
-        {EXCEPTION_INT_DIVIDE_BY_ZERO, site, false},    // nor another kind at the site
+    // clang-format off
+    const struct { DWORD code; int offset; bool handled; } rows[] = {
+        {EXCEPTION_PRIV_INSTRUCTION, 0, true},      // how Windows refuses RDTSC
+        {EXCEPTION_ILLEGAL_INSTRUCTION, 0, true},   // how emulators may refuse it
+        {EXCEPTION_ACCESS_VIOLATION, 0, true},      // and other hosts
+        {EXCEPTION_PRIV_INSTRUCTION, 2, false},     // a fault elsewhere is not ours
+        {EXCEPTION_INT_DIVIDE_BY_ZERO, 0, false},   // nor another kind at the site
     };
+    // clang-format on
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << std::hex << row.code << " at +" << row.address - site);
-        FakeFault fault(row.code, row.address);
-        EXPECT_EQ(win32::SkipFaultingCounterProbe(&fault.pointers),
+        SCOPED_TRACE(testing::Message() << std::hex << row.code << " at +" << row.offset);
+        // An exception record as the system hands it to vectored handlers.
+        EXCEPTION_RECORD record{};
+        CONTEXT context{};
+        EXCEPTION_POINTERS pointers{&record, &context};
+#if defined(__x86_64__)
+        DWORD64 &ip = context.Rip, &flag = context.Rcx;
+#else
+        DWORD &ip = context.Eip, &flag = context.Ecx;
+#endif
+        record.ExceptionCode = row.code;
+        record.ExceptionAddress = const_cast<char*>(site + row.offset);
+        ip = reinterpret_cast<uintptr_t>(site + row.offset);
+        flag = 1;
+        EXPECT_EQ(win32::SkipFaultingCounterProbe(&pointers),
                   row.handled ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH);
         // Stepped over the two bytes of RDTSC, with the reading marked failed; else untouched.
-        EXPECT_EQ(fault.ip, reinterpret_cast<uintptr_t>(row.address) + (row.handled ? 2 : 0));
-        EXPECT_EQ(fault.flag, row.handled ? 0u : 1u);
+        EXPECT_EQ(ip, reinterpret_cast<uintptr_t>(site + row.offset) + (row.handled ? 2 : 0));
+        EXPECT_EQ(flag, row.handled ? 0u : 1u);
     }
 }
 
@@ -100,20 +86,49 @@ TEST(Win32Registry, StringsKeepTheirSizeAndSmallBuffersAreLeftAlone) {
               kErrorSuccess);
     const std::string text = "c:\\logs";  // a zero follows in memory
     ASSERT_EQ(RegSetValue(key, "LogFolderPath", kRegSz, text.c_str(), 7), kErrorSuccess);
-    char buffer[16];
-    memset(buffer, 'z', sizeof buffer);
-    uint32_t size = sizeof buffer, type = 0;
-    ASSERT_EQ(RegQueryValue(key, "LogFolderPath", &type, buffer, &size), kErrorSuccess);
-    EXPECT_EQ(type, kRegSz);
-    EXPECT_EQ(size, 7u) << "no terminating zero is stored";
-    EXPECT_EQ(std::string(buffer, 8), text + "z");
-
-    memset(buffer, 'z', sizeof buffer);
-    size = 4;
-    EXPECT_EQ(RegQueryValue(key, "LogFolderPath", nullptr, buffer, &size), kErrorMoreData);
-    EXPECT_EQ(size, 7u);
-    EXPECT_EQ(std::string(buffer, 4), "zzzz") << "the buffer is untouched";
+    // rows: a buffer that fits (no terminating zero stored) and one too small (left untouched)
+    for (const uint32_t room : {16u, 4u}) {
+        char buffer[16];
+        memset(buffer, 'z', sizeof buffer);
+        uint32_t size = room, type = 0;
+        EXPECT_EQ(RegQueryValue(key, "LogFolderPath", &type, buffer, &size),
+                  room > 7 ? kErrorSuccess : kErrorMoreData);
+        EXPECT_EQ(size, 7u);
+        EXPECT_EQ(std::string(buffer, 8), room > 7 ? text + "z" : "zzzzzzzz") << room;
+        EXPECT_TRUE(room <= 7 || type == kRegSz) << type;
+    }
     RegCloseKey(key);
+}
+
+// While another process holds the file, calls fail but keep their text, and the first call
+// after the release writes all of it.
+TEST(Win32Host, AFileHeldByAnotherProcessFailsCallsAndTheTextFollowsOnRelease) {
+    const HostInstall install = InstallHost();
+    Host host(install);
+    ASSERT_EQ(host.Send("print|first\\n"), "1");
+    const std::string path = install.LogPath("vantrel.log"), before = ReadFile(path);
+    HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(host.Send("print|while held\\n"), "0");
+    ::CloseHandle(held);
+    EXPECT_EQ(ReadFile(path), before) << "nothing was written while the file was held";
+    EXPECT_EQ(host.Send("print|after\\n"), "1");
+    EXPECT_EQ(MaskTimes(ReadFile(path)), "first\r\nwhile held\r\nafter\r\n" +
+                                             ServiceSummary(host.pid(), 1, host.loadingThreadId()));
+    EXPECT_EQ(host.Finish(), 0);
+}
+
+// The same executable named in other capitals is the same executable.
+TEST(Win32Host, PathsDifferingInCaseShareInstanceNumbers) {
+    const HostInstall install = InstallHost("Viewer");
+    const HostInstall shouted{install.folder, install.folder + "\\VIEWER.EXE"};
+    Host a(install);
+    ASSERT_EQ(a.Send("noop"), "9");
+    Host b(shouted);
+    ASSERT_EQ(b.Send("print|shouted\\n"), "1");
+    EXPECT_EQ(ReadFile(shouted.LogPath("vantrel.log", 2)).rfind("shouted\r\n", 0), 0u);
+    EXPECT_FALSE(PathExists(install.LogPath("vantrel.log", 1)));
 }
 
 }  // namespace

@@ -10,15 +10,12 @@
 
 namespace vantrel::test {
 
+struct HostProcess {
+    HANDLE process = nullptr, input = nullptr, output = nullptr;
+};
+
 namespace {
 constexpr DWORD kPatienceMs = 60000;
-
-// A cross build names its files by their Linux paths; Wine shows the Linux root as drive Z:.
-std::string NativePath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
 
 void CloseIfOpen(HANDLE* handle) {
     if (*handle) ::CloseHandle(*handle);
@@ -34,19 +31,19 @@ bool MakePipe(HANDLE* childEnd, HANDLE* ourEnd, bool childReads) {
     *ourEnd = ends[childReads ? 1 : 0];
     return ::SetHandleInformation(*ourEnd, HANDLE_FLAG_INHERIT, 0);
 }
-}  // namespace
 
-struct HostProcess {
-    HANDLE process = nullptr, input = nullptr, output = nullptr;
-};
+// A cross build names its files by their Linux paths; Wine shows the Linux root as drive Z:.
+bool CopyIn(std::string from, const std::string& to) {
+    std::replace(from.begin(), from.end(), '/', '\\');
+    return ::CopyFileA((from[0] == '\\' ? "Z:" + from : from).c_str(), to.c_str(), TRUE);
+}
+}  // namespace
 
 HostInstall InstallHost(const std::string& exeName) {
     const std::string folder = MakeTempDir("host");
     HostInstall install{folder, folder + "\\" + exeName + ".exe"};
-    EXPECT_TRUE(
-        ::CopyFileA(NativePath(VANTREL_TEST_HOST_PATH).c_str(), install.exePath.c_str(), TRUE));
-    EXPECT_TRUE(::CopyFileA(NativePath(VANTREL_LIBRARY_PATH).c_str(),
-                            (install.folder + "\\vantrel.dll").c_str(), TRUE));
+    EXPECT_TRUE(CopyIn(VANTREL_TEST_HOST_PATH, install.exePath));
+    EXPECT_TRUE(CopyIn(VANTREL_LIBRARY_PATH, folder + "\\vantrel.dll"));
     return install;
 }
 
@@ -54,7 +51,7 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
     for (const auto& [name, value] : options.environment)
         ::SetEnvironmentVariableA(name.c_str(), value.c_str());
     ::SetEnvironmentVariableA("VANTREL_LIBRARY", nullptr);
-    auto* process = new HostProcess;
+    HostProcess process;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -62,28 +59,27 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
     PROCESS_INFORMATION info{};
     std::string line = "\"" + exePath + "\"";
     for (const std::string& argument : options.arguments) line += " \"" + argument + "\"";
-    if (MakePipe(&startup.hStdInput, &process->input, true) &&
-        MakePipe(&startup.hStdOutput, &process->output, false) &&
-        ::CreateProcessA(exePath.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                         &startup, &info)) {
-        process->process = info.hProcess;
-        ::CloseHandle(info.hThread);
-    } else {
-        ADD_FAILURE() << "cannot start " << exePath << ": error " << ::GetLastError();
-        ReleaseHostProcess(process);
-        process = nullptr;
-    }
-    CloseIfOpen(&startup.hStdInput);
-    CloseIfOpen(&startup.hStdOutput);
+    const bool started = MakePipe(&startup.hStdInput, &process.input, true) &&
+                         MakePipe(&startup.hStdOutput, &process.output, false) &&
+                         ::CreateProcessA(exePath.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                          nullptr, nullptr, &startup, &info);
+    const DWORD error = started ? 0 : ::GetLastError();
     for (const auto& entry : options.environment)
         ::SetEnvironmentVariableA(entry.first.c_str(), nullptr);
-    return process;
+    CloseIfOpen(&startup.hStdInput);
+    CloseIfOpen(&startup.hStdOutput);
+    if (started)
+        return ::CloseHandle(info.hThread),
+               new HostProcess{info.hProcess, process.input, process.output};
+    ADD_FAILURE() << "cannot start " << exePath << ": error " << error;
+    CloseIfOpen(&process.input);
+    CloseIfOpen(&process.output);
+    return nullptr;
 }
 
 bool WriteToHost(HostProcess* process, const std::string& text) {
     DWORD written = 0;
-    return process->input &&
-           ::WriteFile(process->input, text.data(), static_cast<DWORD>(text.size()), &written,
+    return ::WriteFile(process->input, text.data(), static_cast<DWORD>(text.size()), &written,
                        nullptr) &&
            written == text.size();
 }
@@ -104,12 +100,11 @@ bool ReadFromHost(HostProcess* process, std::string* out) {
     }
 }
 
-void CloseHostInput(HostProcess* process) {
-    CloseIfOpen(&process->input);
-}
-
-int WaitForHost(HostProcess* process, bool kill) {
+int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
     if (kill) ::TerminateProcess(process->process, 9);
+    CloseIfOpen(&process->input);
+    // Read to the end first: a host blocked on a full pipe would never exit.
+    while (ReadFromHost(process, rest)) continue;
     if (::WaitForSingleObject(process->process, kPatienceMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "a host did not end; killing it";
         ::TerminateProcess(process->process, 99);
@@ -117,15 +112,9 @@ int WaitForHost(HostProcess* process, bool kill) {
     }
     DWORD code = 0;
     ::GetExitCodeProcess(process->process, &code);
-    CloseHostInput(process);
-    return static_cast<int>(code);
-}
-
-void ReleaseHostProcess(HostProcess* process) {
-    if (!process) return;
-    for (HANDLE* handle : {&process->process, &process->input, &process->output})
-        CloseIfOpen(handle);
+    for (HANDLE handle : {process->process, process->output}) ::CloseHandle(handle);
     delete process;
+    return static_cast<int>(code);
 }
 
 }  // namespace vantrel::test
