@@ -11,11 +11,20 @@
 namespace vantrel::test {
 namespace {
 
+// Also names that differ from an earlier file's only in case, and a name that leaves no room
+// for its part file's name (kept in memory: the text is not lost).
 TEST(HostileInput, EveryByteAndLengthOfALogNameIsHandled) {
     const HostInstall host = InstallHost("names");
+    const std::string longest = std::string(251, 'n') + ".log",
+                      proc = Lower(host.exePath) + "\\proc1";
+    std::filesystem::create_directories(host.InstanceFolder(1));
+    WriteFile(host.LogPath("Trace.log"), "earlier\r\n");  // backed up
+    WriteFile(host.LogPath("Cont.log"), "earlier\r\n");   // continued
+    PutLogSetting(proc, "CONT.LOG", "CreateNewLogFile", 0);
+    PutLogSetting(proc, longest, "WriteImmediately", 0);
     Host session(host);
     // One character is never a usable name (no "." for the thread logs, or not allowed).
-    std::vector<std::string> refused = {"..", "../up.log", "\\x2e\\x2e\\x2fup.log"};
+    std::vector<std::string> refused = {"..", "../up.log", "\\x2e\\x2e\\x2fup.log", longest + "x"};
     for (int byte = 1; byte <= 255; ++byte) {
         char name[8];
         snprintf(name, sizeof name, "\\x%02x", byte);
@@ -23,15 +32,20 @@ TEST(HostileInput, EveryByteAndLengthOfALogNameIsHandled) {
     }
     for (const std::string& name : refused)
         ASSERT_EQ("0", session.Send("printf|" + name + "|x\\n")) << name;
-    const std::string longest = std::string(251, 'n') + ".log";
-    EXPECT_EQ("1", session.Send("printf|" + longest + "|fits\\n"));
-    EXPECT_EQ("0", session.Send("printf|" + longest + "x|too long\\n"));
-    EXPECT_EQ("1", session.Send("printf|ok.log|still fine\\n"));
+    for (const std::string& name :
+         {longest, std::string("ok.log"), std::string("TRACE.LOG"), std::string("cont.log")})
+        EXPECT_EQ("1", session.Send("printf|" + name + "|first\\n")) << name;
     EXPECT_EQ(0, session.Finish());
     EXPECT_EQ((std::set<std::string>{"names", "vantrel"}), FilesIn(host.folder));
     EXPECT_EQ(std::set<std::string>{"proc1"}, FilesIn(host.folder + "/vantrel/names"));
-    EXPECT_EQ((std::set<std::string>{"img", "ok.log", longest}), FilesIn(host.InstanceFolder(1)));
-    EXPECT_EQ(0u, ReadFile(host.LogPath(longest)).rfind("fits\r\n", 0));
+    EXPECT_EQ(
+        (std::set<std::string>{"img", "ok.log", longest, "Trace.log", "Trace.log.bak", "Cont.log"}),
+        FilesIn(host.InstanceFolder(1)));
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{longest, "first\r\n"},
+                                     {"Trace.log", "first\r\n"},
+                                     {"Trace.log.bak", "earlier\r\n"},
+                                     {"Cont.log", "earlier\r\nfirst\r\n"}})
+        EXPECT_EQ(0u, ReadFile(host.LogPath(name)).rfind(text, 0)) << name;
 }
 
 std::string Printed(const char* format, ...) {
