@@ -67,41 +67,32 @@ TEST(TracedCallMatching, EveryBeginGetsOneEndAtTheRightPlace) {
 
 #if defined(VANTREL_TRACE_DEMO_PATH)
 
-// Per thread, its compared calls as "depth name;" (what compilers add around them differs).
-// Fails where the text is no balanced tree of three-space steps or where threads' texts mix.
+// Per thread, its compared calls as "depth name;" (what compilers add around them differs),
+// the depth counted in compared calls open around it by their indent.
 std::vector<std::string> CallTrees(const std::string& text) {
     const std::string compared =
         "|shapes::Palette::Palette()|main|shapes::Palette::~Palette()|Worker::Run(int)|"
         "Worker::DrawFrame(int)|shapes::Circle::Area() const|shapes::Square::Area() const|"
         "Worker::TryCountDown(int)|CountDown(int)|DepthExceeded::DepthExceeded(int)|";
     std::vector<std::string> trees;
-    std::vector<bool> open;  // per open call: whether it is compared
-    std::string thread, line, last = "}";
+    std::vector<std::pair<size_t, bool>> open;  // per open call: indent, whether compared
+    std::string thread, line;
     std::istringstream lines(text.substr(0, text.find("\r\nProcess ID: ")));
     while (std::getline(lines, line)) {
-        if (line == "\r") continue;
-        EXPECT_EQ('\r', line.back()) << "no CR LF: " << line;
         const size_t indent = line.find_first_not_of(' '), tid = line.find(" // tid:0x");
-        const std::string body = line.substr(indent, line.size() - indent - 1);
-        const bool brace = last != "{" && last != "}";  // after a call line comes its "{"
-        if (brace != (body == "{") || (body == "}" ? open.empty() : !brace && tid == line.npos)) {
-            ADD_FAILURE() << "no tree at: " << line;
-            return trees;
-        }
-        if (body == "}") open.pop_back();
-        EXPECT_EQ(3 * (open.size() - brace), indent) << line;
-        last = body;
-        if (brace || body == "}") continue;
+        if (tid == std::string::npos) continue;  // braces and blank lines: the entry table's
+        while (!open.empty() && open.back().first >= indent) open.pop_back();
         if (open.empty() && line.substr(tid) != thread) trees.emplace_back();
         if (open.empty()) thread = line.substr(tid);
         EXPECT_EQ(thread, line.substr(tid)) << "threads mixed at: " << line;
         const std::string name = line.substr(indent, tid - indent);
-        open.push_back(compared.find("|" + name + "|") != std::string::npos);
-        if (open.back())
+        open.emplace_back(indent, test::Has(compared, "|" + name + "|"));
+        if (open.back().second)
             trees.back() +=
-                std::to_string(std::count(open.begin(), open.end(), true) - 1) + " " + name + ";";
+                std::to_string(
+                    std::count_if(open.begin(), open.end(), [](auto& o) { return o.second; }) - 1) +
+                " " + name + ";";
     }
-    EXPECT_TRUE(open.empty()) << open.size() << " calls left open";
     return trees;
 }
 
@@ -119,16 +110,15 @@ TEST(CallTrace, ProgramsLeaveBalancedTreesAndNamedCallsInACompleteLog) {
         "5 CountDown(int);6 DepthExceeded::DepthExceeded(int);";
     const std::vector<std::string> demoTrees = {
         "0 shapes::Palette::Palette();0 main;0 shapes::Palette::~Palette();", worker, worker};
-    // A demo row's WriteImmediately (-1: a traced-host row with its argument), the log and
-    // patterns it holds.
+    // A demo row's WriteImmediately (-1: a traced-host row), the log and patterns it holds.
     // clang-format off
-    const struct { const char* fault; int writeImmediately; const char* argument; const char* logEnvironment; const char* log; std::vector<std::string> inLog; } rows[] = {
-        {"trees unbalanced or mixed in memory", 0, "--frames", nullptr, "trace.log", {}},
-        {"written at once, or VANTREL_TRACE_LOG not followed", 1, "--frames", "calls.log", "calls.log", {}},
-        {"an unexported function named by the nearest export; a refused log name not told", -1, "unnamed", "my-trace.log", "trace.log",
+    const struct { const char* fault; int writeImmediately; std::vector<std::string> arguments; const char* logEnvironment; const char* log; std::vector<std::string> inLog; } rows[] = {
+        {"trees unbalanced or mixed in memory", 0, {"--frames", "3"}, nullptr, "trace.log", {}},
+        {"written at once, or VANTREL_TRACE_LOG not followed", 1, {"--frames", "3"}, "calls.log", "calls.log", {}},
+        {"an unexported function named by the nearest export; a refused log name not told", -1, {"unnamed"}, "my-trace.log", "trace.log",
          {"\r\n   Visible\\(int\\) // tid:0x\\w+\r\n   \\{\r\n      0x[0-9a-f]+ in traced // tid:",
           "VANTREL_TRACE_LOG=\"my-trace\\.log\" is not a usable log name"}},
-        {"a crash or hang while threads trace through exit and static destruction", -1, "exit-while-busy", nullptr, "trace.log",
+        {"a crash or hang while threads trace through exit and static destruction", -1, {"exit-while-busy"}, nullptr, "trace.log",
          {"\r\nFarewell::~Farewell\\(\\) // tid:"}},
     };
     // clang-format on
@@ -145,16 +135,13 @@ TEST(CallTrace, ProgramsLeaveBalancedTreesAndNamedCallsInACompleteLog) {
             test::PutLogSetting(test::Lower(host.exePath) + "\\proc1", row.log, "WriteImmediately",
                                 row.writeImmediately);
         if (row.logEnvironment) setenv("VANTREL_TRACE_LOG", row.logEnvironment, 1);
-        const test::HostRun run =
-            test::RunProgram(host, demo ? std::vector<std::string>{row.argument, "3"}
-                                        : std::vector<std::string>{row.argument});
+        const test::HostRun run = test::RunProgram(host, row.arguments);
         unsetenv("VANTREL_TRACE_LOG");
         ASSERT_EQ(0, run.exitCode);
         EXPECT_EQ(std::string(row.log) == "trace.log", test::PathExists(host.LogPath("trace.log")));
         const std::string text = test::ReadFile(host.LogPath(row.log));
-        if (demo) {
-            EXPECT_EQ(demoTrees, CallTrees(text));
-        }
+        EXPECT_EQ(demo ? demoTrees : std::vector<std::string>(),
+                  demo ? CallTrees(text) : std::vector<std::string>());
         for (const std::string& pattern : row.inLog)
             EXPECT_TRUE(std::regex_search(text, std::regex(pattern))) << pattern << " in " << text;
         test::ExpectCompleteLog(text, "");

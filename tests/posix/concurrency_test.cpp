@@ -9,24 +9,28 @@ namespace vantrel::test {
 namespace {
 
 // The entry lines must be whole texts "t<t>:0".."t<t>:<entries-1>" of `threads`, one thread's
-// after the other, then one summary naming `threadCount` threads.
-void ExpectWholeThreadTexts(const std::string& text, std::set<int> threads, int entries,
-                            int threadCount) {
+// after the other, then one summary naming them and the loading thread.
+void ExpectWholeThreadTexts(const std::string& text, std::set<int> threads, int entries) {
+    const std::string involved = "There are " + std::to_string(threads.size() + 1) + " thread(s)";
     size_t at = 0;
-    while (!threads.empty()) {
-        int thread = -1;
-        ASSERT_EQ(1, sscanf(text.c_str() + at, "t%d:0\r\n", &thread)) << text.substr(at, 40);
+    for (int thread = -1; !threads.empty();) {
+        ASSERT_EQ(1, sscanf(text.c_str() + at, "t%d:", &thread)) << text.substr(at, 40);
         ASSERT_EQ(1u, threads.erase(thread)) << "thread " << thread << " unknown or twice";
-        for (int i = 0; i < entries; ++i) {
-            const std::string line =
-                "t" + std::to_string(thread) + ":" + std::to_string(i) + "\r\n";
-            ASSERT_EQ(0, text.compare(at, line.size(), line)) << "not whole or in order: " << line;
-            at += line.size();
-        }
+        std::string block;
+        for (int i = 0; i < entries; ++i)
+            block += "t" + std::to_string(thread) + ":" + std::to_string(i) + "\r\n";
+        ASSERT_EQ(0, text.compare(at, block.size(), block)) << "not whole or in order: " << thread;
+        at += block.size();
     }
     EXPECT_EQ("\r\n", text.substr(at, 2));
-    EXPECT_TRUE(Has(text, "There are " + std::to_string(threadCount) + " thread(s) involved"));
-    EXPECT_EQ(1, CountOf(text, "Process ID:"));
+    EXPECT_TRUE(Has(text, involved) && CountOf(text, "Process ID:") == 1) << involved;
+}
+
+// Whether the lines "<prefix>0" .. "<prefix><count - 1>" are found in this order from `at` on.
+bool Ordered(const std::string& text, const std::string& prefix, int count, size_t at = 0) {
+    for (int i = 0; i < count && at != std::string::npos; ++i)
+        at = text.find(prefix + std::to_string(i) + "\r\n", at);
+    return at != std::string::npos;
 }
 
 class ManyThreads : public ::testing::TestWithParam<std::pair<uint32_t, int>> {};
@@ -37,15 +41,14 @@ TEST_P(ManyThreads, EveryThreadsTextIsWholeAndInOrder) {
     const auto [writeImmediately, entries] = GetParam();
     PutDefaultSetting("WriteImmediately", writeImmediately);
     const HostInstall host = InstallHost("threads");
-    Host session(host);
-    EXPECT_EQ("0", session.Send("threads|16|" + std::to_string(entries) + "|shared.log|4"));
-    EXPECT_EQ(0, session.Finish());
+    EXPECT_EQ("0",
+              RunHost(host, {"threads|16|" + std::to_string(entries) + "|shared.log|4"}).lines[0]);
     // Entry 0 belongs to the loading thread, which never logged: 16 + 1 threads.
     ExpectWholeThreadTexts(ReadFile(host.LogPath("shared.log")),
-                           {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, entries, 17);
+                           {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, entries);
     for (int k = 0; k < 4; ++k)
         ExpectWholeThreadTexts(ReadFile(host.LogPath("other" + std::to_string(k) + ".log")),
-                               {16 + k}, entries, 2);
+                               {16 + k}, entries);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ManyThreads,
@@ -78,13 +81,16 @@ TEST(ManyProcesses, EightHostsGetTheirOwnInstanceAndCompleteLogs) {
     }
     platform::ReleaseRegistryStore();
     sqlite3* db = nullptr;
-    sqlite3_stmt* check = nullptr;
+    std::string check;
     ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(StorePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
-    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr));
-    ASSERT_EQ(SQLITE_ROW, sqlite3_step(check));
-    EXPECT_STREQ("ok", reinterpret_cast<const char*>(sqlite3_column_text(check, 0)));
-    sqlite3_finalize(check);
+    sqlite3_exec(
+        db, "PRAGMA integrity_check",
+        [](void* out, int, char** values, char**) {
+            return static_cast<std::string*>(out)->append(values[0]), 0;
+        },
+        &check, nullptr);
     sqlite3_close(db);
+    EXPECT_EQ("ok", check);
 }
 
 // A hundred load/unload cycles with logging in between: the same number each time, no
@@ -95,18 +101,14 @@ TEST(ManyLoads, AHundredCyclesLeaveNoDescriptorAndKeepTheInstance) {
     ASSERT_EQ("1", session.Send("printf|cycle.log|first\\n"));
     const std::string warmUp = session.Send("cycles|1|cycle.log");  // counts after a reload
     ASSERT_EQ(" 0", warmUp.substr(warmUp.size() - 2)) << warmUp;
-    int before = -1, after = -1, failed = -1;
-    ASSERT_EQ(3, sscanf(session.Send("cycles|99|cycle.log").c_str(), "%d %d %d", &before, &after,
-                        &failed));
-    EXPECT_EQ(before, after);
-    EXPECT_EQ(0, failed);
+    int before = -1, after = -1, failed = -1;  // descriptors before and after, failed calls
+    sscanf(session.Send("cycles|99|cycle.log").c_str(), "%d %d %d", &before, &after, &failed);
+    EXPECT_TRUE(before == after && before > 0 && failed == 0)
+        << before << " " << after << " " << failed;
     EXPECT_EQ(0, session.Finish());
     EXPECT_FALSE(PathExists(host.InstanceFolder(2)));
     const std::string backUp = ReadFile(host.LogPath("cycle.log.bak"));
-    size_t at = backUp.find("first\r\n");
-    for (int k = 0; k < 98 && at != std::string::npos; ++k)
-        EXPECT_NE(std::string::npos, at = backUp.find("cycle " + std::to_string(k) + "\r\n", at))
-            << k;
+    EXPECT_TRUE(Ordered(backUp, "cycle ", 98, backUp.find("first\r\n")));
     EXPECT_EQ(0u, ReadFile(host.LogPath("cycle.log")).rfind("cycle 98\r\n", 0));
 }
 
@@ -130,9 +132,7 @@ TEST(FewDescriptors, ShortLivedThreadsAndManyLogsHoldABoundedNumberOfFiles) {
             EXPECT_LE(std::stoi(session.Send("fds")), before + 2);
             EXPECT_EQ(0, session.Finish());
             const std::string text = ReadFile(host.LogPath("many.log"));
-            size_t at = 0;
-            for (int t = 0; t < threads && at != std::string::npos; ++t)
-                ASSERT_NE(std::string::npos, at = text.find("s" + std::to_string(t) + "\r\n", at));
+            EXPECT_TRUE(Ordered(text, "s", threads));
             EXPECT_TRUE(Has(text, "There are " + std::to_string(threads + 1) + " thread(s)"));
             EXPECT_EQ((std::set<std::string>{"img", "many.log"}), FilesIn(host.InstanceFolder(1)));
             continue;
