@@ -185,8 +185,10 @@ TEST_F(RegTool, CommandsPrintAsRegExeAndRefusalsChangeNothing) {
         {"delete HKCU\\Software\\Test\\Sub /ve /f", kDone},
         {"delete HKCU\\Software\\Test\\Sub /va /f", kDone},
         {"query HKCU\\Software\\Test\\Sub", "\n"},
-        {"delete hkcu\\software\\test /f", kDone},
+        {"add HKCU\\Software\\Testing", kDone},
+        {"delete hkcu\\software\\test /f", kDone},  // the whole tree, nothing beside it
         {"query HKCU\\Software\\Test\\Sub", "ERRORunable to find"},
+        {"query HKCU\\Software", "\nHKEY_CURRENT_USER\\Software\\Testing\n"},
         {"delete HKCU /f", "ERRORcannot be deleted"},
     };
     // clang-format on
