@@ -26,6 +26,9 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
                   chmod(log.c_str(), file) + chmod(log.substr(0, log.rfind('/')).c_str(), folder));
     };
     // The reply to the call after the change (its text is kept either way), and an undo.
+    // Written on in its new place, a moved file would lose every later entry; every opening is
+    // exclusive, so a file another program locks in the log's place is refused; a running host
+    // needs nothing of a damaged store (a new one: the store-state table).
     // clang-format off
     const struct { const char* fault; Act act; const char* reply; Act undo; } rows[] = {
         {"deleted", [](const std::string& log) { unlink(log.c_str()); }, "1", nullptr},
@@ -33,22 +36,12 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
         {"cut inside an entry", [](const std::string& log) { truncate(log.c_str(), 1); }, "1", nullptr},
         {"replaced by a longer file", [&](const std::string& log) { replace(log, std::string(20000, 'Z')); }, "1", nullptr},
         {"replaced by a shorter file", [&](const std::string& log) { replace(log, "ZZZZZ"); }, "1", nullptr},
-        // Written on in its new place, the moved file would lose every later entry.
         {"moved away", [](const std::string& log) { rename(log.c_str(), (log + ".old").c_str()); }, "1", nullptr},
-        {"replaced by a link to the moved file", [](const std::string& log) {
-             rename(log.c_str(), (log + ".old").c_str());
-             symlink((log + ".old").c_str(), log.c_str());
-         }, "0", [](const std::string& log) { unlink(log.c_str()); }},
+        {"replaced by a link to the moved file", [](const std::string& log) { rename(log.c_str(), (log + ".old").c_str()); symlink((log + ".old").c_str(), log.c_str()); }, "0", [](const std::string& log) { unlink(log.c_str()); }},
         {"folder deleted", [](const std::string& log) { std::filesystem::remove_all(log.substr(0, log.rfind("/vantrel/") + 8)); }, "1", nullptr},
         {"folder and file read-only", [&](const std::string& log) { modes(log, 0444, 0555); }, "1", [&](const std::string& log) { modes(log, 0644, 0755); }},
-        // Every opening is exclusive: another program locks a file of its own in its place.
-        {"locked by another program", [&](const std::string& log) {
-             replace(log, "");
-             lockFd = open(log.c_str(), O_RDONLY | O_CLOEXEC);
-             EXPECT_EQ(0, flock(lockFd, LOCK_EX | LOCK_NB));
-         }, "0", [&](const std::string&) { close(lockFd); }},
+        {"locked by another program", [&](const std::string& log) { replace(log, ""); lockFd = open(log.c_str(), O_RDONLY | O_CLOEXEC); EXPECT_EQ(0, flock(lockFd, LOCK_EX | LOCK_NB)); }, "0", [&](const std::string&) { close(lockFd); }},
         {"store locked by another program", [&](const std::string&) { release = HoldStore(); }, "1", [&](const std::string&) { release(); }},
-        // A running host needs nothing of it (a new one: the store-state table).
         {"store damaged", [](const std::string&) { WriteFile(StorePath(), std::string(8192, 'Z')); }, "1", nullptr},
     };
     // clang-format on
