@@ -10,20 +10,14 @@ namespace vantrel::reg {
 namespace {
 
 using namespace std::string_literals;
+using namespace test;
 using platform::RegistryStore;
-using test::MakeTempDir;
-using test::ReadFile;
-using test::RegToolRun;
-using test::RunRegTool;
-using test::WriteFile;
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 const std::string kSection = kHeader + "[HKCU\\K]\n";
 
 std::string Wide(const std::string& ascii) {
-    std::string wide;
-    for (char c : ascii) wide += std::string{c, '\0'};
-    return wide;
+    return StoreToUtf16Le(ascii);
 }
 
 // A UTF-16LE file as reg.exe writes it: the value "v" of key K; data already in UTF-16LE.
@@ -99,19 +93,16 @@ class RegTool : public ::testing::Test {
     // A command line that must succeed; its output.
     std::string Ok(const std::string& line) {
         const RegToolRun run = RunRegTool(line);
-        EXPECT_EQ(0, run.exitCode) << line << ": " << run.err;
-        EXPECT_EQ("", run.err) << line;
+        EXPECT_TRUE(run.exitCode == 0 && run.err.empty()) << line << ": " << run.err;
         return run.out;
     }
     // A command that must fail with one "ERROR: " line holding `fragment`, changing nothing.
     void Fails(const std::string& line, const std::string& fragment) {
         const std::string before = QueryAll();
         const RegToolRun run = RunRegTool(line);
-        EXPECT_EQ(1, run.exitCode) << line;
-        EXPECT_EQ("", run.out) << line;
-        EXPECT_EQ(0u, run.err.rfind("ERROR: ", 0)) << line << ": " << run.err;
-        EXPECT_NE(std::string::npos, run.err.find(fragment)) << line << ": " << run.err;
-        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_TRUE(run.exitCode == 1 && run.out.empty() && run.err.rfind("ERROR: ", 0) == 0 &&
+                    Has(run.err, fragment) && CountOf(run.err, "\n") == 1)
+            << line << ": " << run.exitCode << " " << run.out << run.err;
         EXPECT_EQ(before, QueryAll()) << line << ": a refused command changed the store";
     }
     std::string QueryAll() { return RunRegTool("query HKCU /s").out; }
@@ -222,18 +213,17 @@ TEST_F(RegTool, StoredBytesAreWhatTheLibraryReads) {
     for (const auto& row : rows) {
         Ok("add HKCU\\Lib /v V /f " + std::string(row.typeAndData));
         uint32_t type = 99;
-        EXPECT_EQ(row.bytes, test::GetValue("lib", "V", &type).value_or("none")) << row.fault;
+        EXPECT_EQ(row.bytes, GetValue("lib", "V", &type).value_or("none")) << row.fault;
         EXPECT_EQ(row.type, type) << row.fault;
     }
 }
 
 TEST_F(RegTool, ExportWritesRegeditBytesAndImportGivesTheSameStoreBack) {
-    for (const char* line :
-         {"add HKCU\\Ex /v Text /d C:\\dir~\"q\"", "add HKCU\\Ex /v N /t REG_DWORD /d 3",
-          "add HKCU\\Ex\\Sub /v None /t REG_NONE",
-          "add HKCU\\Ex\\Sub /v List /t REG_MULTI_SZ /d a\\0b"})
-        Ok(line);
-    Ok("add HKCU\\Ex\\Sub /v Bin /t REG_BINARY /d " + std::string(60, '1'));
+    for (const std::string& line : std::initializer_list<std::string>{
+             "Ex /v Text /d C:\\dir~\"q\"", "Ex /v N /t REG_DWORD /d 3",
+             "Ex\\Sub /v None /t REG_NONE", "Ex\\Sub /v List /t REG_MULTI_SZ /d a\\0b",
+             "Ex\\Sub /v Bin /t REG_BINARY /d " + std::string(60, '1')})
+        Ok("add HKCU\\" + line);
     const std::string file = MakeTempDir("export") + "/ex.reg";
     EXPECT_EQ(kDone, Ok("export hkcu\\ex\\sub " + file));
     Fails("export HKCU\\Ex " + file, "add /y to overwrite");
@@ -251,7 +241,7 @@ TEST_F(RegTool, ExportWritesRegeditBytesAndImportGivesTheSameStoreBack) {
         "  11,11,11,11,11,11,11\r\n\r\n",
         text);
     Fails("export HKCU\\Missing " + file + ".2", "unable to find");
-    EXPECT_FALSE(test::PathExists(file + ".2"));
+    EXPECT_FALSE(PathExists(file + ".2"));
     Fails("export HKCU\\Ex /nonexistent-folder/x.reg", "Cannot write");
 
     // Everything back, with bytes no .reg string holds (through hex(1)), bytes that are no
@@ -284,9 +274,8 @@ TEST_F(RegTool, ExportWritesRegeditBytesAndImportGivesTheSameStoreBack) {
 }
 
 TEST_F(RegTool, ImportAppliesWindowsFilesWholeOrNotAtAll) {
-    for (const char* line : {"add HKCU\\Gone\\Deep /v x /d 1", "add HKCU\\Kept /v old /d 1",
-                             "add HKCU\\Kept /v stays /d 1"})
-        Ok(line);
+    for (const char* key : {"Gone\\Deep /v x", "Kept /v old", "Kept /v stays"})
+        Ok("add HKCU\\" + std::string(key) + " /d 1");
     const std::string file = MakeTempDir("import") + "/in.reg";
     WriteFile(file,
               "\xFF\xFE" +
@@ -312,11 +301,11 @@ TEST_F(RegTool, ImportAppliesWindowsFilesWholeOrNotAtAll) {
         Fails("import " + file, line);
     }
     Fails("import " + file + ".missing", "Cannot read");
-    const std::function<void()> release = test::HoldStore();  // past the busy time-out
+    const std::function<void()> release = HoldStore();  // past the busy time-out
     const RegToolRun locked = RunRegTool("add HKCU\\Kept /v x /d 1");
     release();
     EXPECT_EQ(1, locked.exitCode);
-    EXPECT_TRUE(test::Has(locked.err, "locked by another process")) << locked.err;
+    EXPECT_TRUE(Has(locked.err, "locked by another process")) << locked.err;
 }
 
 }  // namespace
