@@ -26,13 +26,6 @@ void ExpectWholeThreadTexts(const std::string& text, std::set<int> threads, int 
     EXPECT_TRUE(Has(text, involved) && CountOf(text, "Process ID:") == 1) << involved;
 }
 
-// Whether the lines "<prefix>0" .. "<prefix><count - 1>" are found in this order from `at` on.
-bool Ordered(const std::string& text, const std::string& prefix, int count, size_t at = 0) {
-    for (int i = 0; i < count && at != std::string::npos; ++i)
-        at = text.find(prefix + std::to_string(i) + "\r\n", at);
-    return at != std::string::npos;
-}
-
 class ManyThreads : public ::testing::TestWithParam<std::pair<uint32_t, int>> {};
 
 // Sixteen threads on one log and four more on a log each, started together; in memory at

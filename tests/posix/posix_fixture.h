@@ -80,6 +80,13 @@ inline void ExpectCompleteLog(const std::string& text, const std::string& entrie
     EXPECT_EQ(end, text.substr(text.size() - end.size())) << "stale bytes after the summary";
 }
 
+// Whether the lines "<prefix>0" .. "<prefix><count - 1>" are found in this order from `at` on.
+inline bool Ordered(const std::string& text, const std::string& prefix, int count, size_t at = 0) {
+    for (int i = 0; i < count && at != std::string::npos; ++i)
+        at = text.find(prefix + std::to_string(i) + "\r\n", at);
+    return at != std::string::npos;
+}
+
 struct RegToolRun {
     int exitCode = -1;
     std::string out, err;
