@@ -67,8 +67,7 @@ TEST(TracedCallMatching, EveryBeginGetsOneEndAtTheRightPlace) {
 
 #if defined(VANTREL_TRACE_DEMO_PATH)
 
-// Per thread, its compared calls as "depth name;" (what compilers add around them differs),
-// the depth counted in compared calls open around it by their indent.
+// Per thread, its compared calls as "depth name;" (compilers add others around them).
 std::vector<std::string> CallTrees(const std::string& text) {
     const std::string compared =
         "|shapes::Palette::Palette()|main|shapes::Palette::~Palette()|Worker::Run(int)|"
@@ -96,9 +95,8 @@ std::vector<std::string> CallTrees(const std::string& text) {
     return trees;
 }
 
-// The demo leaves the main thread's tree (before, during and after main), then one balanced
-// tree per worker although the workers throw out of a recursion; the traced host names calls
-// and exits while its threads trace. Every log ends with the final merge's summary.
+// The demo's trees: main thread's, then one per worker although workers throw out of a
+// recursion; the traced host names calls and exits while its threads trace.
 TEST(CallTrace, ProgramsLeaveBalancedTreesAndNamedCallsInACompleteLog) {
     std::string worker = "0 Worker::Run(int);";
     for (int frame = 0; frame < 3; ++frame)

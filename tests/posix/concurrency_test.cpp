@@ -1,5 +1,5 @@
-// Many threads, logs and processes at once: every thread's text whole and in order, one
-// instance per process, and descriptors bounded whatever the number of threads, logs or loads.
+// Many threads, logs, processes and loads at once: texts whole and in order, one instance per
+// process, descriptors bounded.
 #include <memory>
 
 #include "posix/posix_fixture.h"
@@ -8,8 +8,7 @@
 namespace vantrel::test {
 namespace {
 
-// The entry lines must be whole texts "t<t>:0".."t<t>:<entries-1>" of `threads`, one thread's
-// after the other, then one summary naming them and the loading thread.
+// Whole texts "t<t>:0".."t<t>:<entries-1>" of `threads`, one after the other, then a summary.
 void ExpectWholeThreadTexts(const std::string& text, std::set<int> threads, int entries) {
     const std::string involved = "There are " + std::to_string(threads.size() + 1) + " thread(s)";
     size_t at = 0;
@@ -28,8 +27,8 @@ void ExpectWholeThreadTexts(const std::string& text, std::set<int> threads, int 
 
 class ManyThreads : public ::testing::TestWithParam<std::pair<uint32_t, int>> {};
 
-// Sixteen threads on one log and four more on a log each, started together; in memory at
-// full size, written immediately (a merge per entry) at a size that keeps the test short.
+// 16 threads on one log, 4 on a log each, at once; written immediately (a merge per entry)
+// at a size that keeps the test short.
 TEST_P(ManyThreads, EveryThreadsTextIsWholeAndInOrder) {
     const auto [writeImmediately, entries] = GetParam();
     PutDefaultSetting("WriteImmediately", writeImmediately);
@@ -47,8 +46,7 @@ TEST_P(ManyThreads, EveryThreadsTextIsWholeAndInOrder) {
 INSTANTIATE_TEST_SUITE_P(Modes, ManyThreads,
                          ::testing::Values(std::pair{0u, 10000}, std::pair{1u, 300}));
 
-// Eight hosts load at the same moment: eight numbers each recorded by its holder, eight
-// complete logs, and a store that passes its integrity check.
+// Eight hosts at once: numbers recorded by their holders, complete logs, a sound store.
 TEST(ManyProcesses, EightHostsGetTheirOwnInstanceAndCompleteLogs) {
     const HostInstall host = InstallHost("crowd");
     std::vector<std::unique_ptr<Host>> sessions;
@@ -86,8 +84,7 @@ TEST(ManyProcesses, EightHostsGetTheirOwnInstanceAndCompleteLogs) {
     EXPECT_EQ("ok", check);
 }
 
-// A hundred load/unload cycles with logging in between: the same number each time, no
-// descriptor left behind, every entry kept (earlier runs' logs in the back-up).
+// 100 load/unload cycles: the same number, no descriptor left, every entry kept.
 TEST(ManyLoads, AHundredCyclesLeaveNoDescriptorAndKeepTheInstance) {
     const HostInstall host = InstallHost("cycling");
     Host session(host);
@@ -105,9 +102,8 @@ TEST(ManyLoads, AHundredCyclesLeaveNoDescriptorAndKeepTheInstance) {
     EXPECT_EQ(0u, ReadFile(host.LogPath("cycle.log")).rfind("cycle 98\r\n", 0));
 }
 
-// Under a low descriptor limit: thousands of short-lived threads in memory mode neither make
-// the final merge open every part file at once nor leave a bitmap entry's part file open;
-// written at once, only the most recently used of many logs stay open.
+// Under a low descriptor limit: the final merge of thousands of part files, a bitmap entry's
+// part file, and many logs written at once (the most recently used stay open).
 TEST(FewDescriptors, ShortLivedThreadsAndManyLogsHoldABoundedNumberOfFiles) {
     HostOptions options;
     options.wrapper = {"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\""};

@@ -12,8 +12,7 @@
 namespace vantrel::test {
 namespace {
 
-// Killed at random moments: every entry whose call returned is in the log, and the next
-// run's back-up holds that log byte for byte.
+// Killed at random moments: every returned entry kept, the next run's back-up byte exact.
 TEST(HostKilled, EveryReturnedEntrySurvivesSigkillAndReachesTheNextBackUp) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -48,8 +47,7 @@ class HostInMode : public ::testing::TestWithParam<uint32_t> {
     void SetUp() override { PutDefaultSetting("WriteImmediately", GetParam()); }
 };
 
-// exit() while threads log: the unload waits for calls in flight and refuses later ones, and
-// no entry whose call returned 1 is lost (the unfixed unload lost one about every 7th run).
+// exit() while threads log: no entry whose call returned 1 is lost (once every 7th run).
 TEST_P(HostInMode, ExitWhileThreadsLogKeepsEveryReturnedEntry) {
     const HostInstall host = InstallHost("racer");
     for (int run = 0; run < 60; ++run) {
@@ -65,8 +63,8 @@ TEST_P(HostInMode, ExitWhileThreadsLogKeepsEveryReturnedEntry) {
     }
 }
 
-// A fork while threads log: each child is a new process with its own number and summary, and
-// leaves the parent's files alone; none hangs on a lock the parent's threads held.
+// Forks while threads log: each child a new process with its own number and summary, no
+// hang on a lock the parent's threads held, the parent's files left alone.
 TEST_P(HostInMode, ForkedChildLogsAsANewProcessAndLeavesTheParentsFilesAlone) {
     const HostInstall host = InstallHost("forker");
     const HostRun run =
@@ -100,8 +98,7 @@ TEST_P(HostInMode, ForkedChildLogsAsANewProcessAndLeavesTheParentsFilesAlone) {
 INSTANTIATE_TEST_SUITE_P(Modes, HostInMode, ::testing::Values(1u, 0u),
                          [](const auto& info) { return info.param ? "Immediate" : "InMemory"; });
 
-// What stands in a load's way for a while holds it up briefly, not for its whole life: a
-// later call claims the instance and logs.
+// What blocks a load for a while holds it up briefly: a later call claims and logs.
 TEST(HostLoad, BusyStoreOrHeldGuardLockIsOvercomeByALaterCall) {
     const std::function<std::function<void()>()> obstacles[] = {
         HoldStore, [] {
@@ -144,9 +141,6 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
                   chmod(log.c_str(), file) + chmod(log.substr(0, log.rfind('/')).c_str(), folder));
     };
     // The reply to the call after the change (its text is kept either way), and an undo.
-    // Written on in its new place, a moved file would lose every later entry; every opening is
-    // exclusive, so a file another program locks in the log's place is refused; a running host
-    // needs nothing of a damaged store (a new one: the store-state table).
     // clang-format off
     const struct { const char* fault; Act act; const char* reply; Act undo; } rows[] = {
         {"deleted", [](const std::string& log) { unlink(log.c_str()); }, "1", nullptr},
@@ -211,8 +205,7 @@ TEST(Tampering, PlantedLinksAreNeverFollowed) {
     EXPECT_EQ("precious\n", ReadFile(bait));
 }
 
-// A real full disk: the instance folder is a 64 KiB tmpfs in a mount namespace of the host's,
-// reached through /proc/<pid>/root.
+// A real full disk: a 64 KiB tmpfs in the host's mount namespace, via /proc/<pid>/root.
 TEST(Tampering, FullDiskFailsCallsAndLosesNothingAccepted) {
     const HostInstall host = InstallHost("fulldisk");
     const std::string folder = host.InstanceFolder(1);

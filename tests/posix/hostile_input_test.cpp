@@ -11,8 +11,7 @@
 namespace vantrel::test {
 namespace {
 
-// Also names that differ from an earlier file's only in case, and a name that leaves no room
-// for its part file's name (kept in memory: the text is not lost).
+// Also earlier files in other case, and a name without room for its part file's name.
 TEST(HostileInput, EveryByteAndLengthOfALogNameIsHandled) {
     const HostInstall host = InstallHost("names");
     const std::string longest = std::string(251, 'n') + ".log",
@@ -99,9 +98,8 @@ class SnapshotWriter : public CLog {
     using CLog::WriteDib;
 };
 
-// Headers over buffers of exactly the claimed size (the sanitizer builds watch the end): a
-// snapshot takes no more than the header accounts for and writes a BMP file its header
-// describes; claims too large to allocate are refused, not read.
+// Headers over buffers of exactly the claimed size (sanitizers watch the end): the file its
+// header describes, or a refusal for claims too large to allocate.
 TEST(HostileInput, EveryBitmapHeaderIsWrittenWithinItsBufferOrRefused) {
     platform::File file;
     ASSERT_TRUE(file.Open(MakeTempDir("dib") + "/shot.bmp",
@@ -129,8 +127,7 @@ TEST(HostileInput, EveryBitmapHeaderIsWrittenWithinItsBufferOrRefused) {
         memcpy(bitmap.data(), fields, 40);
         file.SetLength(0);
         file.Seek(0);
-        // Only a refusal keeps a snapshot over 4 GiB inside 40 bytes; up to that the header is
-        // taken at its word (the sanitizers watch).
+        // Over 4 GiB only a refusal stays inside 40 bytes.
         if (claimed >= (uint64_t{1} << 32)) {
             EXPECT_EQ(0u, SnapshotWriter::WriteDib(bitmap.data(), file) + file.GetLength());
         }

@@ -1,8 +1,5 @@
-// The POSIX platform layer: exclusive files that never follow links, named mutexes in a
-// private runtime folder, local time; the shared library's exports: exactly the listed
-// functions (the list the DLL's check reads), and in a copy of this program
-// (support/reexec.h), the dtimer exports fresh after each load and timers and clocks in a
-// process whose time-stamp counter is disabled.
+// The POSIX platform layer: files, named mutexes, local time; the library's exports (the list
+// the DLL's check reads), fresh after each load and without the time-stamp counter.
 #include <dlfcn.h>
 #include <sys/prctl.h>
 #include <time.h>
@@ -62,9 +59,8 @@ TEST(PlatformFile, OpeningsAreExclusiveAndRefuseWhatIsNoRegularFile) {
     EXPECT_EQ(0644u, ModeOf(path));
 }
 
-// Another local user must not be able to plant or read lock files: the runtime folder must
-// be ours, private and no link, and a link planted in it is never followed; refused or
-// unusable, the per-user folder under /tmp takes its place.
+// The runtime folder is ours, private and no link, links planted in it are never followed;
+// else the per-user folder under /tmp takes its place.
 TEST(NamedMutex, RuntimeFolderIsPrivateAndPlantedLinksAreNeverFollowed) {
     std::string runtime = getenv("XDG_RUNTIME_DIR"), ours = runtime + "/vantrel";
     const std::string fallback = "/tmp/vantrel-" + std::to_string(geteuid());

@@ -1,5 +1,5 @@
-// The settings editor vantrel-reg: its .reg parser, its text conversions, and the program run
-// on the test's store (it inherits XDG_CONFIG_HOME) with reg.exe's grammar and output.
+// The settings editor vantrel-reg: its .reg parser, and the program with reg.exe's grammar
+// and output on the test's store (it inherits XDG_CONFIG_HOME).
 #if __has_include("reg_file_parser.h")
 #include "arguments.h"
 #include "posix/posix_fixture.h"

@@ -1,5 +1,4 @@
-// The settings store: the registry calls the library makes on it and the database class the
-// editor uses, under odd paths, several users, threads, processes and damage.
+// The settings store under odd paths, several users, threads, processes and damage.
 #include <pwd.h>
 
 #include <thread>
@@ -56,8 +55,7 @@ TEST(RegistryCalls, StoreIsPrivateWhateverTheUmaskAndFollowsTheEnvironmentAtOpen
               test::InChild([] { return unsetenv("HOME") ? "" : RegistryStore::DefaultPath(); }));
 }
 
-// The query contract the settings readers rely on: each row a misreported size or a buffer
-// written where it must stay untouched (a buffer size 0 passes no buffer).
+// The query contract the settings readers rely on (buffer size 0: no buffer).
 TEST(RegistryCalls, QueryReportsSizesAndFillsOnlyBuffersThatFit) {
     RegKey key;
     ASSERT_EQ(kErrorSuccess, RegCreateKey("Software\\K", kKeyReadWrite, &key));
@@ -88,9 +86,8 @@ TEST(RegistryCalls, QueryReportsSizesAndFillsOnlyBuffersThatFit) {
     RegCloseKey(key);
 }
 
-// Handles hold ids, not the connection, and outlive their key (the editor may delete a log's
-// key while the host runs); ids are never reused. A batch left open (the editor killed in an
-// import) is undone, and a store opened to read writes nothing.
+// Handles outlive the connection and their key (ids never reused); a batch left open (an
+// editor killed in an import) is undone; a store opened to read writes nothing.
 TEST(RegistryCalls, HandlesOutliveTheConnectionAndTheirKeyAndOpenBatchesAreUndone) {
     RegKey doomed;
     uint32_t size = 0;
@@ -147,9 +144,8 @@ TEST(RegistryCalls, ThreadsForksAndProcessesShareTheStoreWithoutLeaks) {
         EXPECT_EQ("v3", Read("shared", name));
 }
 
-// A store its user may not write (real modes: as another user when root) or that is damaged:
-// reads work where the file can be read, every write is refused, the editor says why, a host
-// loads but logs nothing, and the file is left as found; a damaged one deleted works again.
+// A store its user may not write (as another user when root) or damaged: what can be read is,
+// every write refused, the editor says why, a host logs nothing, the file is left as found.
 TEST(StoreStates, RefusedStoresFailEveryWriteCleanlyAndAreLeftAsFound) {
     const uid_t other = geteuid() == 0 ? test::kUnprivilegedId : geteuid();
     // Modes of the folder and file (0: removed); damaged from this byte on; results of read,
