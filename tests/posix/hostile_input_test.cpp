@@ -22,29 +22,30 @@ TEST(HostileInput, EveryByteAndLengthOfALogNameIsHandled) {
     PutLogSetting(proc, "CONT.LOG", "CreateNewLogFile", 0);
     PutLogSetting(proc, longest, "WriteImmediately", 0);
     Host session(host);
-    // One character is never a usable name (no "." for the thread logs, or not allowed).
-    std::vector<std::string> refused = {"..", "../up.log", "\\x2e\\x2e\\x2fup.log", longest + "x"};
-    for (int byte = 1; byte <= 255; ++byte) {
-        char name[8];
-        snprintf(name, sizeof name, "\\x%02x", byte);
-        refused.push_back(name);
+    std::set<std::string> files = {"img",       "ok.log",        longest,
+                                   "Trace.log", "Trace.log.bak", "Cont.log"};
+    for (const std::string name : {"..", "../up.log", "\\x2e\\x2e\\x2fup.log", "x.log.", "x", ""})
+        EXPECT_EQ("0", session.Send("printf|" + name + "|x\\n")) << name;
+    EXPECT_EQ("0", session.Send("printf|" + longest + "x|x\\n"));
+    for (int byte = 1; byte <= 255; ++byte) {  // only letters, digits, "_" and "." are taken
+        char name[32];
+        snprintf(name, sizeof name, "n%d\\x%02x.log", byte, byte);
+        const bool usable = isalnum(byte) || byte == '_' || byte == '.';
+        if (usable) files.insert("n" + std::to_string(byte) + char(byte) + ".log");
+        ASSERT_EQ(usable ? "1" : "0", session.Send("printf|" + std::string(name) + "|x\\n"))
+            << name;
     }
-    for (const std::string& name : refused)
-        ASSERT_EQ("0", session.Send("printf|" + name + "|x\\n")) << name;
     for (const std::string& name :
          {longest, std::string("ok.log"), std::string("TRACE.LOG"), std::string("cont.log")})
         EXPECT_EQ("1", session.Send("printf|" + name + "|first\\n")) << name;
     EXPECT_EQ(0, session.Finish());
     EXPECT_EQ((std::set<std::string>{"names", "vantrel"}), FilesIn(host.folder));
     EXPECT_EQ(std::set<std::string>{"proc1"}, FilesIn(host.folder + "/vantrel/names"));
-    EXPECT_EQ(
-        (std::set<std::string>{"img", "ok.log", longest, "Trace.log", "Trace.log.bak", "Cont.log"}),
-        FilesIn(host.InstanceFolder(1)));
-    for (const auto& [name, text] : {std::pair<std::string, std::string>{longest, "first\r\n"},
-                                     {"Trace.log", "first\r\n"},
-                                     {"Trace.log.bak", "earlier\r\n"},
-                                     {"Cont.log", "earlier\r\nfirst\r\n"}})
+    EXPECT_EQ(files, FilesIn(host.InstanceFolder(1)));
+    // clang-format off
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{longest, "first\r\n"}, {"Trace.log", "first\r\n"}, {"Trace.log.bak", "earlier\r\n"}, {"Cont.log", "earlier\r\nfirst\r\n"}})
         EXPECT_EQ(0u, ReadFile(host.LogPath(name)).rfind(text, 0)) << name;
+    // clang-format on
 }
 
 std::string Printed(const char* format, ...) {
