@@ -132,19 +132,17 @@ TEST(PlatformClock, LocalTimeFollowsTheZoneSet) {
 }
 
 TEST(TimerInChildProcess, DISABLED_FreshAfterEachLoadAndWithoutTheCounter) {
-    // Unloading destroys the table and loading again builds a fresh one (its steps: the
-    // table's own case).
+    // Unloading destroys the table, loading again builds a fresh one.
     for (int load = 0; load < 2; ++load) {
         void* library = dlopen(VANTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(nullptr, library) << dlerror();
+        using Get = int64_t (*)(int32_t);
         const auto begin =
             reinterpret_cast<int64_t (*)(int32_t, int32_t)>(dlsym(library, "dtimerRecordBegin"));
-        const auto end = reinterpret_cast<int64_t (*)(int32_t)>(dlsym(library, "dtimerRecordEnd"));
         const auto count = reinterpret_cast<int32_t (*)(int32_t)>(dlsym(library, "dtimerGetCount"));
-        const auto elapsed =
-            reinterpret_cast<int64_t (*)(int32_t)>(dlsym(library, "dtimerGetElapsed"));
-        const auto average =
-            reinterpret_cast<int64_t (*)(int32_t)>(dlsym(library, "dtimerGetAverageElapsed"));
+        const Get end = reinterpret_cast<Get>(dlsym(library, "dtimerRecordEnd")),
+                  elapsed = reinterpret_cast<Get>(dlsym(library, "dtimerGetElapsed")),
+                  average = reinterpret_cast<Get>(dlsym(library, "dtimerGetAverageElapsed"));
         for (int32_t index = -1; index <= CTimerTable::kTimerCount; ++index)
             EXPECT_EQ(0, elapsed(index) + count(index) + average(index)) << index;
         EXPECT_NE(0, begin(0, 1));  // the gate
