@@ -49,10 +49,19 @@ TEST(RegistryCalls, StoreIsPrivateWhateverTheUmaskAndFollowsTheEnvironmentAtOpen
         EXPECT_EQ(kErrorSuccess, SetDword("k", "v", 1)) << (config ? config : "(unset)");
         EXPECT_TRUE(PathExists(home + "/.config/vantrel/registry.db"));
     }
-    setenv("HOME", savedHome.c_str(), 1);
     // No HOME either: the home in the user's password entry.
+    unsetenv("HOME");
     EXPECT_EQ(std::string(getpwuid(getuid())->pw_dir) + "/.config/vantrel/registry.db",
-              test::InChild([] { return unsetenv("HOME") ? "" : RegistryStore::DefaultPath(); }));
+              RegistryStore::DefaultPath());
+    setenv("HOME", savedHome.c_str(), 1);
+    // Under a file: refused, and the editor says where.
+    setenv("XDG_CONFIG_HOME", "/dev/null", 1);
+    ReleaseRegistryStore();
+    EXPECT_EQ(kErrorAccessDenied, SetDword("k", "v", 1));
+    const test::RegToolRun editor = test::RunRegTool("add HKCU\\k");
+    EXPECT_TRUE(editor.exitCode == 1 &&
+                test::Has(editor.err, "/dev/null/vantrel/registry.db cannot"))
+        << editor.err;
 }
 
 // The query contract the settings readers rely on (buffer size 0: no buffer).
