@@ -1,6 +1,5 @@
-// A host's life around the library: killed, exiting while its threads log, forking, loading
-// while the store or the lock guard is held; and other programs acting on its files between
-// two calls. No crash, honest results, nothing accepted lost, nothing written through a link.
+// A host killed, exiting while its threads log, forking, loading while blocked; other programs
+// acting on its files between calls. Nothing accepted lost, nothing written through a link.
 #include <sys/file.h>
 
 #include <chrono>
