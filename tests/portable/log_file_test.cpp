@@ -1,11 +1,19 @@
 // A log's file: the end-block search, folders, positions past 4 GiB; failed flushes, merges and
-// first openings report the failure and lose no accepted text; part files beside other logs.
+// first openings lose no accepted text; part files beside other logs; and the merge from memory,
+// held to the full rewrite byte for byte after every call, with tampering and failed merges.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "log/clog_service.h"
 #include "log/html_document.h"
@@ -44,13 +52,6 @@ class WriterLog : public CLog {
     }
 };
 
-// Text without an end block in it.
-std::string Filler(size_t size) {
-    std::string text(size, '\0');
-    for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
-    return text;
-}
-
 struct Folder {
     std::string dir = test::MakeTempDir("writer");
     std::string Path(const std::string& name) const { return dir + kSep + name; }
@@ -58,9 +59,6 @@ struct Folder {
         auto log = std::make_unique<WriterLog>();
         EXPECT_EQ(log->Open(1, nullptr, 2, mode, dir.c_str(), "t.log", 1 << 20, 3), 1);
         return log;
-    }
-    void Put(const std::string& name, const std::string& text) {
-        test::WriteFile(Path(name), text);
     }
     Text Get(const std::string& name) const {
         return test::PathExists(Path(name)) ? Text(ReadFile(Path(name))) : std::nullopt;
@@ -74,29 +72,28 @@ struct Folder {
 TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
     Folder f;
     const std::string block = kHtmlEndBlock, upper = "</PRE></FONT>\r\n<!--VANTREL END--!>\r\n";
+    std::vector<std::pair<std::string, size_t>> files = {
+        {std::string(70000, 'f'), 70000}, {"tiny", 4}, {"", 0}};
+    for (size_t after : {0, 1, 65535, 65536, 65537, 65536 + 20, 65536 + 41, 140000})
+        files.emplace_back(
+            block + std::string(300, 'f') + (after % 2 ? upper : block) + std::string(after, 'f'),
+            block.size() + 300);
     platform::File file;
-    for (size_t after : {0, 1, 65535, 65536, 65537, 65536 + 20, 65536 + 41, 140000}) {
-        f.Put("s.htm", block + Filler(300) + (after % 2 ? upper : block) + Filler(after));
+    for (const auto& [text, at] : files) {
+        test::WriteFile(f.Path("s.htm"), text);
         ASSERT_TRUE(file.Open(f.Path("s.htm"), platform::FileOpenMode::ExistingRead));
-        EXPECT_EQ(WriterLog::FindEndBlock(file), block.size() + 300) << after;
+        EXPECT_EQ(WriterLog::FindEndBlock(file), at) << text.size();
         file.Close();
     }
-    for (const std::string& none : {Filler(70000), std::string("tiny"), std::string()}) {
-        f.Put("s.htm", none);
-        ASSERT_TRUE(file.Open(f.Path("s.htm"), platform::FileOpenMode::ExistingRead));
-        EXPECT_EQ(WriterLog::FindEndBlock(file), none.size());
-        file.Close();
-    }
-    f.Put("t.log", "in use");
-    platform::File other;
-    ASSERT_TRUE(other.Open(f.Path("t.log"), platform::FileOpenMode::ExistingRead));
+    test::WriteFile(f.Path("t.log"), "in use");
+    ASSERT_TRUE(file.Open(f.Path("t.log"), platform::FileOpenMode::ExistingRead));
     EXPECT_EQ(f.Open(0)->OpenFile(), 0);
-    other.Close();
+    file.Close();
     EXPECT_EQ(f.Get("t.log.bak"), Text());
     EXPECT_EQ(f.Get("t.log"), "in use");
 
     Folder g;
-    g.Put("img", "not a folder");
+    test::WriteFile(g.Path("img"), "not a folder");
     auto log = g.Open(0);
     log->Append("kept");
     EXPECT_EQ(log->FlushCache(false), 0);
@@ -185,10 +182,9 @@ struct Service {
     }
 };
 
-// Failed merges at later calls are held to the full rewrite in the differential test. A
-// partial HTML head must not stay behind to be taken for a log: the call fails and the next
+// A partial HTML head must not stay behind to be taken for a log: the call fails and the next
 // writes the whole document. Without WriteImmediately, what the final merge could not write
-// stays in the part file.
+// stays in the part file. (Failed merges at later calls: the differential test below.)
 TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
     Service html, memory;
     html.Set("HtmlDoc", 1);
@@ -274,12 +270,134 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
         EXPECT_EQ(ReadFile(mine.folder + "app_0.log")
                       .rfind(row.neighbourIsLog ? "other\r\n" : "earlier run\r\n", 0),
                   0u);
-        size_t files = 0;  // img, app.log and app_0.log
-        for (const auto& entry : std::filesystem::directory_iterator(mine.folder))
-            files += entry.exists();
-        EXPECT_EQ(files, 3u);
+        // img, app.log and app_0.log
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mine.folder), {}), 3);
     }
 }
+
+// A thread that lives on between the tasks it runs; Run returns once its task has run, and an
+// empty task ends the thread.
+class Worker {
+  public:
+    ~Worker() { Run(nullptr), thread_.join(); }
+    void Run(std::function<void()> task) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        task_ = std::move(task), pending_ = true;
+        changed_.notify_all();
+        changed_.wait(hold, [this] { return !pending_; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::function<void()> task_;
+    bool pending_ = false;
+    std::thread thread_{[this] {
+        std::unique_lock<std::mutex> hold(mutex_);
+        for (bool more = true; more; pending_ = false, changed_.notify_all()) {
+            changed_.wait(hold, [this] { return pending_; });
+            if ((more = static_cast<bool>(task_))) task_();
+        }
+    }};
+};
+
+// The same random calls, made by the same threads on two services, one rewriting everything.
+class MergeDifferentialTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) {
+    const std::string setting = GetParam();
+    Service services[2];  // [0] rewrites everything
+    if (!setting.empty()) services[0].Set(GetParam(), 1);
+    std::string paths[2];
+    for (int i = 0; i < 2; ++i) {
+        services[i].Start();
+        paths[i] = services[i].folder + (setting == "HtmlDoc" ? "vantrel.log.htm" : "vantrel.log");
+    }
+    services[0].log.UseFullRewrite(true);
+
+    std::mt19937 random(20261204u + static_cast<unsigned>(setting.size()));
+    auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+    std::vector<std::unique_ptr<Worker>> workers;
+    for (int i = 0; i < 3; ++i) workers.push_back(std::make_unique<Worker>());
+    platform::SystemTime time{2026, 12, 5, 4, 16, 5, 21, 0};
+
+    for (int step = 0; step < 1200; ++step) {
+        time.milliseconds = step % 1000;
+        time.second = 21 + step / 1000;
+        platform::testing::SetFakeLocalTime(&time);
+
+        // Disturb both files alike, as another program might; a file kept open between
+        // calls is then looked for again at its path.
+        const std::string content = ReadFile(paths[0]);
+        const int disturb = chance(4) ? 1 : chance(4) ? 2 : chance(2) ? 3 : 0;
+        const size_t keep = content.empty() ? 0 : random() % content.size();
+        for (int i = 0; i < 2 && disturb; ++i) {
+            std::error_code ignored;
+            if (disturb == 1) std::filesystem::remove(paths[i], ignored);
+            if (disturb == 2) std::filesystem::resize_file(paths[i], keep, ignored);
+            if (disturb == 3) test::WriteFile(paths[i], content + "JUNK");
+            services[i].log.ReleaseKeptFile();
+        }
+        if (chance(2)) workers[random() % workers.size()] = std::make_unique<Worker>();
+
+        const int action = static_cast<int>(random() % 100);
+        const size_t thread = random() % (workers.size() + 1);  // the last one: this thread
+        const int number = static_cast<int>(random() % 100000);
+        const std::string image = "i" + std::to_string(step) + ".bmp";
+        const std::string scope = "Scope" + std::to_string(number % 7) + "\n";
+        // A failed open, write, seek or close: the call fails and the next merge catches up.
+        const Fault faults[] = {Fault::FileOpen, Fault::FileWrite, Fault::FileSeek,
+                                Fault::FileClose};
+        const bool injected = chance(3);
+        const Fault fault = faults[random() % 4];
+        int32_t results[2] = {};
+        for (int i = 0; i < 2 && injected; ++i) services[i].log.ReleaseKeptFile();  // opened anew
+        auto both = [&] {
+            for (int i = 0; i < 2; ++i) {
+                if (injected) FailAfter(fault, 0);
+                CLogService& s = services[i].log;
+                if (action < 50)
+                    results[i] = Log(s, "entry %d of step %d\n", number, step);
+                else if (action < 58)
+                    results[i] = Log(s, "open line %d ", number);
+                else if (action < 60)
+                    results[i] = Log(s, "%s", "");
+                else if (action < 75)
+                    results[i] = s.FuncBegin(0, scope.c_str());
+                else if (action < 90)
+                    results[i] = s.FuncEnd(0);
+                else if (action < 95)
+                    results[i] = test::Picture(s, image.c_str(), nullptr, "pic %d\n", number);
+                else
+                    results[i] = (s.Commit(), 1);
+                FailAfter(fault, 0, 0);
+            }
+        };
+        thread == workers.size() ? both() : workers[thread]->Run(both);
+
+        SCOPED_TRACE("step " + std::to_string(step) + ", action " + std::to_string(action));
+        ASSERT_EQ(results[0], results[1]);
+        // A failed merge is never reported as success (nothing is closed between calls where
+        // files stay open).
+        const bool closes = !platform::kLogFilesStayOpenBetweenCalls || fault != Fault::FileClose;
+        ASSERT_TRUE(!injected || action >= 50 || !closes || results[0] == 0);
+        ASSERT_EQ(test::PathExists(paths[0]), test::PathExists(paths[1]));
+        ASSERT_EQ(ReadFile(paths[0]), ReadFile(paths[1]));
+        if (results[0] == 1 && action < 50) {  // the summary's time, patched within a second
+            char line[48];
+            std::snprintf(line, sizeof line, "Log Time: 2026/12/04 16:05:%02d:%03d\r\n",
+                          time.second, time.milliseconds);
+            ASSERT_NE(ReadFile(paths[0]).find(line), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(services[0].log.Close(), services[1].log.Close());
+    EXPECT_EQ(ReadFile(paths[0]), ReadFile(paths[1]));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, MergeDifferentialTest,
+                         ::testing::Values("", "HtmlDoc", "NeedTimeStamp"), [](const auto& info) {
+                             return *info.param ? std::string(info.param) : "Text";
+                         });
 
 }  // namespace
 }  // namespace vantrel
