@@ -75,13 +75,6 @@ TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
     EXPECT_EQ(test::InitService(noStore, test::MakeTempDir("settings"), "vantrel.log"), 0);
 }
 
-std::string ProcessKeyName() {
-    std::string exe;
-    EXPECT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
-    const size_t nameAt = exe.rfind(platform::kPathSeparator);
-    return makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
-}
-
 // A claim that fails leaves nothing claimed, and the next attempt claims. Numbers held by
 // others are passed over, also when creating their mutexes fails in between (never two in a
 // row); the claim is recorded under its number.
@@ -96,6 +89,10 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
         {Fault::MutexCreate, 17, true, true, 35},     // numbers 2, 4 ... 34 held
     };
     // clang-format on
+    std::string exe;
+    ASSERT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
+    const size_t nameAt = exe.rfind(platform::kPathSeparator);
+    const std::string keyName = makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
     for (const auto& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.fault));
         test::UseFreshEnvironment();
@@ -107,8 +104,7 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
         std::vector<platform::MutexHandle> held;
         bool existed = false;
         for (int n = 2; row.held && n <= 34; n += 2)
-            held.push_back(
-                platform::CreateNamedMutex(ProcessKeyName() + "/" + makeProcName(n), &existed));
+            held.push_back(platform::CreateNamedMutex(keyName + "/" + makeProcName(n), &existed));
         FailAfter(row.fault, 0, row.count);
         EXPECT_EQ(mgr.establishInstance(), row.claimed);
         platform::testing::ClearFaults();
@@ -170,14 +166,12 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     const HostInstall install = InstallHost();
     ASSERT_EQ(RunHost(install, {"noop"}).lines, Lines{"9"});
     const std::string defaultsKey = ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName);
-    // clang-format off
-    const std::pair<const char*, uint32_t> builtIn[] = {{"NeedTimeStamp", 0}, {"ShowThreadId", 1}, {"CacheSize(KB)", 256},
-        {"CreateNewLogFile", 1}, {"WriteImmediately", 1}, {"IndentSize", 3}, {"HtmlDoc", 0}, {"OutDev", 0}};
-    // clang-format on
-    for (const auto& [name, value] : builtIn)
-        EXPECT_EQ(GetValue(defaultsKey, name),
-                  std::string(reinterpret_cast<const char*>(&value), 4))
-            << name;
+    std::string recorded;
+    for (const char* name : {"NeedTimeStamp", "ShowThreadId", "CacheSize(KB)", "CreateNewLogFile",
+                             "WriteImmediately", "IndentSize", "HtmlDoc", "OutDev"})
+        recorded += GetValue(defaultsKey, name).value_or("-");
+    const uint32_t builtIn[] = {0, 1, 256, 1, 1, 3, 0, 0};
+    EXPECT_EQ(recorded, std::string(reinterpret_cast<const char*>(builtIn), sizeof builtIn));
     EXPECT_FALSE(PathExists(install.InstanceFolder(1)));
     Host host(install);
     const std::string summary = ServiceSummary(host.pid(), 1, host.loadingThreadId());
@@ -210,13 +204,10 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
 
     const std::string made =
         Hex("0x%x_", host.pid()) + Hex("0x%x_00000000.bmp", host.loadingThreadId());
-    auto tag = [](const std::string& name) {
-        return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
-    };
     const std::string text = MaskTimes(complete);
     const size_t defaults = text.find("named\r\n") + 7;
     EXPECT_EQ(text.substr(0, defaults),
-              "12 items\r\n" + tag(made) + "Frame\r\n" + tag("shot.bmp") + "named\r\n");
+              "12 items\r\n" + ImageTag(made) + "Frame\r\n" + ImageTag("shot.bmp") + "named\r\n");
     EXPECT_EQ(text.substr(text.size() - summary.size()), summary);
     const std::string variants = text.substr(defaults, text.size() - summary.size() - defaults);
     EXPECT_EQ(CountOf(variants, "d\r\n"), 4);
@@ -231,39 +222,32 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
               "next run\r\n" + ServiceSummary(second.pid, 1, second.loadingThreadId));
 }
 
-TEST(Host, HtmlDocumentKeepsOneFrameAcrossContinuedRuns) {
-    PutDefaultSetting("HtmlDoc", 1);
-    PutDefaultSetting("CreateNewLogFile", 0);
-    const HostInstall install = InstallHost();
-    std::string head = kHtmlHead;
-    head.replace(head.find("%s"), 2, "vantrel.log.htm");
-    std::string expected = head + kHtmlBeginBlock;
-    for (const char* run : {"0", "1", "2"}) {
-        const HostRun result = RunHost(install, {"print|run " + std::string(run) + "\\n"});
-        ASSERT_EQ(result.lines, Lines{"1"});
-        expected += "run " + std::string(run) + "\r\n" +
-                    ServiceSummary(result.pid, 1, result.loadingThreadId);
+// Text kept in memory is merged at unload by thread, the loading thread's first even when another
+// logged before it, leaving no part files; an HTML document keeps one frame across continued runs.
+TEST(Host, MemoryModeAndContinuedHtmlDocument) {
+    // clang-format off
+    const struct { const char* setting; Lines commands; int runs, threads; const char *file, *text; } rows[] = {
+        {"WriteImmediately", {"thread|print|first\\n", "print|main\\n", "thread|print|second\\n", "print|main again\\n"}, 1, 3, "vantrel.log", "main\r\nmain again\r\nfirst\r\nsecond\r\n"},
+        {"HtmlDoc", {"print|run\\n"}, 3, 1, "vantrel.log.htm", "run\r\n"}};
+    // clang-format on
+    for (const auto& row : rows) {
+        UseFreshEnvironment();
+        const bool html = std::string(row.setting) == "HtmlDoc";
+        PutDefaultSetting(row.setting, html);
+        PutDefaultSetting("CreateNewLogFile", !html);
+        const HostInstall install = InstallHost();
+        std::string head = kHtmlHead, expected;
+        if (html) expected = head.replace(head.find("%s"), 2, row.file) + kHtmlBeginBlock;
+        for (int run = 0; run < row.runs; ++run) {
+            const HostRun result = RunHost(install, row.commands);
+            ASSERT_EQ(result.lines, Lines(row.commands.size(), "1"));
+            expected += row.text + ServiceSummary(result.pid, row.threads, result.loadingThreadId);
+        }
+        if (html) expected += std::string(kHtmlEndBlock) + kHtmlClosingLine;
+        EXPECT_EQ(MaskTimes(ReadFile(install.LogPath(row.file))), expected);
+        for (const char* name : {"vantrel.log", "vantrel_0.log", "vantrel_1.log", "vantrel_2.log"})
+            EXPECT_EQ(PathExists(install.LogPath(name)), name == std::string(row.file)) << name;
     }
-    EXPECT_FALSE(PathExists(install.LogPath("vantrel.log")));
-    EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("vantrel.log.htm"))),
-              expected + kHtmlEndBlock + kHtmlClosingLine);
-}
-
-// The loading thread's text comes first even when another thread logged before it.
-TEST(Host, MemoryModeMergesThreadsByFirstEntryAtUnloadAndLeavesNoPartFiles) {
-    PutDefaultSetting("WriteImmediately", 0);
-    const HostInstall install = InstallHost();
-    Host host(install);
-    for (const char* command : {"thread|print|first\\n", "print|main\\n", "thread|print|second\\n",
-                                "print|main again\\n"})
-        ASSERT_EQ(host.Send(command), "1") << command;
-    EXPECT_FALSE(PathExists(install.LogPath("vantrel.log")));
-    EXPECT_EQ(host.Finish(), 0);
-    EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("vantrel.log"))),
-              "main\r\nmain again\r\nfirst\r\nsecond\r\n" +
-                  ServiceSummary(host.pid(), 3, host.loadingThreadId()));
-    for (const char* name : {"vantrel_0.log", "vantrel_1.log", "vantrel_2.log"})
-        EXPECT_FALSE(PathExists(install.LogPath(name))) << name;
 }
 
 // Numbers are held while a host runs, freed when it ends or is killed, and distinct among

@@ -19,6 +19,7 @@
 #include "log/time_text.h"
 #include "platform/platform_config.h"
 #include "platform/test_seam.h"
+#include "support/log_text.h"
 #include "support/service_fixture.h"
 #include "support/test_environment.h"
 
@@ -56,10 +57,6 @@ class FormatLog : public CLog {
     using CLog::indentLevel;
     std::string root;
 };
-
-std::string Tag(const std::string& name) {
-    return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
-}
 
 struct EntryCase {
     const char* name;
@@ -112,7 +109,7 @@ TEST_P(EntryTest, Bytes) {
 }
 
 // clang-format off
-const std::string kTag = Tag("a.bmp");
+const std::string kTag = test::ImageTag("a.bmp");
 const std::vector<std::string> kScene = {"BCScene::Render", "P12 items\n", "BCScene::DrawItem\r\n", "E", "E"};
 std::string Qs(size_t n, const char* prefix = "") { return prefix + std::string(n, 'q') + "\r\n"; }
 constexpr char kP[] = "(16:05:21:031) ";
@@ -236,7 +233,7 @@ TEST_P(BitmapLayoutTest, FileSizeAndPixelOffset) {
     dib += std::string(16, '\xEE');
     FormatLog log(0, 3, true);
     EXPECT_EQ(test::Picture(log, "shot.bmp", dib.data(), "x"), 1);
-    EXPECT_EQ(log.GetCache(), Tag("shot.bmp") + "x");
+    EXPECT_EQ(log.GetCache(), test::ImageTag("shot.bmp") + "x");
     EXPECT_TRUE(test::PathExists(log.Image("shot.bmp")));
     EXPECT_EQ(dib.substr(20, 4), Le(c.fileSize ? c.storedImageSize : c.imageSize));
     EXPECT_EQ(test::ReadFile(log.Image("shot.bmp")), c.fileSize ? "BM" + Le(c.fileSize) + Le(0) +
@@ -286,8 +283,8 @@ TEST(BitmapSnapshot, NamesAndFileFailures) {
     for (const char* name : {"../escaped.bmp", "sub/inner.bmp", "sub\\inner.bmp", "..", ".", "",
                              "/tmp/absolute.bmp"}) {
         EXPECT_EQ(test::Picture(log, name, rgb, "x"), 1) << name;
-        EXPECT_EQ(log.GetCache().substr(log.GetCache().size() - Tag(name).size() - 1),
-                  Tag(name) + "x");
+        EXPECT_EQ(log.GetCache().substr(log.GetCache().size() - test::ImageTag(name).size() - 1),
+                  test::ImageTag(name) + "x");
     }
     for (const std::string& path :
          {log.root + kSep + "escaped.bmp", log.Image("sub") + kSep + "inner.bmp",
