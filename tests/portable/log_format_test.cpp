@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -23,9 +21,10 @@
 #include "support/service_fixture.h"
 #include "support/test_environment.h"
 
-namespace vantrel {
+namespace vantrel::test {
 namespace {
 
+using platform::testing::FailAfter;
 using platform::testing::Fault;
 
 const std::string kSep(1, platform::kPathSeparator);
@@ -38,12 +37,10 @@ class FormatLog : public CLog {
     explicit FormatLog(uint32_t modeBits = 0, int32_t indent = 3, bool withFolder = false) {
         lock = std::make_unique<platform::CriticalSection>();
         mode = modeBits | LogModeNoFileOutput;
-        indentSize = indent;
-        processId = 0x1F4;
-        threadId = 0xA1C;
+        indentSize = indent, processId = 0x1F4, threadId = 0xA1C;
         platform::testing::SetFakeLocalTime(&kTime);
         if (!withFolder) return;
-        root = test::MakeTempDir("snapshot");
+        root = MakeTempDir("snapshot");
         std::filesystem::create_directory(root + kSep + "img");
         folder = root + kSep;
     }
@@ -65,7 +62,7 @@ class FormatLog : public CLog {
 // the cache.
 TEST(Entries, ScriptsGiveTheirBytes) {
     // clang-format off
-    const std::string kTag = test::ImageTag("a.bmp");
+    const std::string kTag = ImageTag("a.bmp");
     const std::vector<std::string> kScene = {"BCScene::Render", "P12 items\n", "BCScene::DrawItem\r\n", "E", "E"};
     auto Qs = [](size_t n, const char* prefix = "") { return prefix + std::string(n, 'q') + "\r\n"; };
     constexpr char kP[] = "(16:05:21:031) ";
@@ -84,8 +81,7 @@ TEST(Entries, ScriptsGiveTheirBytes) {
         {"IndentOnlyWhilePositive", 0, 3, {"E", "E", "Px\n", "BA", "BB", "BC", "Py\n"}, "\r\n}\r\n}\r\nx\r\nA\r\n{\r\nB\r\n{\r\nC\r\n{\r\n   y\r\n"},
         {"IndentSizeZero", 0, 0, {"BF", "BG", "Px\n"}, "\r\nF\r\n{\r\nG\r\n{\r\nx\r\n"},
         // A function name loses one trailing line end.
-        {"NameLosesCrLf", kTid, 3, {"P\n", "BF\r\n"}, "\r\nF // tid:0x00000a1c\r\n{\r\n"},
-        {"NameLosesCr", kTid, 3, {"P\n", "BF\r"}, "\r\nF // tid:0x00000a1c\r\n{\r\n"},
+        {"NameLosesCrLfOrCr", kTid, 0, {"P\n", "BF\r\n", "BG\r"}, "\r\nF // tid:0x00000a1c\r\n{\r\nG // tid:0x00000a1c\r\n{\r\n"},
         {"NameLosesOneLf", kTid, 3, {"P\n", "BF\n\n"}, "\r\nF\r\n // tid:0x00000a1c\r\n{\r\n"},
         {"EmptyName", kTid | kStamp, 3, {"B"}, "\r\n // tid:0x00000a1c, (16:05:21:031)\r\n{\r\n"},
         {"StampOnlySuffix", kStamp, 3, {"BF"}, "\r\nF, (16:05:21:031)\r\n{\r\n"},
@@ -123,11 +119,10 @@ TEST(Entries, ScriptsGiveTheirBytes) {
             const char kind = step[0];
             if (kind == 'B') result = log.FuncBegin(7, arg.c_str());
             if (kind == 'E') result = log.FuncEnd(-1);
-            if (kind == 'P') result = test::Log(log, "%s", arg.c_str());
-            if (kind == 'Z') result = test::Log(log, "ab%cde\n", 0);
-            if (kind == 'N') result = test::Log(log, nullptr);
-            if (kind == 'Q')
-                result = test::Log(log, "%s\n", std::string(std::stoul(arg), 'q').c_str());
+            if (kind == 'P') result = Log(log, "%s", arg.c_str());
+            if (kind == 'Z') result = Log(log, "ab%cde\n", 0);
+            if (kind == 'N') result = Log(log, nullptr);
+            if (kind == 'Q') result = Log(log, "%s\n", std::string(std::stoul(arg), 'q').c_str());
             if (kind == 'I') log.indentLevel = std::stoi(arg);
             if (kind == 'T')
                 result = log.AppendImageTag(arg.substr(0, bar).c_str(), arg.c_str() + bar + 1,
@@ -136,11 +131,11 @@ TEST(Entries, ScriptsGiveTheirBytes) {
             if (kind == 'A') result = log.AppendText(arg.c_str(), int32_t(arg.size()), false);
             if (kind == 'G') written += std::to_string(log.GetIndent(std::stoi(arg))) + ";";
             if (kind == 'S') {
-                const std::string path = test::MakeTempDir("summary") + kSep + "s.log";
+                const std::string path = MakeTempDir("summary") + kSep + "s.log";
                 EXPECT_TRUE(log.file.Open(path, platform::FileOpenMode::CreateOrEmptyReadWrite));
                 result = log.WriteSummary();
                 log.file.Close();
-                written += test::ReadFile(path);
+                written += ReadFile(path);
             }
             EXPECT_EQ(result, fails ? 0 : 1) << step;
         }
@@ -245,14 +240,14 @@ TEST(BitmapSnapshot, FileSizeAndPixelOffsetForEveryHeader) {
         for (size_t i = 0; i < c.bodyBytes; ++i) dib += static_cast<char>(i * 7 + 1);
         dib += std::string(16, '\xEE');
         FormatLog log(0, 3, true);
-        EXPECT_EQ(test::Picture(log, "shot.bmp", dib.data(), "x"), 1);
-        EXPECT_EQ(log.GetCache(), test::ImageTag("shot.bmp") + "x");
-        EXPECT_TRUE(test::PathExists(log.Image("shot.bmp")));
+        EXPECT_EQ(Picture(log, "shot.bmp", dib.data(), "x"), 1);
+        EXPECT_EQ(log.GetCache(), ImageTag("shot.bmp") + "x");
+        EXPECT_TRUE(PathExists(log.Image("shot.bmp")));
         EXPECT_EQ(dib.substr(20, 4), Le(c.fileSize ? c.storedImageSize : c.imageSize));
-        EXPECT_EQ(test::ReadFile(log.Image("shot.bmp")),
-                  c.fileSize ? "BM" + Le(c.fileSize) + Le(0) + Le(c.bitsOffset) +
-                                   dib.substr(0, c.fileSize - 14)
-                             : "");
+        EXPECT_EQ(ReadFile(log.Image("shot.bmp")), c.fileSize ? "BM" + Le(c.fileSize) + Le(0) +
+                                                                    Le(c.bitsOffset) +
+                                                                    dib.substr(0, c.fileSize - 14)
+                                                              : "");
     }
 }
 
@@ -263,46 +258,40 @@ TEST(BitmapSnapshot, NamesAndFileFailures) {
     FormatLog log(0, 3, true);
     std::filesystem::create_directory(log.Image("sub"));
     const char rgb[44] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24};
-    for (const char* name : {"../escaped.bmp", "sub/inner.bmp", "sub\\inner.bmp", "..", ".", "",
-                             "/tmp/absolute.bmp"}) {
-        EXPECT_EQ(test::Picture(log, name, rgb, "x"), 1) << name;
-        EXPECT_EQ(log.GetCache().substr(log.GetCache().size() - test::ImageTag(name).size() - 1),
-                  test::ImageTag(name) + "x");
+    // clang-format off
+    const struct { const char* name; int32_t result; Fault fault = Fault::Count; int skip = 0; } rows[] = {
+        {"../escaped.bmp", 1}, {"sub/inner.bmp", 1}, {"sub\\inner.bmp", 1}, {"..", 1}, {".", 1}, {"", 1}, {"/tmp/absolute.bmp", 1},
+        {"x\" onerror=\"y.bmp", 0}, {"a<b.bmp", 0}, {"a>b.bmp", 0}, {"a&amp;b.bmp", 0},
+        {"w0.bmp", 0, Fault::FileWrite, 0}, {"w1.bmp", 0, Fault::FileWrite, 1}, {"c0.bmp", 0, Fault::FileClose, 0}};
+    // clang-format on
+    for (const auto& row : rows) {
+        const std::string before = log.GetCache();
+        if (row.fault != Fault::Count) FailAfter(row.fault, row.skip);
+        EXPECT_EQ(Picture(log, row.name, rgb, "x"), row.result) << row.name;
+        platform::testing::ClearFaults();
+        EXPECT_EQ(log.GetCache(), before + (row.result ? ImageTag(row.name) + "x" : ""))
+            << row.name;
+        EXPECT_TRUE(row.result || !PathExists(log.Image(row.name))) << row.name;
     }
     for (const std::string& path :
          {log.root + kSep + "escaped.bmp", log.Image("sub") + kSep + "inner.bmp",
           log.Image("sub\\inner.bmp")})
-        EXPECT_FALSE(test::PathExists(path)) << path;
-    for (const auto& [name, fault, skip] : {std::tuple{"x\" onerror=\"y.bmp", Fault::Count, 0},
-                                            {"a<b.bmp", Fault::Count, 0},
-                                            {"a>b.bmp", Fault::Count, 0},
-                                            {"a&amp;b.bmp", Fault::Count, 0},
-                                            {"w0.bmp", Fault::FileWrite, 0},
-                                            {"w1.bmp", Fault::FileWrite, 1},
-                                            {"c0.bmp", Fault::FileClose, 0}}) {
-        const std::string before = log.GetCache();
-        if (fault != Fault::Count) platform::testing::FailAfter(fault, skip);
-        EXPECT_EQ(test::Picture(log, name, rgb, "x"), 0) << name;
-        platform::testing::ClearFaults();
-        EXPECT_EQ(log.GetCache(), before) << name;
-        EXPECT_FALSE(test::PathExists(log.Image(name))) << name;
-    }
-    EXPECT_EQ(test::Picture(log, nullptr, nullptr, "a") + test::Picture(log, nullptr, nullptr, "b"),
-              2);
-    EXPECT_EQ(test::Picture(log, nullptr, nullptr, nullptr), 0);
-    EXPECT_TRUE(test::PathExists(log.Image("0x1f4_0xa1c_00000001.bmp")));
-    EXPECT_FALSE(test::PathExists(log.Image("0x1f4_0xa1c_00000002.bmp")));
+        EXPECT_FALSE(PathExists(path)) << path;
+    EXPECT_EQ(Picture(log, nullptr, nullptr, "a") + Picture(log, nullptr, nullptr, "b"), 2);
+    EXPECT_EQ(Picture(log, nullptr, nullptr, nullptr), 0);
+    EXPECT_TRUE(PathExists(log.Image("0x1f4_0xa1c_00000001.bmp")));
+    EXPECT_FALSE(PathExists(log.Image("0x1f4_0xa1c_00000002.bmp")));
     FormatLog homeless(0, 3, true);
     homeless.folder = "";
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(homeless.root);
-    EXPECT_EQ(test::Picture(homeless, "stray.bmp", rgb, "x"), 1);
+    EXPECT_EQ(Picture(homeless, "stray.bmp", rgb, "x"), 1);
     std::filesystem::current_path(previous);
-    EXPECT_FALSE(test::PathExists(homeless.root + kSep + "stray.bmp") ||
-                 test::PathExists(homeless.Image("stray.bmp")));
+    EXPECT_FALSE(PathExists(homeless.root + kSep + "stray.bmp") ||
+                 PathExists(homeless.Image("stray.bmp")));
     CLog unopened;
     EXPECT_EQ(unopened.FuncBegin(0, "F") + unopened.FuncEnd(0), 0);
 }
 
 }  // namespace
-}  // namespace vantrel
+}  // namespace vantrel::test
