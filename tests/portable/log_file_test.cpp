@@ -9,9 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <random>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,14 +23,12 @@
 #include "support/settings_values.h"
 #include "support/test_environment.h"
 
-namespace vantrel {
+namespace vantrel::test {
 namespace {
 
 using platform::testing::ClearFaults;
 using platform::testing::FailAfter;
 using platform::testing::Fault;
-using test::Log;
-using test::ReadFile;
 using Text = std::optional<std::string>;
 
 constexpr char kSummary[] = "<summary>\r\n";
@@ -52,8 +48,10 @@ class WriterLog : public CLog {
     }
 };
 
+// A fresh folder for a writer log "t.log" or a service's logs.
 struct Folder {
-    std::string dir = test::MakeTempDir("writer");
+    std::string dir = MakeTempDir("logs");
+    CLogService log;
     std::string Path(const std::string& name) const { return dir + kSep + name; }
     std::unique_ptr<WriterLog> Open(uint32_t mode) {
         auto log = std::make_unique<WriterLog>();
@@ -61,7 +59,13 @@ struct Folder {
         return log;
     }
     Text Get(const std::string& name) const {
-        return test::PathExists(Path(name)) ? Text(ReadFile(Path(name))) : std::nullopt;
+        return PathExists(Path(name)) ? Text(ReadFile(Path(name))) : std::nullopt;
+    }
+    void Set(const char* setting, uint32_t value, const char* name = "vantrel.log") {
+        PutLogSetting(kInstancePath, name, setting, value);
+    }
+    void Start(const char* name = "vantrel.log") {
+        EXPECT_EQ(InitService(log, dir + kSep, name), 1);
     }
 };
 
@@ -80,12 +84,12 @@ TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
             block.size() + 300);
     platform::File file;
     for (const auto& [text, at] : files) {
-        test::WriteFile(f.Path("s.htm"), text);
+        WriteFile(f.Path("s.htm"), text);
         ASSERT_TRUE(file.Open(f.Path("s.htm"), platform::FileOpenMode::ExistingRead));
         EXPECT_EQ(WriterLog::FindEndBlock(file), at) << text.size();
         file.Close();
     }
-    test::WriteFile(f.Path("t.log"), "in use");
+    WriteFile(f.Path("t.log"), "in use");
     ASSERT_TRUE(file.Open(f.Path("t.log"), platform::FileOpenMode::ExistingRead));
     EXPECT_EQ(f.Open(0)->OpenFile(), 0);
     file.Close();
@@ -93,7 +97,7 @@ TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
     EXPECT_EQ(f.Get("t.log"), "in use");
 
     Folder g;
-    test::WriteFile(g.Path("img"), "not a folder");
+    WriteFile(g.Path("img"), "not a folder");
     auto log = g.Open(0);
     log->Append("kept");
     EXPECT_EQ(log->FlushCache(false), 0);
@@ -109,7 +113,7 @@ TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
         none.Append("text");
         EXPECT_EQ(none.FlushCache(false) + none.Close() + none.OpenFile(), 0);
     }
-    EXPECT_FALSE(test::PathExists("x.log"));
+    EXPECT_FALSE(PathExists("x.log"));
 }
 
 // "first " and its summary are in the file; the final flush of "second " meets the fault;
@@ -171,30 +175,19 @@ TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     EXPECT_EQ(std::string(bytes, 7), "abcdfar");
 }
 
-struct Service {
-    std::string folder = test::MakeTempDir("service") + "/logs/";
-    CLogService log;
-    void Set(const char* setting, uint32_t value, const char* name = "vantrel.log") {
-        test::PutLogSetting(test::kInstancePath, name, setting, value);
-    }
-    void Start(const char* name = "vantrel.log") {
-        EXPECT_EQ(test::InitService(log, folder, name), 1);
-    }
-};
-
 // A partial HTML head must not stay behind to be taken for a log: the call fails and the next
 // writes the whole document. Without WriteImmediately, what the final merge could not write
 // stays in the part file. (Failed merges at later calls: the differential test below.)
 TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
-    Service html, memory;
+    Folder html, memory;
     html.Set("HtmlDoc", 1);
     html.Start();
     FailAfter(Fault::FileWrite, 0, 1);
     EXPECT_EQ(Log(html.log, "b\n"), 0);
-    EXPECT_EQ(ReadFile(html.folder + "vantrel.log.htm"), "");
+    EXPECT_EQ(ReadFile(html.Path("vantrel.log.htm")), "");
     ASSERT_EQ(Log(html.log, "c\n"), 1);
-    const std::string text = ReadFile(html.folder + "vantrel.log.htm");
-    EXPECT_EQ(text.find("<HTML>") + test::CountOf(text, "<HTML>"), 1u) << text;
+    const std::string text = ReadFile(html.Path("vantrel.log.htm"));
+    EXPECT_EQ(text.find("<HTML>") + CountOf(text, "<HTML>"), 1u) << text;
     EXPECT_NE(text.find("b\r\nc\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.substr(text.size() - 16), "</BODY></HTML>\r\n");
     memory.Set("WriteImmediately", 0, "m.log");
@@ -203,8 +196,7 @@ TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
     FailAfter(Fault::FileWrite, 1, -1);  // the part file is written, the service file is not
     EXPECT_EQ(memory.log.Close(), 0);
     ClearFaults();
-    const std::string kept =
-        ReadFile(memory.folder + "m.log") + ReadFile(memory.folder + "m_0.log");
+    const std::string kept = ReadFile(memory.Path("m.log")) + ReadFile(memory.Path("m_0.log"));
     EXPECT_NE(kept.find("kept in memory\r\n"), std::string::npos);
 }
 
@@ -214,32 +206,30 @@ TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
 // back-up and every entry.
 TEST(WriteFaults, AFirstOpeningFailingAnywhereKeepsTheEarlierLogs) {
     const std::string older = "older run\r\n", old = "old run\r\n";
-    for (const uint32_t continues : {0, 1}) {
-        for (Fault fault : {Fault::FileOpen, Fault::FileWrite, Fault::FileRead, Fault::FileSeek,
-                            Fault::FileLength, Fault::FileClose, Fault::FileDelete}) {
-            for (int skip = 0; skip < 4; ++skip) {
-                SCOPED_TRACE(::testing::Message() << continues << " " << int(fault) << " " << skip);
-                Service s;
-                s.Set("CreateNewLogFile", !continues);
-                s.Set("HtmlDoc", continues);
-                const std::string path = s.folder + (continues ? "vantrel.log.htm" : "vantrel.log");
-                std::filesystem::create_directories(s.folder);
-                test::WriteFile(path, old);
-                test::WriteFile(path + ".bak", older);
-                s.Start();
-                FailAfter(fault, skip, 1);
-                const int32_t first = Log(s.log, "x\n");
-                ClearFaults();
-                const std::string backUp = ReadFile(path + ".bak"), current = ReadFile(path);
-                EXPECT_TRUE(backUp == older || (backUp == older + old && !continues)) << backUp;
-                EXPECT_TRUE(backUp == older + old || current.rfind(old, 0) == 0) << current;
-                EXPECT_TRUE(first != 1 || current.find("x\r\n") == (continues ? old.size() : 0));
-                EXPECT_EQ(Log(s.log, "y\n"), 1);
-                EXPECT_EQ(ReadFile(path + ".bak"), continues ? older : older + old);
-                EXPECT_EQ(ReadFile(path).find("x\r\ny\r\n"), continues ? old.size() : 0);
-                EXPECT_EQ(s.log.Close(), 1);
-            }
-        }
+    const Fault faults[] = {Fault::FileOpen,   Fault::FileWrite, Fault::FileRead,  Fault::FileSeek,
+                            Fault::FileLength, Fault::FileClose, Fault::FileDelete};
+    for (int run = 0; run < 2 * 7 * 4; ++run) {
+        const uint32_t continues = run / 28;
+        const int skip = run % 4;
+        SCOPED_TRACE(::testing::Message() << continues << " " << run / 4 % 7 << " " << skip);
+        Folder s;
+        s.Set("CreateNewLogFile", !continues);
+        s.Set("HtmlDoc", continues);
+        const std::string path = s.Path(continues ? "vantrel.log.htm" : "vantrel.log");
+        WriteFile(path, old);
+        WriteFile(path + ".bak", older);
+        s.Start();
+        FailAfter(faults[run / 4 % 7], skip, 1);
+        const int32_t first = Log(s.log, "x\n");
+        ClearFaults();
+        const std::string backUp = ReadFile(path + ".bak"), current = ReadFile(path);
+        EXPECT_TRUE(backUp == older || (backUp == older + old && !continues)) << backUp;
+        EXPECT_TRUE(backUp == older + old || current.rfind(old, 0) == 0) << current;
+        EXPECT_TRUE(first != 1 || current.find("x\r\n") == (continues ? old.size() : 0));
+        EXPECT_EQ(Log(s.log, "y\n"), 1);
+        EXPECT_EQ(ReadFile(path + ".bak"), continues ? older : older + old);
+        EXPECT_EQ(ReadFile(path).find("x\r\ny\r\n"), continues ? old.size() : 0);
+        EXPECT_EQ(s.log.Close(), 1);
     }
 }
 
@@ -252,26 +242,26 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message()
                      << row.writeImmediately << row.neighbourIsLog << row.partFirst);
-        Service mine;
+        Folder mine;
         mine.Set("WriteImmediately", row.writeImmediately, "app.log");
         mine.Set("CacheSize(KB)", 0, "app.log");
         mine.Start("app.log");
-        if (!row.neighbourIsLog) test::WriteFile(mine.folder + "app_0.log", "earlier run\r\n");
+        if (!row.neighbourIsLog) WriteFile(mine.Path("app_0.log"), "earlier run\r\n");
         EXPECT_EQ(Log(mine.log, "mine\n"), 1);
-        EXPECT_EQ(row.partFirst ? test::Picture(mine.log, "p.bmp", nullptr, "picture\n") : 1, 1);
+        EXPECT_EQ(row.partFirst ? Picture(mine.log, "p.bmp", nullptr, "picture\n") : 1, 1);
         CLogService other;
         if (row.neighbourIsLog) {
-            ASSERT_EQ(test::InitService(other, mine.folder, "app_0.log"), 1);
+            ASSERT_EQ(InitService(other, mine.dir + kSep, "app_0.log"), 1);
             EXPECT_EQ(Log(other, "other\n") + other.Close(), 2);
         }
         EXPECT_EQ(mine.log.Close(), 1);
-        const std::string text = ReadFile(mine.folder + "app.log");
+        const std::string text = ReadFile(mine.Path("app.log"));
         EXPECT_EQ(text.find(row.partFirst ? "mine\r\n<img" : "mine\r\n\r\nProcess"), 0u) << text;
-        EXPECT_EQ(ReadFile(mine.folder + "app_0.log")
+        EXPECT_EQ(ReadFile(mine.Path("app_0.log"))
                       .rfind(row.neighbourIsLog ? "other\r\n" : "earlier run\r\n", 0),
                   0u);
         // img, app.log and app_0.log
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mine.folder), {}), 3);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mine.dir), {}), 3);
     }
 }
 
@@ -306,12 +296,12 @@ class MergeDifferentialTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) {
     const std::string setting = GetParam();
-    Service services[2];  // [0] rewrites everything
+    Folder services[2];  // [0] rewrites everything
     if (!setting.empty()) services[0].Set(GetParam(), 1);
     std::string paths[2];
     for (int i = 0; i < 2; ++i) {
         services[i].Start();
-        paths[i] = services[i].folder + (setting == "HtmlDoc" ? "vantrel.log.htm" : "vantrel.log");
+        paths[i] = services[i].Path(setting == "HtmlDoc" ? "vantrel.log.htm" : "vantrel.log");
     }
     services[0].log.UseFullRewrite(true);
 
@@ -335,7 +325,7 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
             std::error_code ignored;
             if (disturb == 1) std::filesystem::remove(paths[i], ignored);
             if (disturb == 2) std::filesystem::resize_file(paths[i], keep, ignored);
-            if (disturb == 3) test::WriteFile(paths[i], content + "JUNK");
+            if (disturb == 3) WriteFile(paths[i], content + "JUNK");
             services[i].log.ReleaseKeptFile();
         }
         if (chance(2)) workers[random() % workers.size()] = std::make_unique<Worker>();
@@ -367,7 +357,7 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
                 else if (action < 90)
                     results[i] = s.FuncEnd(0);
                 else if (action < 95)
-                    results[i] = test::Picture(s, image.c_str(), nullptr, "pic %d\n", number);
+                    results[i] = Picture(s, image.c_str(), nullptr, "pic %d\n", number);
                 else
                     results[i] = (s.Commit(), 1);
                 FailAfter(fault, 0, 0);
@@ -381,7 +371,7 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
         // files stay open).
         const bool closes = !platform::kLogFilesStayOpenBetweenCalls || fault != Fault::FileClose;
         ASSERT_TRUE(!injected || action >= 50 || !closes || results[0] == 0);
-        ASSERT_EQ(test::PathExists(paths[0]), test::PathExists(paths[1]));
+        ASSERT_EQ(PathExists(paths[0]), PathExists(paths[1]));
         ASSERT_EQ(ReadFile(paths[0]), ReadFile(paths[1]));
         if (results[0] == 1 && action < 50) {  // the summary's time, patched within a second
             char line[48];
@@ -400,4 +390,4 @@ INSTANTIATE_TEST_SUITE_P(Modes, MergeDifferentialTest,
                          });
 
 }  // namespace
-}  // namespace vantrel
+}  // namespace vantrel::test
