@@ -1,15 +1,11 @@
-// An instance of the library in a process: the settings its logs run with, the claim of its
-// number against the real store and named mutexes, and end to end through the exports, where
-// real hosts load the library, which records its defaults, claims a number and logs.
+// An instance of the library in a process: its logs' settings, the claim of its number, and end
+// to end through the exports in real hosts, which record their defaults, claim numbers and log.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <memory>
 #include <set>
-#include <string>
-#include <vector>
 
-#include "log/clog_service.h"
 #include "log/html_document.h"
 #include "manager/log_service_mgr.h"
 #include "platform/named_mutex.h"
@@ -49,30 +45,28 @@ TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
     const std::string sep(1, platform::kPathSeparator), name = "Run_2.Log.txt";
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.setting) + " " + std::to_string(row.value));
-        test::UseFreshEnvironment();
-        test::PutLogSetting(kInstancePath, name, row.setting, row.value);
-        const std::string folder = test::MakeTempDir("settings") + sep + "f";
+        UseFreshEnvironment();
+        PutLogSetting(kInstancePath, name, row.setting, row.value);
+        const std::string folder = MakeTempDir("settings") + sep + "f";
         CLogService service;
-        ASSERT_EQ(test::InitService(service, folder + sep, name.c_str()), 1);
-        EXPECT_EQ(service.FuncBegin(0, "F") + test::Log(service, "x\n"), 2);
-        const std::string during = test::ReadFile(folder + sep + name), wanted = row.during;
+        ASSERT_EQ(InitService(service, folder + sep, name.c_str()), 1);
+        EXPECT_EQ(service.FuncBegin(0, "F") + Log(service, "x\n"), 2);
+        const std::string during = ReadFile(folder + sep + name), wanted = row.during;
         EXPECT_EQ(during.find(wanted == "-" ? "x" : wanted) == std::string::npos, wanted == "-")
             << during;
-        EXPECT_EQ(test::GetValue(ComposeSettingsKeyPath(kInstancePath, name), "LogFolderPath"),
-                  folder);
+        EXPECT_EQ(GetValue(ComposeSettingsKeyPath(kInstancePath, name), "LogFolderPath"), folder);
         EXPECT_EQ(service.Close(), 1);
     }
     CLogService noFolder, noStore;
-    EXPECT_EQ(test::InitService(noFolder, "", "none.log"), 0);
-    EXPECT_FALSE(
-        test::GetValue(ComposeSettingsKeyPath(kInstancePath, "none.log"), "LogFolderPath"));
+    EXPECT_EQ(InitService(noFolder, "", "none.log"), 0);
+    EXPECT_FALSE(GetValue(ComposeSettingsKeyPath(kInstancePath, "none.log"), "LogFolderPath"));
     const std::string key = ComposeSettingsKeyPath(kInstancePath, "odd.log");  // other types
-    test::PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
-    test::PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
+    PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
+    PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
     EXPECT_EQ(readSetting(Setting::IndentSize, kInstancePath, "odd.log"), 0xFFFF0007u);
     EXPECT_EQ(readSetting(Setting::HtmlDoc, kInstancePath, "odd.log"), kMissingMarker);
     FailAfter(Fault::RegistryCreate, 0, -1);
-    EXPECT_EQ(test::InitService(noStore, test::MakeTempDir("settings"), "vantrel.log"), 0);
+    EXPECT_EQ(InitService(noStore, MakeTempDir("settings"), "vantrel.log"), 0);
 }
 
 // A claim that fails leaves nothing claimed, and the next attempt claims. Numbers held by
@@ -95,7 +89,7 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
     const std::string keyName = makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
     for (const auto& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.fault));
-        test::UseFreshEnvironment();
+        UseFreshEnvironment();
         CLogServiceMgr mgr;
         ASSERT_TRUE(
             mgr.loadDefaultSettings(platform::GetCurrentProcess(), platform::GetCurrentProcessId(),
@@ -118,7 +112,7 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
         platform::SystemTime created;
         ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
         const auto identifier = makeIdentity(platform::GetCurrentProcessId(), created);
-        EXPECT_EQ(test::GetValue(makeInstanceKeyPath(mgr.processKeyName, row.number), "Identifier")
+        EXPECT_EQ(GetValue(makeInstanceKeyPath(mgr.processKeyName, row.number), "Identifier")
                       .value_or("none"),
                   row.claimed && !row.held ? "none" : identifier);
         platform::CloseNamedMutex(mgr.instanceMutex);
@@ -179,8 +173,6 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     ASSERT_EQ(host.Send("print|12 items\\n"), "1");
     EXPECT_EQ(MaskTimes(ReadFile(log)), "12 items\r\n" + summary);
     EXPECT_FALSE(PathExists(install.LogPath("vantrel_0.log")));
-    const std::string logKey = makeInstanceKeyPath(install.KeyName(), 1) + "\\vantrel.log";
-    EXPECT_EQ(GetValue(logKey, "LogFolderPath"), install.InstanceFolder(1));
     Lines replies;
     for (const std::string& command :
          Lines{"begin|Trace.log|CScene::Render", "printfdev|TRACE.LOG|7|a\\n",

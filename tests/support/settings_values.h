@@ -1,5 +1,5 @@
-// Values in the settings store (keys below HKEY_CURRENT_USER), through the registry calls the
-// library itself uses: to arrange a test's settings and to read what the library recorded.
+// Values in the settings store (keys below HKEY_CURRENT_USER) through the library's own registry
+// calls: to arrange a test's settings and to read what the library recorded.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +17,6 @@ void PutLogSetting(const std::string& instancePath, const std::string& logName, 
 // host started next opens it without waiting for this process's connection.
 void PutDefaultSetting(const char* name, uint32_t value);
 // The value's bytes, or nothing when the key or the value is missing.
-std::optional<std::string> GetValue(const std::string& keyPath, const char* name,
-                                    uint32_t* type = nullptr);
+std::optional<std::string> GetValue(const std::string& keyPath, const char* name);
 
 }  // namespace vantrel::test
