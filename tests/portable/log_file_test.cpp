@@ -1,6 +1,5 @@
-// A log's file: the end-block search, folders, positions past 4 GiB; failed flushes, merges and
-// first openings lose no accepted text; part files beside other logs; and the merge from memory,
-// held to the full rewrite byte for byte after every call, with tampering and failed merges.
+// A log's files: end-block search, folders, positions past 4 GiB, faults that lose no accepted
+// text, part files; the merge from memory held to the full rewrite after every call.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -69,10 +68,8 @@ struct Folder {
     }
 };
 
-// The last end block in any letter case around the edges of the search window, with an earlier
-// one that must lose; without any block, the end of the file (a run that never closed). A file held
-// by another opener is neither backed up nor opened. A file where a folder must be, or no folder at
-// all: every opening fails, the text stays; a closed log refuses everything but a new Open.
+// The last end block in any case at the search window's edges, else the end of the file. A file
+// held by another opener is neither backed up nor opened. Without a folder the text stays.
 TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
     Folder f;
     const std::string block = kHtmlEndBlock, upper = "</PRE></FONT>\r\n<!--VANTREL END--!>\r\n";
@@ -116,8 +113,7 @@ TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
     EXPECT_FALSE(PathExists("x.log"));
 }
 
-// "first " and its summary are in the file; the final flush of "second " meets the fault;
-// the next flush catches up.
+// "first " and its summary are in the file; the final flush of "second " meets the fault.
 TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
     // clang-format off
     const struct { Fault fault; int skip; int32_t result; const char *cache, *bytes; } rows[] = {
@@ -147,8 +143,7 @@ TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
     }
 }
 
-// Past 4 GiB, and a flush ending exactly where "not positioned" would read: the log stays
-// positioned, so the next opening is a reopening, not a first one with a back-up.
+// Past 4 GiB, and a flush ending where "not positioned" would read: still a reopening, no back-up.
 TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     Folder f;
     auto log = f.Open(0);
@@ -175,9 +170,8 @@ TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     EXPECT_EQ(std::string(bytes, 7), "abcdfar");
 }
 
-// A partial HTML head must not stay behind to be taken for a log: the call fails and the next
-// writes the whole document. Without WriteImmediately, what the final merge could not write
-// stays in the part file. (Failed merges at later calls: the differential test below.)
+// A partial HTML head must not stay to be taken for a log; what a final merge from memory could
+// not write stays in the part file. (Failed merges at later calls: the differential test.)
 TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
     Folder html, memory;
     html.Set("HtmlDoc", 1);
@@ -200,10 +194,8 @@ TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
     EXPECT_NE(kept.find("kept in memory\r\n"), std::string::npos);
 }
 
-// The first opening of a run, failed at each file operation in turn: backing up the earlier
-// log (which survives in one of the two files, the back-up keeping its content and never
-// holding the old log twice) or continuing it (never emptied). The next call leaves the full
-// back-up and every entry.
+// A first opening failed at each file operation in turn, backing up the earlier log or continuing
+// it: the earlier logs survive, never twice; the next call leaves the full back-up and every entry.
 TEST(WriteFaults, AFirstOpeningFailingAnywhereKeepsTheEarlierLogs) {
     const std::string older = "older run\r\n", old = "old run\r\n";
     const Fault faults[] = {Fault::FileOpen,   Fault::FileWrite, Fault::FileRead,  Fault::FileSeek,
@@ -233,8 +225,7 @@ TEST(WriteFaults, AFirstOpeningFailingAnywhereKeepsTheEarlierLogs) {
     }
 }
 
-// Part files never empty, take over or delete a file they did not create: another log's
-// (kept in memory or in files, started before or after the part file) or an earlier run's.
+// Part files never empty, take over or delete another log's file or an earlier run's.
 TEST(LogService, PartFilesLeaveOtherFilesAlone) {
     // clang-format off
     const struct { uint32_t writeImmediately; bool neighbourIsLog, partFirst; } rows[] = {{1, true, false}, {0, true, false}, {0, false, false}, {0, true, true}};
@@ -260,13 +251,11 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
         EXPECT_EQ(ReadFile(mine.Path("app_0.log"))
                       .rfind(row.neighbourIsLog ? "other\r\n" : "earlier run\r\n", 0),
                   0u);
-        // img, app.log and app_0.log
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mine.dir), {}), 3);
     }
 }
 
-// A thread that lives on between the tasks it runs; Run returns once its task has run, and an
-// empty task ends the thread.
+// A thread that lives on between tasks; Run returns once its task has run, nullptr ends it.
 class Worker {
   public:
     ~Worker() { Run(nullptr), thread_.join(); }
@@ -316,8 +305,7 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
         time.second = 21 + step / 1000;
         platform::testing::SetFakeLocalTime(&time);
 
-        // Disturb both files alike, as another program might; a file kept open between
-        // calls is then looked for again at its path.
+        // Disturb both files alike; a file kept open between calls is looked for again.
         const std::string content = ReadFile(paths[0]);
         const int disturb = chance(4) ? 1 : chance(4) ? 2 : chance(2) ? 3 : 0;
         const size_t keep = content.empty() ? 0 : random() % content.size();
@@ -346,20 +334,13 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
             for (int i = 0; i < 2; ++i) {
                 if (injected) FailAfter(fault, 0);
                 CLogService& s = services[i].log;
-                if (action < 50)
-                    results[i] = Log(s, "entry %d of step %d\n", number, step);
-                else if (action < 58)
-                    results[i] = Log(s, "open line %d ", number);
-                else if (action < 60)
-                    results[i] = Log(s, "%s", "");
-                else if (action < 75)
-                    results[i] = s.FuncBegin(0, scope.c_str());
-                else if (action < 90)
-                    results[i] = s.FuncEnd(0);
-                else if (action < 95)
-                    results[i] = Picture(s, image.c_str(), nullptr, "pic %d\n", number);
-                else
-                    results[i] = (s.Commit(), 1);
+                results[i] = action < 50   ? Log(s, "entry %d of step %d\n", number, step)
+                             : action < 58 ? Log(s, "open line %d ", number)
+                             : action < 60 ? Log(s, "%s", "")
+                             : action < 75 ? s.FuncBegin(0, scope.c_str())
+                             : action < 90 ? s.FuncEnd(0)
+                             : action < 95 ? Picture(s, image.c_str(), nullptr, "pic %d\n", number)
+                                           : (s.Commit(), 1);
                 FailAfter(fault, 0, 0);
             }
         };
@@ -367,8 +348,7 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
 
         SCOPED_TRACE("step " + std::to_string(step) + ", action " + std::to_string(action));
         ASSERT_EQ(results[0], results[1]);
-        // A failed merge is never reported as success (nothing is closed between calls where
-        // files stay open).
+        // A failed merge is never reported as success (no close between calls on POSIX).
         const bool closes = !platform::kLogFilesStayOpenBetweenCalls || fault != Fault::FileClose;
         ASSERT_TRUE(!injected || action >= 50 || !closes || results[0] == 0);
         ASSERT_EQ(PathExists(paths[0]), PathExists(paths[1]));
