@@ -28,9 +28,8 @@ using platform::testing::FailAfter;
 using platform::testing::Fault;
 using Lines = std::vector<std::string>;
 
-// Each setting as the log's bytes show it after one entry ("-": nothing written yet); the
-// folder recorded (without a terminating zero), none without a folder; values of other types
-// read as their first bytes; nothing without a store.
+// Each setting as the log's bytes show it after one entry ("-": nothing yet); the folder recorded,
+// none without one; values of other types read as their first bytes; nothing without a store.
 TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
     // clang-format off
     const struct { const char* setting; uint32_t value; const char* during; } rows[] = {
@@ -69,9 +68,8 @@ TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
     EXPECT_EQ(InitService(noStore, MakeTempDir("settings"), "vantrel.log"), 0);
 }
 
-// A claim that fails leaves nothing claimed, and the next attempt claims. Numbers held by
-// others are passed over, also when creating their mutexes fails in between (never two in a
-// row); the claim is recorded under its number.
+// A claim that fails leaves nothing claimed, and the next attempt claims. Numbers held by others
+// are passed over, also when their mutexes fail in between; the claim is recorded.
 TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
     // clang-format off
     const struct { Fault fault; int count; bool claimed, held; int number; } rows[] = {
@@ -120,8 +118,7 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
     }
 }
 
-// The executable's folder and name that its instances are counted under; Windows names carry
-// an extension.
+// The executable's folder and name its instances are counted under (with an extension on Windows).
 TEST(InstanceClaim, ExecutablePathsSplitIntoFolderAndName) {
     // clang-format off
     const struct { const char* path; char separator; bool extension; const char* split; } rows[] = {
@@ -152,10 +149,9 @@ int NumberOf(const HostInstall& install, uint32_t pid) {
     return 0;
 }
 
-// A no-op records the defaults and touches no file. Each call leaves the file complete and closed;
-// unload adds nothing; the next run's back-up holds it (copied in several blocks). Scopes, devices,
-// log names (letter case is one log; anything but a plain file name fails and leaves neither file
-// nor key), bitmaps and the export variants only the defaults command reaches.
+// A no-op records the defaults, no file. Each call leaves the file complete; unload adds nothing;
+// the next run's back-up holds it. Scopes, devices, names (any case is one log; anything but a
+// plain file name fails, leaving no file or key), bitmaps and the other export variants.
 TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     const HostInstall install = InstallHost();
     ASSERT_EQ(RunHost(install, {"noop"}).lines, Lines{"9"});
@@ -242,8 +238,7 @@ TEST(Host, MemoryModeAndContinuedHtmlDocument) {
     }
 }
 
-// Numbers are held while a host runs, freed when it ends or is killed, and distinct among
-// hosts started together; a host that unloads and loads again takes its number back.
+// Numbers are distinct among hosts, freed when one ends or is killed, kept over unload and load.
 TEST(Host, InstanceNumbers) {
     const HostInstall install = InstallHost();
     std::vector<std::unique_ptr<Host>> hosts;

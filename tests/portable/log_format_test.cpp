@@ -56,10 +56,9 @@ class FormatLog : public CLog {
 };
 
 // Steps: "B<name>" begin, "E" end, "P<text>" printf("%s", text), "Z" printf("ab%cde\n", 0), "N"
-// printf(nullptr), "Q<n>" n letters and LF, "I<n>" indentation level, "T<image>|<caption>" image
-// tag, "C<text>" cache set, "A<text>" appended as is, "G<level>" the indent width, "S" the summary
-// as written to a file. A step must return 1, or 0 after "!". Bytes: what "G" and "S" give, then
-// the cache.
+// printf(nullptr), "Q<n>" n letters and LF, "I<n>" indent level, "T<image>|<caption>" image tag,
+// "C<text>" cache set, "A<text>" appended, "G<level>" indent width, "S" summary written to a file;
+// each returns 1, or 0 after "!". Bytes: what "G" and "S" give, then the cache.
 TEST(Entries, ScriptsGiveTheirBytes) {
     // clang-format off
     const std::string kTag = ImageTag("a.bmp");
@@ -74,36 +73,27 @@ TEST(Entries, ScriptsGiveTheirBytes) {
             "\r\nCScene::Render // tid:0x00000a1c, (16:05:21:031)\r\n{\r\n   (16:05:21:031) 12 items\r\n"
             "   CScene::DrawItem // tid:0x00000a1c, (16:05:21:031)\r\n   {\r\n   }\r\n}\r\n"},
         {"NestedPlain", 0, 3, kScene, "\r\nCScene::Render\r\n{\r\n   12 items\r\n   CScene::DrawItem\r\n   {\r\n   }\r\n}\r\n"},
-        // Only the final LF of a piece becomes CR LF; a CR ending one piece pairs with the next LF.
-        {"LineEnds", 0, 3, {"Pa\n", "Pb\r\n", "Pc\nd\n", "Px", "P\n", "Py\r", "P\n", "P\n"}, "a\r\nb\r\nc\nd\r\nx\r\ny\r\n\r\n"},
+        {"LineEnds", 0, 3, {"Pa\n", "Pb\r\n", "Pc\nd\n", "Px", "P\n", "Py\r", "P\n", "P\n"}, "a\r\nb\r\nc\nd\r\nx\r\ny\r\n\r\n"},  // only a piece's final LF becomes CR LF; a CR pairs with the next LF
         {"OpenLinesContinue", 0, 3, {"I1", "Pabc", "Pdef\n"}, "   abc   def\r\n"},
         {"BeginClosesAnOpenLine", 0, 3, {"Pabc", "BF", "Pabc", "E"}, "abc\r\nF\r\n{\r\n   abc\r\n}\r\n"},
         {"IndentOnlyWhilePositive", 0, 3, {"E", "E", "Px\n", "BA", "BB", "BC", "Py\n"}, "\r\n}\r\n}\r\nx\r\nA\r\n{\r\nB\r\n{\r\nC\r\n{\r\n   y\r\n"},
         {"IndentSizeZero", 0, 0, {"BF", "BG", "Px\n"}, "\r\nF\r\n{\r\nG\r\n{\r\nx\r\n"},
-        // A function name loses one trailing line end.
         {"NameLosesCrLfOrCr", kTid, 0, {"P\n", "BF\r\n", "BG\r"}, "\r\nF // tid:0x00000a1c\r\n{\r\nG // tid:0x00000a1c\r\n{\r\n"},
         {"NameLosesOneLf", kTid, 3, {"P\n", "BF\n\n"}, "\r\nF\r\n // tid:0x00000a1c\r\n{\r\n"},
         {"EmptyName", kTid | kStamp, 3, {"B"}, "\r\n // tid:0x00000a1c, (16:05:21:031)\r\n{\r\n"},
         {"StampOnlySuffix", kStamp, 3, {"BF"}, "\r\nF, (16:05:21:031)\r\n{\r\n"},
-        // Percent signs of a name are never conversions; markup passes unescaped.
-        {"TextAsGiven", LogModeHtml, 3, {"Boperator<&>%s%n%d", "P<b>&amp;</b> %%\n"}, "\r\noperator<&>%s%n%d\r\n{\r\n   <b>&amp;</b> %%\r\n"},
-        // A message ends at its NUL, and its line end is judged there.
-        {"CutAtNul", 0, 3, {"Z", "P\n", "!N"}, "ab\r\n"},
+        {"TextAsGiven", LogModeHtml, 3, {"Boperator<&>%s%n%d", "P<b>&amp;</b> %%\n"}, "\r\noperator<&>%s%n%d\r\n{\r\n   <b>&amp;</b> %%\r\n"},  // a name's % is no conversion; markup unescaped
+        {"CutAtNul", 0, 3, {"Z", "P\n", "!N"}, "ab\r\n"},  // its line end judged at the NUL
         {"ImageTag", 0, 3, {"I1", "Ta.bmp|Frame\n"}, "   " + kTag + "Frame\r\n"},
-        // A tag without caption leaves the line state: a begin after a line end follows it.
-        {"BareImageTag", 0, 3, {"P\n", "Ta.bmp|", "BF"}, "\r\n" + kTag + "F\r\n{\r\n"},
-        // Around where the text leaves the stack for the heap, with and without prefix; past 1 MiB.
-        {"Sizes", 0, 3, {"Q1021", "Q1022", "Q1023", "Q1024"}, Qs(1021) + Qs(1022) + Qs(1023) + Qs(1024)},
+        {"BareImageTag", 0, 3, {"P\n", "Ta.bmp|", "BF"}, "\r\n" + kTag + "F\r\n{\r\n"},  // the line state stays
+        {"Sizes", 0, 3, {"Q1021", "Q1022", "Q1023", "Q1024"}, Qs(1021) + Qs(1022) + Qs(1023) + Qs(1024)},  // where the text leaves the stack for the heap
         {"StampedSizes", kStamp, 3, {"Q1006", "Q1007", "Q1008", "Q1009"}, Qs(1006, kP) + Qs(1007, kP) + Qs(1008, kP) + Qs(1009, kP)},
         {"ThreeMebibytes", 0, 3, {"P" + kBig + "\n", "Pz"}, kBig + "\r\nz"},
-        // Widths saturate instead of wrapping; an impossible width refuses every append; the cache
-        // stops at the largest signed 32-bit length, the CR before a final LF and the width included.
-        {"WidthSaturates", 0, 0x40000000, {"G2", "G-3", "I2", "!BF", "!Px\n", "!E"}, "2147483647;-2147483648;"},
-        {"CacheToItsLimit", 0, kNearMax, {"I1", "Cx", "Aabcd"}, "xabcd"},
+        {"WidthSaturates", 0, 0x40000000, {"G2", "G-3", "I2", "!BF", "!Px\n", "!E"}, "2147483647;-2147483648;"},  // an impossible width refuses every append
+        {"CacheToItsLimit", 0, kNearMax, {"I1", "Cx", "Aabcd"}, "xabcd"},  // the cache stops at INT_MAX, CR and width included
         {"CachePastItsLimit", 0, kNearMax, {"I1", "Cxy", "!Aabcd"}, "xy"},
         {"CrPastTheLimit", 0, kNearMax, {"I1", "Cx", "!Aabc\n"}, "x"},
-        // The summary goes straight to the file, bypassing the cache and its line state.
-        {"Summary", 0, 3, {"S", "Px", "BF"}, kSummary + "x\r\nF\r\n{\r\n"},
+        {"Summary", 0, 3, {"S", "Px", "BF"}, kSummary + "x\r\nF\r\n{\r\n"},  // straight to the file, past the cache and its line state
         {"HtmlSummary", LogModeHtml, 3, {"S", "Px", "BF"}, kSummary + kHtmlEndBlock + kHtmlClosingLine + "x\r\nF\r\n{\r\n"}};
     // clang-format on
     for (const auto& row : rows) {
@@ -143,8 +133,7 @@ TEST(Entries, ScriptsGiveTheirBytes) {
     }
 }
 
-// Ours with `size` bytes of room against the C runtime's printf; "-" where ours leaves it to
-// the runtime.
+// Ours with `size` bytes of room against the C runtime's; "-" where ours leaves it to the runtime.
 std::string Compared(size_t size, const char* format, ...) {
     char ours[256], runtime[256];
     va_list args, copy;
@@ -200,24 +189,19 @@ std::string Le(uint32_t value) {
     return std::string(reinterpret_cast<const char*>(&value), 4);
 }
 
-// Rows: the header's fields and the caller's bytes after it (masks, colours, pixels) -> the file's
-// size (0: refused, empty file), its pixels' offset, the caller's image size after. The buffer
-// holds what the header claims; the guard bytes after it never reach the file.
+// Header fields and the caller's bytes after it -> file size (0: refused, empty file), pixel
+// offset, the caller's image size after; the guard bytes past what the header claims stay out.
 TEST(BitmapSnapshot, FileSizeAndPixelOffsetForEveryHeader) {
     // clang-format off
     const struct { const char* name; uint32_t headerSize, width, height, bitCount, compression, imageSize, colorsUsed; size_t bodyBytes; uint32_t fileSize, bitsOffset, storedImageSize; } rows[] = {
         {"Rgb", 40, 1, 1, 24, 0, 0, 0, 4, 58, 54, 4},
-        // Up to 8 bits, a colour table as the bits allow or colours used say; rows padded to 32 bits.
-        {"EightBits", 40, 3, 2, 8, 0, 0, 0, 1024 + 8, 1086, 1078, 8},
+        {"EightBits", 40, 3, 2, 8, 0, 0, 0, 1024 + 8, 1086, 1078, 8},  // colour table as the bits allow or colours used say; rows padded
         {"FourBitsThreeColours", 40, 8, 1, 4, 0, 0, 3, 12 + 4, 70, 66, 4},
         {"OneBit", 40, 33, 1, 1, 0, 0, 0, 8 + 8, 70, 62, 8},
-        // Run lengths keep the caller's image size.
-        {"Rle8", 40, 100, 50, 8, 1, 10, 0, 1024 + 10, 1088, 1078, 10},
+        {"Rle8", 40, 100, 50, 8, 1, 10, 0, 1024 + 10, 1088, 1078, 10},  // run lengths keep the caller's image size
         {"Rle4", 40, 100, 50, 4, 2, 10, 0, 64 + 10, 128, 118, 10},
-        // Top-down: as many rows as the height's magnitude; the height stays negative.
-        {"TopDown", 40, 2, uint32_t(-3), 24, 0, 0, 0, 24, 78, 54, 24},
-        // Colour masks sit between header and pixels.
-        {"BitFields", 40, 2, 2, 16, 3, 0, 0, 12 + 8, 74, 66, 8},
+        {"TopDown", 40, 2, uint32_t(-3), 24, 0, 0, 0, 24, 78, 54, 24},  // as many rows as |height|, which stays negative
+        {"BitFields", 40, 2, 2, 16, 3, 0, 0, 12 + 8, 74, 66, 8},  // masks between header and pixels
         {"AlphaBitFields", 40, 1, 2, 32, 6, 0, 0, 16 + 8, 78, 70, 8},
         {"CoreHeader", 12, 1, 1, 24, 0, 0, 0, 4, 0, 0, 0},
         {"NegativeWidth", 40, uint32_t(-1), 1, 24, 0, 0, 0, 4, 0, 0, 0},
@@ -251,9 +235,8 @@ TEST(BitmapSnapshot, FileSizeAndPixelOffsetForEveryHeader) {
     }
 }
 
-// Given names stay inside img; names that would be markup in the tag, and a snapshot cut short
-// (either write, or the close), make neither file nor entry; made-up names count up; without
-// a folder no file is made anywhere; an unopened log refuses.
+// Given names stay inside img; markup in a name, or a snapshot cut short, makes neither file nor
+// entry; made-up names count up; without a folder no file is made anywhere.
 TEST(BitmapSnapshot, NamesAndFileFailures) {
     FormatLog log(0, 3, true);
     std::filesystem::create_directory(log.Image("sub"));

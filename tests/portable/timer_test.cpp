@@ -32,20 +32,17 @@ TEST(TimerTable, StepsOnAnExactClock) {
         {"TwoCounted", "b31,1@5000 e31@5010 b31,1@7000 e31@7030", 31, 40, 2, 20},
         {"AverageTruncates", "b20,1@100 e20@141 b20,1@100 e20@100", 20, 41, 2, 20},
         {"NegativeTruncates", "b21,1@141 e21@100 b21,1@100 e21@100", 21, -41, 2, -20},
-        // Render timers 1-18 run only while timer 0 has counted; reset 0 shuts them again.
-        {"GateShut", "b0,0@100 e0@110 b5,1@200=0 e5@250=0", 5, 0, 0, 0},
+        {"GateShut", "b0,0@100 e0@110 b5,1@200=0 e5@250=0", 5, 0, 0, 0},  // render timers 1-18 run only while timer 0 has counted
         {"GateOpen", "b0,1@300 b5,1@400 e5@425", 5, 25, 1, 25},
         {"GateShutAgain", "b0,1@300 b5,1@400 e5@425 r0 b5,1@500=0 e5@900=0", 5, 25, 1, 25},
         {"TimerZeroItself", "b0,1@300 e0@310", 0, 10, 1, 10},
         {"PlainTimerIgnoresTheGate", "b25,1@100 e25@107", 25, 7, 1, 7},
-        // Reset clears elapsed and count but keeps the begin: each end adds since that begin.
-        {"ResetKeepsTheBegin", "b19,1@100 e19@110 r19 e19@130 e19@140", 19, 70, 0, 0},
+        {"ResetKeepsTheBegin", "b19,1@100 e19@110 r19 e19@130 e19@140", 19, 70, 0, 0},  // each end adds since the kept begin
         {"EndWithoutBegin", "e25@123456", 25, 0, 0, 0},
         {"EndOfAnUnbegunRenderTimer", "b0,1@5 e7@123456", 7, 0, 0, 0},
         {"IndexPastTheTable", "b32,1@100=0 e32@200=0 r32", 32, 0, 0, 0},
         {"NegativeIndex", "b-1,1@100=0 e-1@200=0", -1, 0, 0, 0},
-        // The millisecond clock is 32-bit microseconds: 2^32 - 296 to 704 is 1000.
-        {"FallbackAcrossItsWrap", "b19,1@4294967000 e19@704", 19, 1000, 1, 1000, true}};
+        {"FallbackAcrossItsWrap", "b19,1@4294967000 e19@704", 19, 1000, 1, 1000, true}};  // 32-bit microseconds: 2^32 - 296 to 704
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -72,8 +69,7 @@ TEST(TimerTable, StepsOnAnExactClock) {
     }
 }
 
-// Without the counter, at calibration or after it, timers use the millisecond clock; so does
-// a calibration whose counter fails at the end of its window.
+// Without the counter, at calibration, after it or at the end of its window: the millisecond clock.
 TEST(TimerClock, WithoutTheCounterTimersUseTheMillisecondClock) {
     for (const bool afterCalibration : {false, true}) {
         CTimerTable table;
@@ -91,8 +87,7 @@ TEST(TimerClock, WithoutTheCounterTimersUseTheMillisecondClock) {
     EXPECT_TRUE(MeasureClockCalibration().useFallbackClock);
 }
 
-// Wide products against the compiler's 128 bits; a fractional rate of 2994.7 ticks per
-// microsecond over twenty years (whole ticks would make a second 1000233 microseconds).
+// Wide products against the compiler's; 2994.7 ticks per microsecond kept over twenty years.
 TEST(TickScale, WideMultiplicationAndConversion) {
     const uint64_t a = 0xFEDCBA9876543210u, b = 0x0123456789ABCDEFu;
     const Wide128 portable = MultiplyWidePortable(a, b), native = MultiplyWide(a, b);
