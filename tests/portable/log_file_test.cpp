@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "log/clog_service.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
 #include "platform/platform_config.h"
@@ -256,26 +255,23 @@ TEST(LogService, PartFilesLeaveOtherFilesAlone) {
 }
 
 // A thread that lives on between tasks; Run returns once its task has run, nullptr ends it.
-class Worker {
-  public:
-    ~Worker() { Run(nullptr), thread_.join(); }
-    void Run(std::function<void()> task) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        task_ = std::move(task), pending_ = true;
-        changed_.notify_all();
-        changed_.wait(hold, [this] { return !pending_; });
+struct Worker {
+    ~Worker() { Run(nullptr), thread.join(); }
+    void Run(std::function<void()> next) {
+        std::unique_lock<std::mutex> hold(mutex);
+        task = std::move(next), pending = true;
+        changed.notify_all();
+        changed.wait(hold, [this] { return !pending; });
     }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::function<void()> task_;
-    bool pending_ = false;
-    std::thread thread_{[this] {
-        std::unique_lock<std::mutex> hold(mutex_);
-        for (bool more = true; more; pending_ = false, changed_.notify_all()) {
-            changed_.wait(hold, [this] { return pending_; });
-            if ((more = static_cast<bool>(task_))) task_();
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::function<void()> task;
+    bool pending = false;
+    std::thread thread{[this] {
+        std::unique_lock<std::mutex> hold(mutex);
+        for (bool more = true; more; pending = false, changed.notify_all()) {
+            changed.wait(hold, [this] { return pending; });
+            if ((more = static_cast<bool>(task))) task();
         }
     }};
 };

@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "log/clog.h"
 #include "log/common_conversions.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
@@ -77,8 +76,7 @@ TEST(Entries, ScriptsGiveTheirBytes) {
         {"OpenLinesContinue", 0, 3, {"I1", "Pabc", "Pdef\n"}, "   abc   def\r\n"},
         {"BeginClosesAnOpenLine", 0, 3, {"Pabc", "BF", "Pabc", "E"}, "abc\r\nF\r\n{\r\n   abc\r\n}\r\n"},
         {"IndentOnlyWhilePositive", 0, 3, {"E", "E", "Px\n", "BA", "BB", "BC", "Py\n"}, "\r\n}\r\n}\r\nx\r\nA\r\n{\r\nB\r\n{\r\nC\r\n{\r\n   y\r\n"},
-        {"IndentSizeZero", 0, 0, {"BF", "BG", "Px\n"}, "\r\nF\r\n{\r\nG\r\n{\r\nx\r\n"},
-        {"NameLosesCrLfOrCr", kTid, 0, {"P\n", "BF\r\n", "BG\r"}, "\r\nF // tid:0x00000a1c\r\n{\r\nG // tid:0x00000a1c\r\n{\r\n"},
+        {"IndentSizeZeroNamesLoseCrLfOrCr", kTid, 0, {"P\n", "BF\r\n", "BG\r", "Px\n"}, "\r\nF // tid:0x00000a1c\r\n{\r\nG // tid:0x00000a1c\r\n{\r\nx\r\n"},
         {"NameLosesOneLf", kTid, 3, {"P\n", "BF\n\n"}, "\r\nF\r\n // tid:0x00000a1c\r\n{\r\n"},
         {"EmptyName", kTid | kStamp, 3, {"B"}, "\r\n // tid:0x00000a1c, (16:05:21:031)\r\n{\r\n"},
         {"StampOnlySuffix", kStamp, 3, {"BF"}, "\r\nF, (16:05:21:031)\r\n{\r\n"},
