@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <tuple>
 
 #include "log/html_document.h"
 #include "manager/log_service_mgr.h"
@@ -28,31 +29,28 @@ using platform::testing::FailAfter;
 using platform::testing::Fault;
 using Lines = std::vector<std::string>;
 
-// Each setting as the log's bytes show it after one entry ("-": nothing yet); the folder recorded,
+// Each setting as the log's bytes show it after one entry (none: nothing yet); the folder recorded,
 // none without one; values of other types read as their first bytes; nothing without a store.
 TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
-    // clang-format off
-    const struct { const char* setting; uint32_t value; const char* during; } rows[] = {
+    const std::tuple<const char*, uint32_t, const char*> rows[] = {
         {"ShowThreadId", 0, "\r\nF\r\n{\r\n   x\r\n"},
         {"IndentSize", 5, "{\r\n     x\r\n"},
         {"NeedTimeStamp", 0xFFFFFFFE, ", ("},  // negative counts as on
-        {"WriteImmediately", 0, "-"},
+        {"WriteImmediately", 0, nullptr},
         {"WriteImmediately", 7, "\r\nF // tid:0x"},
-        {"WriteImmediately", 0xFFFFFFFE, "-"},
+        {"WriteImmediately", 0xFFFFFFFE, nullptr},
     };
-    // clang-format on
     const std::string sep(1, platform::kPathSeparator), name = "Run_2.Log.txt";
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.setting) + " " + std::to_string(row.value));
+    for (const auto& [setting, value, wanted] : rows) {
+        SCOPED_TRACE(std::string(setting) + " " + std::to_string(value));
         UseFreshEnvironment();
-        PutLogSetting(kInstancePath, name, row.setting, row.value);
+        PutLogSetting(kInstancePath, name, setting, value);
         const std::string folder = MakeTempDir("settings") + sep + "f";
         CLogService service;
         ASSERT_EQ(InitService(service, folder + sep, name.c_str()), 1);
         EXPECT_EQ(service.FuncBegin(0, "F") + Log(service, "x\n"), 2);
-        const std::string during = ReadFile(folder + sep + name), wanted = row.during;
-        EXPECT_EQ(during.find(wanted == "-" ? "x" : wanted) == std::string::npos, wanted == "-")
-            << during;
+        const std::string during = ReadFile(folder + sep + name);
+        EXPECT_EQ(during.find(wanted ? wanted : "x") == std::string::npos, !wanted) << during;
         EXPECT_EQ(GetValue(ComposeSettingsKeyPath(kInstancePath, name), "LogFolderPath"), folder);
         EXPECT_EQ(service.Close(), 1);
     }
@@ -71,8 +69,7 @@ TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
 // A claim that fails leaves nothing claimed, and the next attempt claims. Numbers held by others
 // are passed over, also when their mutexes fail in between; the claim is recorded.
 TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
-    // clang-format off
-    const struct { Fault fault; int count; bool claimed, held; int number; } rows[] = {
+    const std::tuple<Fault, int, bool, bool, int> rows[] = {
         {Fault::RegistrySet, 1, false, false, 1},     // no identifier recorded: mutex released
         {Fault::RegistryCreate, 1, true, false, 1},   // no instance key: the mutex still claims
         {Fault::MutexCreate, -1, false, false, 1},    // no mutex at all: the search ends
@@ -80,13 +77,12 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
         {Fault::ProcessTimes, 1, false, false, 1},    // no creation time to identify the process
         {Fault::MutexCreate, 17, true, true, 35},     // numbers 2, 4 ... 34 held
     };
-    // clang-format on
     std::string exe;
     ASSERT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
     const size_t nameAt = exe.rfind(platform::kPathSeparator);
     const std::string keyName = makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
-    for (const auto& row : rows) {
-        SCOPED_TRACE(static_cast<int>(row.fault));
+    for (const auto& [fault, count, claimed, othersHold, number] : rows) {
+        SCOPED_TRACE(static_cast<int>(fault));
         UseFreshEnvironment();
         CLogServiceMgr mgr;
         ASSERT_TRUE(
@@ -95,38 +91,35 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
                                     platform::GetCurrentThreadId()));
         std::vector<platform::MutexHandle> held;
         bool existed = false;
-        for (int n = 2; row.held && n <= 34; n += 2)
+        for (int n = 2; othersHold && n <= 34; n += 2)
             held.push_back(platform::CreateNamedMutex(keyName + "/" + makeProcName(n), &existed));
-        FailAfter(row.fault, 0, row.count);
-        EXPECT_EQ(mgr.establishInstance(), row.claimed);
+        FailAfter(fault, 0, count);
+        EXPECT_EQ(mgr.establishInstance(), claimed);
         platform::testing::ClearFaults();
-        if (!row.claimed) {
+        if (!claimed) {
             EXPECT_EQ(mgr.readyLevel, 1);
             EXPECT_EQ(mgr.instanceMutex, nullptr);
             ASSERT_TRUE(mgr.establishInstance());
         }
         EXPECT_EQ(mgr.readyLevel, 2);
-        EXPECT_EQ(mgr.instanceNumber, row.number);
+        EXPECT_EQ(mgr.instanceNumber, number);
         platform::SystemTime created;
         ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
         const auto identifier = makeIdentity(platform::GetCurrentProcessId(), created);
-        EXPECT_EQ(GetValue(makeInstanceKeyPath(mgr.processKeyName, row.number), "Identifier")
+        EXPECT_EQ(GetValue(makeInstanceKeyPath(mgr.processKeyName, number), "Identifier")
                       .value_or("none"),
-                  row.claimed && !row.held ? "none" : identifier);
+                  claimed && !othersHold ? "none" : identifier);
         platform::CloseNamedMutex(mgr.instanceMutex);
         for (platform::MutexHandle handle : held) platform::CloseNamedMutex(handle);
     }
-}
-
-// The executable's folder and name its instances are counted under (with an extension on Windows).
-TEST(InstanceClaim, ExecutablePathsSplitIntoFolderAndName) {
+    // The executable's folder and name its instances count under (an extension on Windows).
     // clang-format off
-    const struct { const char* path; char separator; bool extension; const char* split; } rows[] = {
+    const struct { const char* path; char separator; bool extension; const char* split; } paths[] = {
         {"C:\\apps\\viewer.exe", '\\', true, "C:\\apps|viewer.exe"}, {"C:\\apps\\viewer", '\\', true, "-"},
         {"viewer.exe", '\\', true, "-"}, {"/usr/bin/viewer", '/', false, "/usr/bin|viewer"},
         {"/usr/bin/", '/', false, "-"}, {"viewer", '/', false, "-"}};
     // clang-format on
-    for (const auto& row : rows) {
+    for (const auto& row : paths) {
         std::string folder, name;
         const bool split =
             splitExecutablePath(row.path, row.separator, row.extension, &folder, &name);
@@ -138,15 +131,6 @@ std::string Hex(const char* format, uint32_t value) {
     char text[64];
     std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
     return text;
-}
-
-// The instance number whose record names this process id, or 0.
-int NumberOf(const HostInstall& install, uint32_t pid) {
-    for (int n = 1; n <= 16; ++n) {
-        const auto identifier = GetValue(makeInstanceKeyPath(install.KeyName(), n), "Identifier");
-        if (identifier.value_or("").rfind(Hex("0x%x, ", pid), 0) == 0) return n;
-    }
-    return 0;
 }
 
 // A no-op records the defaults, no file. Each call leaves the file complete; unload adds nothing;
@@ -237,6 +221,13 @@ TEST(Host, MemoryModeAndContinuedHtmlDocument) {
 
 // Numbers are distinct among hosts, freed when one ends or is killed, kept over unload and load.
 TEST(Host, InstanceNumbers) {
+    auto NumberOf = [](const HostInstall& install, uint32_t pid) {  // the number naming pid, or 0
+        for (int n = 1; n <= 16; ++n) {
+            const auto id = GetValue(makeInstanceKeyPath(install.KeyName(), n), "Identifier");
+            if (id.value_or("").rfind(Hex("0x%x, ", pid), 0) == 0) return n;
+        }
+        return 0;
+    };
     const HostInstall install = InstallHost();
     std::vector<std::unique_ptr<Host>> hosts;
     for (int i = 0; i < 4; ++i) hosts.push_back(std::make_unique<Host>(install));
