@@ -10,6 +10,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "log/html_document.h"
@@ -112,38 +113,34 @@ TEST(LogFileWriter, EndBlockSearchHeldFilesAndFolders) {
     EXPECT_FALSE(PathExists("x.log"));
 }
 
-// "first " and its summary are in the file; the final flush of "second " meets the fault.
-TEST(LogCache, AFailedFlushLosesNothingAndLeavesNoStaleTail) {
-    // clang-format off
-    const struct { Fault fault; int skip; int32_t result; const char *cache, *bytes; } rows[] = {
+// "first " and its summary are in the file; the final flush of "second " meets the fault. Past
+// 4 GiB, and a flush ending where "not positioned" would read: still a reopening, no back-up.
+TEST(LogCache, AFailedFlushLosesNothingAndPositionsPastFourGibibytesAreUsedWhole) {
+    const std::tuple<Fault, int, int32_t, const char*, const char*> rows[] = {
         {Fault::Count, 0, 1, "", "first second <summary>\r\n"},  // the text replaces the summary
         {Fault::FileWrite, 0, 0, "second ", "first "},  // the old summary goes: not finished
         {Fault::FileWrite, 1, 0, "", "first second "},  // a partial summary is cut
         {Fault::FileOpen, 0, 0, "second ", "first <summary>\r\n"},
         {Fault::FileSeek, 0, 0, "second ", "first <summary>\r\n"},
     };
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.bytes);
+    for (const auto& [fault, skip, result, cache, bytes] : rows) {
+        SCOPED_TRACE(bytes);
         Folder f;
         auto log = f.Open(0);
         log->Append("first ");
         ASSERT_EQ(log->FlushCache(true) + log->CloseFile(), 2);
         log->Append("second ");
-        if (row.fault != Fault::Count) FailAfter(row.fault, row.skip);
-        EXPECT_EQ(log->FlushCache(true), row.result);
-        EXPECT_EQ(log->GetCache(), row.cache);
+        if (fault != Fault::Count) FailAfter(fault, skip);
+        EXPECT_EQ(log->FlushCache(true), result);
+        EXPECT_EQ(log->GetCache(), cache);
         log->GetFileObject().Abort();  // so that Windows lets us read the file
-        EXPECT_EQ(f.Get("t.log"), row.bytes);
+        EXPECT_EQ(f.Get("t.log"), bytes);
         ClearFaults();
         ASSERT_EQ(log->FlushCache(true), 1);
         log->GetFileObject().Abort();
         EXPECT_EQ(f.Get("t.log"), "first second <summary>\r\n");
     }
-}
 
-// Past 4 GiB, and a flush ending where "not positioned" would read: still a reopening, no back-up.
-TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
     Folder f;
     auto log = f.Open(0);
     ASSERT_EQ(log->OpenFile(), 1);
@@ -170,8 +167,10 @@ TEST(LogCache, PositionsPastFourGibibytesAreUsedWhole) {
 }
 
 // A partial HTML head must not stay to be taken for a log; what a final merge from memory could
-// not write stays in the part file. (Failed merges at later calls: the differential test.)
-TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
+// not write stays in the part file. (Failed merges at later calls: the differential test.) A first
+// opening failed at each file operation in turn, backing up the earlier log or continuing it: the
+// earlier logs survive, never twice; the next call leaves the full back-up and every entry.
+TEST(WriteFaults, FirstOpeningsAndFinalMergesLoseNothing) {
     Folder html, memory;
     html.Set("HtmlDoc", 1);
     html.Start();
@@ -191,11 +190,7 @@ TEST(WriteFaults, NoPartialHtmlHeadAndAFailedFinalMergeKeepsThePartFile) {
     ClearFaults();
     const std::string kept = ReadFile(memory.Path("m.log")) + ReadFile(memory.Path("m_0.log"));
     EXPECT_NE(kept.find("kept in memory\r\n"), std::string::npos);
-}
 
-// A first opening failed at each file operation in turn, backing up the earlier log or continuing
-// it: the earlier logs survive, never twice; the next call leaves the full back-up and every entry.
-TEST(WriteFaults, AFirstOpeningFailingAnywhereKeepsTheEarlierLogs) {
     const std::string older = "older run\r\n", old = "old run\r\n";
     const Fault faults[] = {Fault::FileOpen,   Fault::FileWrite, Fault::FileRead,  Fault::FileSeek,
                             Fault::FileLength, Fault::FileClose, Fault::FileDelete};
@@ -226,29 +221,27 @@ TEST(WriteFaults, AFirstOpeningFailingAnywhereKeepsTheEarlierLogs) {
 
 // Part files never empty, take over or delete another log's file or an earlier run's.
 TEST(LogService, PartFilesLeaveOtherFilesAlone) {
-    // clang-format off
-    const struct { uint32_t writeImmediately; bool neighbourIsLog, partFirst; } rows[] = {{1, true, false}, {0, true, false}, {0, false, false}, {0, true, true}};
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message()
-                     << row.writeImmediately << row.neighbourIsLog << row.partFirst);
+    const std::tuple<uint32_t, bool, bool> rows[] = {
+        {1, true, false}, {0, true, false}, {0, false, false}, {0, true, true}};
+    for (const auto& [writeImmediately, neighbourIsLog, partFirst] : rows) {
+        SCOPED_TRACE(::testing::Message() << writeImmediately << neighbourIsLog << partFirst);
         Folder mine;
-        mine.Set("WriteImmediately", row.writeImmediately, "app.log");
+        mine.Set("WriteImmediately", writeImmediately, "app.log");
         mine.Set("CacheSize(KB)", 0, "app.log");
         mine.Start("app.log");
-        if (!row.neighbourIsLog) WriteFile(mine.Path("app_0.log"), "earlier run\r\n");
+        if (!neighbourIsLog) WriteFile(mine.Path("app_0.log"), "earlier run\r\n");
         EXPECT_EQ(Log(mine.log, "mine\n"), 1);
-        EXPECT_EQ(row.partFirst ? Picture(mine.log, "p.bmp", nullptr, "picture\n") : 1, 1);
+        EXPECT_EQ(partFirst ? Picture(mine.log, "p.bmp", nullptr, "picture\n") : 1, 1);
         CLogService other;
-        if (row.neighbourIsLog) {
+        if (neighbourIsLog) {
             ASSERT_EQ(InitService(other, mine.dir + kSep, "app_0.log"), 1);
             EXPECT_EQ(Log(other, "other\n") + other.Close(), 2);
         }
         EXPECT_EQ(mine.log.Close(), 1);
         const std::string text = ReadFile(mine.Path("app.log"));
-        EXPECT_EQ(text.find(row.partFirst ? "mine\r\n<img" : "mine\r\n\r\nProcess"), 0u) << text;
+        EXPECT_EQ(text.find(partFirst ? "mine\r\n<img" : "mine\r\n\r\nProcess"), 0u) << text;
         EXPECT_EQ(ReadFile(mine.Path("app_0.log"))
-                      .rfind(row.neighbourIsLog ? "other\r\n" : "earlier run\r\n", 0),
+                      .rfind(neighbourIsLog ? "other\r\n" : "earlier run\r\n", 0),
                   0u);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mine.dir), {}), 3);
     }

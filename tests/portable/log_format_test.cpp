@@ -189,7 +189,9 @@ std::string Le(uint32_t value) {
 
 // Header fields and the caller's bytes after it -> file size (0: refused, empty file), pixel
 // offset, the caller's image size after; the guard bytes past what the header claims stay out.
-TEST(BitmapSnapshot, FileSizeAndPixelOffsetForEveryHeader) {
+// Given names stay inside img; markup in a name, or a snapshot cut short, makes neither file nor
+// entry; made-up names count up; without a folder no file is made anywhere.
+TEST(BitmapSnapshot, LayoutsNamesAndFailures) {
     // clang-format off
     const struct { const char* name; uint32_t headerSize, width, height, bitCount, compression, imageSize, colorsUsed; size_t bodyBytes; uint32_t fileSize, bitsOffset, storedImageSize; } rows[] = {
         {"Rgb", 40, 1, 1, 24, 0, 0, 0, 4, 58, 54, 4},
@@ -231,21 +233,17 @@ TEST(BitmapSnapshot, FileSizeAndPixelOffsetForEveryHeader) {
                                                                     dib.substr(0, c.fileSize - 14)
                                                               : "");
     }
-}
 
-// Given names stay inside img; markup in a name, or a snapshot cut short, makes neither file nor
-// entry; made-up names count up; without a folder no file is made anywhere.
-TEST(BitmapSnapshot, NamesAndFileFailures) {
     FormatLog log(0, 3, true);
     std::filesystem::create_directory(log.Image("sub"));
     const char rgb[44] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24};
     // clang-format off
-    const struct { const char* name; int32_t result; Fault fault = Fault::Count; int skip = 0; } rows[] = {
+    const struct { const char* name; int32_t result; Fault fault = Fault::Count; int skip = 0; } names[] = {
         {"../escaped.bmp", 1}, {"sub/inner.bmp", 1}, {"sub\\inner.bmp", 1}, {"..", 1}, {".", 1}, {"", 1}, {"/tmp/absolute.bmp", 1},
         {"x\" onerror=\"y.bmp", 0}, {"a<b.bmp", 0}, {"a>b.bmp", 0}, {"a&amp;b.bmp", 0},
         {"w0.bmp", 0, Fault::FileWrite, 0}, {"w1.bmp", 0, Fault::FileWrite, 1}, {"c0.bmp", 0, Fault::FileClose, 0}};
     // clang-format on
-    for (const auto& row : rows) {
+    for (const auto& row : names) {
         const std::string before = log.GetCache();
         if (row.fault != Fault::Count) FailAfter(row.fault, row.skip);
         EXPECT_EQ(Picture(log, row.name, rgb, "x"), row.result) << row.name;

@@ -70,7 +70,8 @@ TEST(TimerTable, StepsOnAnExactClock) {
 }
 
 // Without the counter, at calibration, after it or at the end of its window: the millisecond clock.
-TEST(TimerClock, WithoutTheCounterTimersUseTheMillisecondClock) {
+// Wide products against the compiler's; 2994.7 ticks per microsecond kept over twenty years.
+TEST(TimerClock, FallbacksAndTickScale) {
     for (const bool afterCalibration : {false, true}) {
         CTimerTable table;
         if (afterCalibration) table.RecordBegin(19, 1);
@@ -85,10 +86,7 @@ TEST(TimerClock, WithoutTheCounterTimersUseTheMillisecondClock) {
     }
     FailAfter(Fault::TimeStampCounter, 16, -1);
     EXPECT_TRUE(MeasureClockCalibration().useFallbackClock);
-}
 
-// Wide products against the compiler's; 2994.7 ticks per microsecond kept over twenty years.
-TEST(TickScale, WideMultiplicationAndConversion) {
     const uint64_t a = 0xFEDCBA9876543210u, b = 0x0123456789ABCDEFu;
     const Wide128 portable = MultiplyWidePortable(a, b), native = MultiplyWide(a, b);
     EXPECT_TRUE(portable.high == 0x121FA00AD77D742u && portable.low == 0x2236D88FE5618CF0u);
