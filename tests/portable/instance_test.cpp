@@ -2,7 +2,6 @@
 // to end through the exports in real hosts, which record their defaults, claim numbers and log.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <set>
 #include <tuple>

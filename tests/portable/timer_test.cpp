@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "platform/test_seam.h"
 #include "timer/clock_calibration.h"
@@ -24,48 +25,48 @@ std::atomic<int64_t> fakeNow{0};
 
 // Steps: "b<index>,<count>@<t>" begin, "e<index>@<t>" end, "r<index>" reset; each begin and end
 // must return <t>, or 0 where it is written "@<t>=0". Then the timer's elapsed, count, average.
+// Render timers 1-18 need timer 0 counted; a reset keeps the begin; the fallback clock is 32-bit.
 TEST(TimerTable, StepsOnAnExactClock) {
-    // clang-format off
-    const struct { const char *name, *steps; int32_t index; int64_t elapsed; int32_t count; int64_t average; bool withoutCounter = false; } rows[] = {
-        {"Fresh", "", 19, 0, 0, 0},
-        {"CountFlagZero", "b19,0@100 e19@150", 19, 50, 0, 0},
-        {"TwoCounted", "b31,1@5000 e31@5010 b31,1@7000 e31@7030", 31, 40, 2, 20},
-        {"AverageTruncates", "b20,1@100 e20@141 b20,1@100 e20@100", 20, 41, 2, 20},
-        {"NegativeTruncates", "b21,1@141 e21@100 b21,1@100 e21@100", 21, -41, 2, -20},
-        {"GateShut", "b0,0@100 e0@110 b5,1@200=0 e5@250=0", 5, 0, 0, 0},  // render timers 1-18 run only while timer 0 has counted
-        {"GateOpen", "b0,1@300 b5,1@400 e5@425", 5, 25, 1, 25},
-        {"GateShutAgain", "b0,1@300 b5,1@400 e5@425 r0 b5,1@500=0 e5@900=0", 5, 25, 1, 25},
-        {"TimerZeroItself", "b0,1@300 e0@310", 0, 10, 1, 10},
-        {"PlainTimerIgnoresTheGate", "b25,1@100 e25@107", 25, 7, 1, 7},
-        {"ResetKeepsTheBegin", "b19,1@100 e19@110 r19 e19@130 e19@140", 19, 70, 0, 0},  // each end adds since the kept begin
-        {"EndWithoutBegin", "e25@123456", 25, 0, 0, 0},
-        {"EndOfAnUnbegunRenderTimer", "b0,1@5 e7@123456", 7, 0, 0, 0},
-        {"IndexPastTheTable", "b32,1@100=0 e32@200=0 r32", 32, 0, 0, 0},
-        {"NegativeIndex", "b-1,1@100=0 e-1@200=0", -1, 0, 0, 0},
-        {"FallbackAcrossItsWrap", "b19,1@4294967000 e19@704", 19, 1000, 1, 1000, true}};  // 32-bit microseconds: 2^32 - 296 to 704
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    const std::tuple<const char*, const char*, int32_t, int64_t, int32_t, int64_t, bool> rows[] = {
+        {"Fresh", "", 19, 0, 0, 0, false},
+        {"CountFlagZero", "b19,0@100 e19@150", 19, 50, 0, 0, false},
+        {"TwoCounted", "b31,1@5000 e31@5010 b31,1@7000 e31@7030", 31, 40, 2, 20, false},
+        {"AverageTruncates", "b20,1@100 e20@141 b20,1@100 e20@100", 20, 41, 2, 20, false},
+        {"NegativeTruncates", "b21,1@141 e21@100 b21,1@100 e21@100", 21, -41, 2, -20, false},
+        {"GateShut", "b0,0@100 e0@110 b5,1@200=0 e5@250=0", 5, 0, 0, 0, false},
+        {"GateOpen", "b0,1@300 b5,1@400 e5@425", 5, 25, 1, 25, false},
+        {"GateShutAgain", "b0,1@300 b5,1@400 e5@425 r0 b5,1@500=0 e5@900=0", 5, 25, 1, 25, false},
+        {"TimerZeroItself", "b0,1@300 e0@310", 0, 10, 1, 10, false},
+        {"PlainTimerIgnoresTheGate", "b25,1@100 e25@107", 25, 7, 1, 7, false},
+        {"ResetKeepsTheBegin", "b19,1@100 e19@110 r19 e19@130 e19@140", 19, 70, 0, 0, false},
+        {"EndWithoutBegin", "e25@123456", 25, 0, 0, 0, false},
+        {"EndOfAnUnbegunRenderTimer", "b0,1@5 e7@123456", 7, 0, 0, 0, false},
+        {"IndexPastTheTable", "b32,1@100=0 e32@200=0 r32", 32, 0, 0, 0, false},
+        {"NegativeIndex", "b-1,1@100=0 e-1@200=0", -1, 0, 0, 0, false},
+        {"FallbackAcrossItsWrap", "b19,1@4294967000 e19@704", 19, 1000, 1, 1000, true},
+    };
+    for (const auto& [name, script, index, elapsed, count, average, withoutCounter] : rows) {
+        SCOPED_TRACE(name);
         platform::testing::ClearFaults();
-        if (row.withoutCounter) FailAfter(Fault::TimeStampCounter, 0, -1);
+        if (withoutCounter) FailAfter(Fault::TimeStampCounter, 0, -1);
         platform::testing::SetFakeTimerClock([] { return fakeNow.load(); });
         CTimerTable table;
-        std::istringstream steps(row.steps);
+        std::istringstream steps(script);
         for (std::string step; steps >> step;) {
-            const int32_t index = std::stoi(step.substr(1));
+            const int32_t timer = std::stoi(step.substr(1));
             const size_t at = step.find('@');
             if (at != std::string::npos) fakeNow = std::stoll(step.substr(at + 1));
             const int64_t expected = step.find("=0") != std::string::npos ? 0 : fakeNow.load();
             const int64_t got =
                 step[0] == 'b'
-                    ? table.RecordBegin(index, std::stoi(step.substr(step.find(',') + 1)))
-                : step[0] == 'e' ? table.RecordEnd(index)
-                                 : (table.Reset(index), expected);
+                    ? table.RecordBegin(timer, std::stoi(step.substr(step.find(',') + 1)))
+                : step[0] == 'e' ? table.RecordEnd(timer)
+                                 : (table.Reset(timer), expected);
             EXPECT_EQ(got, expected) << step;
         }
-        EXPECT_EQ(table.GetElapsed(row.index), row.elapsed);
-        EXPECT_EQ(table.GetCount(row.index), row.count);
-        EXPECT_EQ(table.GetAverageElapsed(row.index), row.average);
+        EXPECT_EQ(table.GetElapsed(index), elapsed);
+        EXPECT_EQ(table.GetCount(index), count);
+        EXPECT_EQ(table.GetAverageElapsed(index), average);
     }
 }
 
