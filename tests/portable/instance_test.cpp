@@ -2,7 +2,7 @@
 // to end through the exports in real hosts, which record their defaults, claim numbers and log.
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <deque>
 #include <set>
 #include <tuple>
 
@@ -228,23 +228,21 @@ TEST(Host, InstanceNumbers) {
         return 0;
     };
     const HostInstall install = InstallHost();
-    std::vector<std::unique_ptr<Host>> hosts;
-    for (int i = 0; i < 4; ++i) hosts.push_back(std::make_unique<Host>(install));
-    for (auto& host : hosts) host->Post("noop");
-    std::set<int> numbers;
-    for (auto& host : hosts) {
-        EXPECT_EQ(host->Reply(), "9");
-        numbers.insert(NumberOf(install, host->pid()));
-    }
+    std::deque<Host> hosts;
+    for (int i = 0; i < 4; ++i) hosts.emplace_back(install);
+    for (Host& host : hosts) host.Post("noop");
+    std::set<int> numbers;  // a reply other than 9 adds a 0
+    for (Host& host : hosts)
+        numbers.insert(host.Reply() == "9" ? NumberOf(install, host.pid()) : 0);
     EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4}));
     const HostInstall editor = InstallHost("editor");  // another executable counts on its own
     Host other(editor);
     other.Send("noop");
     EXPECT_EQ(NumberOf(editor, other.pid()), 1);
-    const std::set<int> freed = {NumberOf(install, hosts[0]->pid()),
-                                 NumberOf(install, hosts[1]->pid())};
-    EXPECT_EQ(hosts[0]->Finish(), 0);
-    hosts[1]->Kill();  // a holder killed outright frees its number at once
+    const std::set<int> freed = {NumberOf(install, hosts[0].pid()),
+                                 NumberOf(install, hosts[1].pid())};
+    EXPECT_EQ(hosts[0].Finish(), 0);
+    hosts[1].Kill();  // a holder killed outright frees its number at once
     Host third(install), fourth(install);
     for (const char* command : {"print|one\\n", "unload", "load", "print|two\\n"})
         EXPECT_EQ(third.Send(command), "1") << command;

@@ -68,14 +68,13 @@ class FormatLog : public CLog {
 TEST(Entries, ScriptsGiveTheirBytes) {
     // clang-format off
     const std::string kTag = ImageTag("a.bmp");
-    const std::vector<std::string> kScene = {"BCScene::Render", "P12 items\n", "BCScene::DrawItem\r\n", "E", "E"};
     auto Qs = [](size_t n, const char* prefix = "") { return prefix + std::string(n, 'q') + "\r\n"; };
     constexpr char kP[] = "(16:05:21:031) ";
     const std::string kBig = std::string(1234567, 'z') + "y" + std::string(2 << 20, 'z');
     const std::string kSummary = "\r\nProcess ID: 0x1f4\r\nThe thread ID is 0x00000a1c\r\nLog Time: 2026/12/04 16:05:21:031\r\n" + std::string(72, '/') + "\r\n\r\n";
     constexpr int32_t kNearMax = INT_MAX - 5;
     const struct { const char* name; uint32_t mode; int32_t indent; std::vector<std::string> script; std::string bytes; } rows[] = {
-        {"NestedWithThreadIdAndStamp", kTid | kStamp, 3, kScene,
+        {"NestedWithThreadIdAndStamp", kTid | kStamp, 3, {"BCScene::Render", "P12 items\n", "BCScene::DrawItem\r\n", "E", "E"},
             "\r\nCScene::Render // tid:0x00000a1c, (16:05:21:031)\r\n{\r\n   (16:05:21:031) 12 items\r\n"
             "   CScene::DrawItem // tid:0x00000a1c, (16:05:21:031)\r\n   {\r\n   }\r\n}\r\n"},
         {"LineEnds", 0, 3, {"Pa\n", "Pb\r\n", "Pc\nd\n", "Px", "P\n", "Py\r", "P\n", "P\n"}, "a\r\nb\r\nc\nd\r\nx\r\ny\r\n\r\n"},  // only a piece's final LF becomes CR LF; a CR pairs with the next LF

@@ -22,7 +22,6 @@ inline std::string MaskTimes(const std::string& text) {
     return std::regex_replace(text, logTime, "Log Time: <time>");
 }
 
-// The tag that shows an image of img in the log.
 inline std::string ImageTag(const std::string& name) {
     return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
 }

@@ -5,7 +5,7 @@
 
 #include <cstdarg>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "log/log_mode.h"
 #include "platform/process.h"
@@ -38,9 +38,8 @@ int32_t InitService(CLogService& service, const std::string& folder, const char*
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
