@@ -1,5 +1,4 @@
-// An instance of the library in a process: its logs' settings, the claim of its number, and end
-// to end through the exports in real hosts, which record their defaults, claim numbers and log.
+// The library in a process: its logs' settings, its number's claim, and real hosts via the exports.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -28,8 +27,7 @@ using platform::testing::FailAfter;
 using platform::testing::Fault;
 using Lines = std::vector<std::string>;
 
-// Each setting as the log's bytes show it after one entry (none: nothing yet); the folder recorded,
-// none without one; values of other types read as their first bytes; nothing without a store.
+// Each setting in the bytes after one entry (none: nothing yet); the folder recorded; other types.
 TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
     const std::tuple<const char*, uint32_t, const char*> rows[] = {
         {"ShowThreadId", 0, "\r\nF\r\n{\r\n   x\r\n"},
@@ -132,9 +130,8 @@ std::string Hex(const char* format, uint32_t value) {
     return text;
 }
 
-// A no-op records the defaults, no file. Each call leaves the file complete; unload adds nothing;
-// the next run's back-up holds it. Scopes, devices, names (any case is one log; anything but a
-// plain file name fails, leaving no file or key), bitmaps and the other export variants.
+// A no-op records the defaults, no file. Each call leaves the file complete, unload adds nothing,
+// the next run backs it up; log names in any case are one log, anything but a file name fails.
 TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     const HostInstall install = InstallHost();
     ASSERT_EQ(RunHost(install, {"noop"}).lines, Lines{"9"});
@@ -190,8 +187,7 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
               "next run\r\n" + ServiceSummary(second.pid, 1, second.loadingThreadId));
 }
 
-// Text kept in memory is merged at unload by thread, the loading thread's first even when another
-// logged before it, leaving no part files; an HTML document keeps one frame across continued runs.
+// Memory mode merges by thread at unload, the loading thread first; HTML keeps one frame over runs.
 TEST(Host, MemoryModeAndContinuedHtmlDocument) {
     // clang-format off
     const struct { const char* setting; Lines commands; int runs, threads; const char *file, *text; } rows[] = {

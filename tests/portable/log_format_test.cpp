@@ -192,9 +192,8 @@ std::string Le(uint32_t value) {
     return std::string(reinterpret_cast<const char*>(&value), 4);
 }
 
-// Header fields and the bytes after it -> file size (0: refused, empty file), pixel offset, the
-// caller's image size after. Given names stay inside img; markup in a name or a snapshot cut short
-// makes neither file nor entry; made-up names count up; without a folder no file anywhere.
+// Header fields and bytes after it -> file size (0: refused), pixel offset, the caller's image size
+// after. Names stay in img; markup or a cut snapshot makes no file or entry; no folder, no file.
 TEST(BitmapSnapshot, LayoutsNamesAndFailures) {
     // clang-format off
     const struct { const char* name; uint32_t headerSize, width, height, bitCount, compression, imageSize, colorsUsed; size_t bodyBytes; uint32_t fileSize, bitsOffset, storedImageSize; } rows[] = {
@@ -279,8 +278,7 @@ TEST(BitmapSnapshot, LayoutsNamesAndFailures) {
 std::atomic<int64_t> fakeNow{0};
 
 // Steps: "b<index>,<count>@<t>" begin, "e<index>@<t>" end, "r<index>" reset; each begin and end
-// must return <t>, or 0 where it is written "@<t>=0". Then the timer's elapsed, count, average.
-// Render timers 1-18 need timer 0 counted; a reset keeps the begin; the fallback clock is 32-bit.
+// returns <t>, or 0 after "=0". Render timers 1-18 need timer 0 counted; a reset keeps the begin.
 TEST(TimerTable, StepsOnAnExactClock) {
     const std::tuple<const char*, const char*, int32_t, int64_t, int32_t, int64_t, bool> rows[] = {
         {"Fresh", "", 19, 0, 0, 0, false},

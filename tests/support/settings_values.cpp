@@ -10,9 +10,7 @@ namespace vantrel::test {
 void PutValue(const std::string& keyPath, const char* name, uint32_t type, const void* data,
               uint32_t size) {
     platform::RegKey key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(keyPath, platform::kKeyAllAccess, &key),
-              platform::kErrorSuccess)
-        << keyPath;
+    ASSERT_EQ(platform::RegCreateKey(keyPath, platform::kKeyAllAccess, &key), 0) << keyPath;
     EXPECT_EQ(platform::RegSetValue(key, name, type, data, size), platform::kErrorSuccess) << name;
     platform::RegCloseKey(key);
 }

@@ -13,8 +13,7 @@ void PutValue(const std::string& keyPath, const char* name, uint32_t type, const
               uint32_t size);
 void PutLogSetting(const std::string& instancePath, const std::string& logName, const char* name,
                    uint32_t value);
-// Of the defaults key that new logs copy. This process then lets go of the store, so that a
-// host started next opens it without waiting for this process's connection.
+// Of the defaults new logs copy; then lets go of the store, so a host started next need not wait.
 void PutDefaultSetting(const char* name, uint32_t value);
 // The value's bytes, or nothing when the key or the value is missing.
 std::optional<std::string> GetValue(const std::string& keyPath, const char* name);
