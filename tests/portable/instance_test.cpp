@@ -1,15 +1,10 @@
-// An instance of the library in a process: the settings its logs run with, the claim of its
-// number against the real store and named mutexes, and end to end through the exports, where
-// real hosts load the library, which records its defaults, claims a number and logs.
+// The library in a process: its logs' settings, its number's claim, and real hosts via the exports.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
+#include <deque>
 #include <set>
-#include <string>
-#include <vector>
+#include <tuple>
 
-#include "log/clog_service.h"
 #include "log/html_document.h"
 #include "manager/log_service_mgr.h"
 #include "platform/named_mutex.h"
@@ -32,62 +27,46 @@ using platform::testing::FailAfter;
 using platform::testing::Fault;
 using Lines = std::vector<std::string>;
 
-// Each setting as the log's bytes show it after one entry ("-": nothing written yet); the
-// folder recorded (without a terminating zero), none without a folder; values of other types
-// read as their first bytes; nothing without a store.
+// Each setting in the bytes after one entry (none: nothing yet); the folder recorded; other types.
 TEST(Settings, TheLogFollowsItsSettingsAndRecordsItsFolder) {
-    // clang-format off
-    const struct { const char* setting; uint32_t value; const char* during; } rows[] = {
+    const std::tuple<const char*, uint32_t, const char*> rows[] = {
         {"ShowThreadId", 0, "\r\nF\r\n{\r\n   x\r\n"},
         {"IndentSize", 5, "{\r\n     x\r\n"},
         {"NeedTimeStamp", 0xFFFFFFFE, ", ("},  // negative counts as on
-        {"WriteImmediately", 0, "-"},
+        {"WriteImmediately", 0, nullptr},
         {"WriteImmediately", 7, "\r\nF // tid:0x"},
-        {"WriteImmediately", 0xFFFFFFFE, "-"},
+        {"WriteImmediately", 0xFFFFFFFE, nullptr},
     };
-    // clang-format on
     const std::string sep(1, platform::kPathSeparator), name = "Run_2.Log.txt";
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.setting) + " " + std::to_string(row.value));
-        test::UseFreshEnvironment();
-        test::PutLogSetting(kInstancePath, name, row.setting, row.value);
-        const std::string folder = test::MakeTempDir("settings") + sep + "f";
+    for (const auto& [setting, value, wanted] : rows) {
+        SCOPED_TRACE(std::string(setting) + " " + std::to_string(value));
+        UseFreshEnvironment();
+        PutLogSetting(kInstancePath, name, setting, value);
+        const std::string folder = MakeTempDir("settings") + sep + "f";
         CLogService service;
-        ASSERT_EQ(test::InitService(service, folder + sep, name.c_str()), 1);
-        EXPECT_EQ(service.FuncBegin(0, "F") + test::Log(service, "x\n"), 2);
-        const std::string during = test::ReadFile(folder + sep + name), wanted = row.during;
-        EXPECT_EQ(during.find(wanted == "-" ? "x" : wanted) == std::string::npos, wanted == "-")
-            << during;
-        EXPECT_EQ(test::GetValue(ComposeSettingsKeyPath(kInstancePath, name), "LogFolderPath"),
-                  folder);
+        ASSERT_EQ(InitService(service, folder + sep, name.c_str()), 1);
+        EXPECT_EQ(service.FuncBegin(0, "F") + Log(service, "x\n"), 2);
+        const std::string during = ReadFile(folder + sep + name);
+        EXPECT_EQ(during.find(wanted ? wanted : "x") == std::string::npos, !wanted) << during;
+        EXPECT_EQ(GetValue(ComposeSettingsKeyPath(kInstancePath, name), "LogFolderPath"), folder);
         EXPECT_EQ(service.Close(), 1);
     }
     CLogService noFolder, noStore;
-    EXPECT_EQ(test::InitService(noFolder, "", "none.log"), 0);
-    EXPECT_FALSE(
-        test::GetValue(ComposeSettingsKeyPath(kInstancePath, "none.log"), "LogFolderPath"));
+    EXPECT_EQ(InitService(noFolder, "", "none.log"), 0);
+    EXPECT_FALSE(GetValue(ComposeSettingsKeyPath(kInstancePath, "none.log"), "LogFolderPath"));
     const std::string key = ComposeSettingsKeyPath(kInstancePath, "odd.log");  // other types
-    test::PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
-    test::PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
+    PutValue(key, "IndentSize", platform::kRegBinary, "\x07\x00", 2);
+    PutValue(key, "HtmlDoc", platform::kRegSz, "12345", 5);
     EXPECT_EQ(readSetting(Setting::IndentSize, kInstancePath, "odd.log"), 0xFFFF0007u);
     EXPECT_EQ(readSetting(Setting::HtmlDoc, kInstancePath, "odd.log"), kMissingMarker);
     FailAfter(Fault::RegistryCreate, 0, -1);
-    EXPECT_EQ(test::InitService(noStore, test::MakeTempDir("settings"), "vantrel.log"), 0);
+    EXPECT_EQ(InitService(noStore, MakeTempDir("settings"), "vantrel.log"), 0);
 }
 
-std::string ProcessKeyName() {
-    std::string exe;
-    EXPECT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
-    const size_t nameAt = exe.rfind(platform::kPathSeparator);
-    return makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
-}
-
-// A claim that fails leaves nothing claimed, and the next attempt claims. Numbers held by
-// others are passed over, also when creating their mutexes fails in between (never two in a
-// row); the claim is recorded under its number.
+// A claim that fails leaves nothing claimed, and the next attempt claims. Numbers held by others
+// are passed over, also when their mutexes fail in between; the claim is recorded.
 TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
-    // clang-format off
-    const struct { Fault fault; int count; bool claimed, held; int number; } rows[] = {
+    const std::tuple<Fault, int, bool, bool, int> rows[] = {
         {Fault::RegistrySet, 1, false, false, 1},     // no identifier recorded: mutex released
         {Fault::RegistryCreate, 1, true, false, 1},   // no instance key: the mutex still claims
         {Fault::MutexCreate, -1, false, false, 1},    // no mutex at all: the search ends
@@ -95,10 +74,13 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
         {Fault::ProcessTimes, 1, false, false, 1},    // no creation time to identify the process
         {Fault::MutexCreate, 17, true, true, 35},     // numbers 2, 4 ... 34 held
     };
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(static_cast<int>(row.fault));
-        test::UseFreshEnvironment();
+    std::string exe;
+    ASSERT_TRUE(platform::GetModuleFileName(platform::GetExeModuleHandle(), &exe));
+    const size_t nameAt = exe.rfind(platform::kPathSeparator);
+    const std::string keyName = makeProcessKeyName(exe.substr(0, nameAt), exe.substr(nameAt + 1));
+    for (const auto& [fault, count, claimed, othersHold, number] : rows) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        UseFreshEnvironment();
         CLogServiceMgr mgr;
         ASSERT_TRUE(
             mgr.loadDefaultSettings(platform::GetCurrentProcess(), platform::GetCurrentProcessId(),
@@ -106,40 +88,35 @@ TEST(InstanceClaim, FaultsFailTheClaimAndLeaveItToALaterAttempt) {
                                     platform::GetCurrentThreadId()));
         std::vector<platform::MutexHandle> held;
         bool existed = false;
-        for (int n = 2; row.held && n <= 34; n += 2)
-            held.push_back(
-                platform::CreateNamedMutex(ProcessKeyName() + "/" + makeProcName(n), &existed));
-        FailAfter(row.fault, 0, row.count);
-        EXPECT_EQ(mgr.establishInstance(), row.claimed);
+        for (int n = 2; othersHold && n <= 34; n += 2)
+            held.push_back(platform::CreateNamedMutex(keyName + "/" + makeProcName(n), &existed));
+        FailAfter(fault, 0, count);
+        EXPECT_EQ(mgr.establishInstance(), claimed);
         platform::testing::ClearFaults();
-        if (!row.claimed) {
+        if (!claimed) {
             EXPECT_EQ(mgr.readyLevel, 1);
             EXPECT_EQ(mgr.instanceMutex, nullptr);
             ASSERT_TRUE(mgr.establishInstance());
         }
         EXPECT_EQ(mgr.readyLevel, 2);
-        EXPECT_EQ(mgr.instanceNumber, row.number);
+        EXPECT_EQ(mgr.instanceNumber, number);
         platform::SystemTime created;
         ASSERT_TRUE(platform::GetProcessCreationLocalTime(platform::GetCurrentProcess(), &created));
         const auto identifier = makeIdentity(platform::GetCurrentProcessId(), created);
-        EXPECT_EQ(test::GetValue(makeInstanceKeyPath(mgr.processKeyName, row.number), "Identifier")
+        EXPECT_EQ(GetValue(makeInstanceKeyPath(mgr.processKeyName, number), "Identifier")
                       .value_or("none"),
-                  row.claimed && !row.held ? "none" : identifier);
+                  claimed && !othersHold ? "none" : identifier);
         platform::CloseNamedMutex(mgr.instanceMutex);
         for (platform::MutexHandle handle : held) platform::CloseNamedMutex(handle);
     }
-}
-
-// The executable's folder and name that its instances are counted under; Windows names carry
-// an extension.
-TEST(InstanceClaim, ExecutablePathsSplitIntoFolderAndName) {
+    // The executable's folder and name its instances count under (an extension on Windows).
     // clang-format off
-    const struct { const char* path; char separator; bool extension; const char* split; } rows[] = {
+    const struct { const char* path; char separator; bool extension; const char* split; } paths[] = {
         {"C:\\apps\\viewer.exe", '\\', true, "C:\\apps|viewer.exe"}, {"C:\\apps\\viewer", '\\', true, "-"},
         {"viewer.exe", '\\', true, "-"}, {"/usr/bin/viewer", '/', false, "/usr/bin|viewer"},
         {"/usr/bin/", '/', false, "-"}, {"viewer", '/', false, "-"}};
     // clang-format on
-    for (const auto& row : rows) {
+    for (const auto& row : paths) {
         std::string folder, name;
         const bool split =
             splitExecutablePath(row.path, row.separator, row.extension, &folder, &name);
@@ -153,31 +130,18 @@ std::string Hex(const char* format, uint32_t value) {
     return text;
 }
 
-// The instance number whose record names this process id, or 0.
-int NumberOf(const HostInstall& install, uint32_t pid) {
-    for (int n = 1; n <= 16; ++n) {
-        const auto identifier = GetValue(makeInstanceKeyPath(install.KeyName(), n), "Identifier");
-        if (identifier.value_or("").rfind(Hex("0x%x, ", pid), 0) == 0) return n;
-    }
-    return 0;
-}
-
-// A no-op records the defaults and touches no file. Each call leaves the file complete and closed;
-// unload adds nothing; the next run's back-up holds it (copied in several blocks). Scopes, devices,
-// log names (letter case is one log; anything but a plain file name fails and leaves neither file
-// nor key), bitmaps and the export variants only the defaults command reaches.
+// A no-op records the defaults, no file. Each call leaves the file complete, unload adds nothing,
+// the next run backs it up; log names in any case are one log, anything but a file name fails.
 TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     const HostInstall install = InstallHost();
     ASSERT_EQ(RunHost(install, {"noop"}).lines, Lines{"9"});
     const std::string defaultsKey = ComposeSettingsKeyPath(kDefaultsInstancePath, kDefaultsLogName);
-    // clang-format off
-    const std::pair<const char*, uint32_t> builtIn[] = {{"NeedTimeStamp", 0}, {"ShowThreadId", 1}, {"CacheSize(KB)", 256},
-        {"CreateNewLogFile", 1}, {"WriteImmediately", 1}, {"IndentSize", 3}, {"HtmlDoc", 0}, {"OutDev", 0}};
-    // clang-format on
-    for (const auto& [name, value] : builtIn)
-        EXPECT_EQ(GetValue(defaultsKey, name),
-                  std::string(reinterpret_cast<const char*>(&value), 4))
-            << name;
+    std::string recorded;
+    for (const char* name : {"NeedTimeStamp", "ShowThreadId", "CacheSize(KB)", "CreateNewLogFile",
+                             "WriteImmediately", "IndentSize", "HtmlDoc", "OutDev"})
+        recorded += GetValue(defaultsKey, name).value_or("-");
+    const uint32_t builtIn[] = {0, 1, 256, 1, 1, 3, 0, 0};
+    EXPECT_EQ(recorded, std::string(reinterpret_cast<const char*>(builtIn), sizeof builtIn));
     EXPECT_FALSE(PathExists(install.InstanceFolder(1)));
     Host host(install);
     const std::string summary = ServiceSummary(host.pid(), 1, host.loadingThreadId());
@@ -185,8 +149,6 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
     ASSERT_EQ(host.Send("print|12 items\\n"), "1");
     EXPECT_EQ(MaskTimes(ReadFile(log)), "12 items\r\n" + summary);
     EXPECT_FALSE(PathExists(install.LogPath("vantrel_0.log")));
-    const std::string logKey = makeInstanceKeyPath(install.KeyName(), 1) + "\\vantrel.log";
-    EXPECT_EQ(GetValue(logKey, "LogFolderPath"), install.InstanceFolder(1));
     Lines replies;
     for (const std::string& command :
          Lines{"begin|Trace.log|CScene::Render", "printfdev|TRACE.LOG|7|a\\n",
@@ -208,21 +170,15 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
         EXPECT_FALSE(PathExists(install.LogPath(name))) << name;
     EXPECT_FALSE(GetValue(makeInstanceKeyPath(install.KeyName(), 1) + "\\bad name.log", "HtmlDoc"));
 
-    const std::string made =
-        Hex("0x%x_", host.pid()) + Hex("0x%x_00000000.bmp", host.loadingThreadId());
-    auto tag = [](const std::string& name) {
-        return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
+    auto made = [&](int n) {
+        return Hex("0x%x_", host.pid()) + Hex("0x%x_", host.loadingThreadId()) + Hex("%08x.bmp", n);
     };
-    const std::string text = MaskTimes(complete);
-    const size_t defaults = text.find("named\r\n") + 7;
-    EXPECT_EQ(text.substr(0, defaults),
-              "12 items\r\n" + tag(made) + "Frame\r\n" + tag("shot.bmp") + "named\r\n");
-    EXPECT_EQ(text.substr(text.size() - summary.size()), summary);
-    const std::string variants = text.substr(defaults, text.size() - summary.size() - defaults);
-    EXPECT_EQ(CountOf(variants, "d\r\n"), 4);
-    EXPECT_EQ(CountOf(variants, "<img "), 3);
+    std::string expected =
+        "12 items\r\n" + ImageTag(made(0)) + "Frame\r\n" + ImageTag("shot.bmp") + "named\r\nd\r\n";
+    for (int n = 1; n <= 3; ++n) expected += ImageTag(made(n)) + "d\r\n";
+    EXPECT_EQ(MaskTimes(complete), expected + std::string(200000, 'q') + "\r\n" + summary);
     const std::string img = install.LogPath("img") + platform::kPathSeparator;
-    EXPECT_EQ(ReadFile(img + made).substr(0, 6), std::string("BM\x3a\0\0\0", 6));
+    EXPECT_EQ(ReadFile(img + made(0)).substr(0, 6), std::string("BM\x3a\0\0\0", 6));
     EXPECT_EQ(ReadFile(img + "shot.bmp").size(), 14u + 40 + 1024 + 8);
 
     const HostRun second = RunHost(install, {"print|next run\\n"});
@@ -231,62 +187,58 @@ TEST(Host, DefaultModeKeepsTheFileCompleteAfterEachCallAndTheNextRunBacksItUp) {
               "next run\r\n" + ServiceSummary(second.pid, 1, second.loadingThreadId));
 }
 
-TEST(Host, HtmlDocumentKeepsOneFrameAcrossContinuedRuns) {
-    PutDefaultSetting("HtmlDoc", 1);
-    PutDefaultSetting("CreateNewLogFile", 0);
-    const HostInstall install = InstallHost();
-    std::string head = kHtmlHead;
-    head.replace(head.find("%s"), 2, "vantrel.log.htm");
-    std::string expected = head + kHtmlBeginBlock;
-    for (const char* run : {"0", "1", "2"}) {
-        const HostRun result = RunHost(install, {"print|run " + std::string(run) + "\\n"});
-        ASSERT_EQ(result.lines, Lines{"1"});
-        expected += "run " + std::string(run) + "\r\n" +
-                    ServiceSummary(result.pid, 1, result.loadingThreadId);
+// Memory mode merges by thread at unload, the loading thread first; HTML keeps one frame over runs.
+TEST(Host, MemoryModeAndContinuedHtmlDocument) {
+    // clang-format off
+    const struct { const char* setting; Lines commands; int runs, threads; const char *file, *text; } rows[] = {
+        {"WriteImmediately", {"thread|print|first\\n", "print|main\\n", "thread|print|second\\n", "print|main again\\n"}, 1, 3, "vantrel.log", "main\r\nmain again\r\nfirst\r\nsecond\r\n"},
+        {"HtmlDoc", {"print|run\\n"}, 3, 1, "vantrel.log.htm", "run\r\n"}};
+    // clang-format on
+    for (const auto& row : rows) {
+        UseFreshEnvironment();
+        const bool html = std::string(row.setting) == "HtmlDoc";
+        PutDefaultSetting(row.setting, html);
+        PutDefaultSetting("CreateNewLogFile", !html);
+        const HostInstall install = InstallHost();
+        std::string head = kHtmlHead, expected;
+        if (html) expected = head.replace(head.find("%s"), 2, row.file) + kHtmlBeginBlock;
+        for (int run = 0; run < row.runs; ++run) {
+            const HostRun result = RunHost(install, row.commands);
+            ASSERT_EQ(result.lines, Lines(row.commands.size(), "1"));
+            expected += row.text + ServiceSummary(result.pid, row.threads, result.loadingThreadId);
+        }
+        if (html) expected += std::string(kHtmlEndBlock) + kHtmlClosingLine;
+        EXPECT_EQ(MaskTimes(ReadFile(install.LogPath(row.file))), expected);
+        for (const char* name : {"vantrel.log", "vantrel_0.log", "vantrel_1.log", "vantrel_2.log"})
+            EXPECT_EQ(PathExists(install.LogPath(name)), name == std::string(row.file)) << name;
     }
-    EXPECT_FALSE(PathExists(install.LogPath("vantrel.log")));
-    EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("vantrel.log.htm"))),
-              expected + kHtmlEndBlock + kHtmlClosingLine);
 }
 
-// The loading thread's text comes first even when another thread logged before it.
-TEST(Host, MemoryModeMergesThreadsByFirstEntryAtUnloadAndLeavesNoPartFiles) {
-    PutDefaultSetting("WriteImmediately", 0);
-    const HostInstall install = InstallHost();
-    Host host(install);
-    for (const char* command : {"thread|print|first\\n", "print|main\\n", "thread|print|second\\n",
-                                "print|main again\\n"})
-        ASSERT_EQ(host.Send(command), "1") << command;
-    EXPECT_FALSE(PathExists(install.LogPath("vantrel.log")));
-    EXPECT_EQ(host.Finish(), 0);
-    EXPECT_EQ(MaskTimes(ReadFile(install.LogPath("vantrel.log"))),
-              "main\r\nmain again\r\nfirst\r\nsecond\r\n" +
-                  ServiceSummary(host.pid(), 3, host.loadingThreadId()));
-    for (const char* name : {"vantrel_0.log", "vantrel_1.log", "vantrel_2.log"})
-        EXPECT_FALSE(PathExists(install.LogPath(name))) << name;
-}
-
-// Numbers are held while a host runs, freed when it ends or is killed, and distinct among
-// hosts started together; a host that unloads and loads again takes its number back.
+// Numbers are distinct among hosts, freed when one ends or is killed, kept over unload and load.
 TEST(Host, InstanceNumbers) {
+    auto NumberOf = [](const HostInstall& install, uint32_t pid) {  // the number naming pid, or 0
+        for (int n = 1; n <= 16; ++n) {
+            const auto id = GetValue(makeInstanceKeyPath(install.KeyName(), n), "Identifier");
+            if (id.value_or("").rfind(Hex("0x%x, ", pid), 0) == 0) return n;
+        }
+        return 0;
+    };
     const HostInstall install = InstallHost();
-    std::vector<std::unique_ptr<Host>> hosts;
-    for (int i = 0; i < 4; ++i) hosts.push_back(std::make_unique<Host>(install));
-    for (auto& host : hosts) host->Post("noop");
-    std::set<int> numbers;
-    for (auto& host : hosts) {
-        EXPECT_EQ(host->Reply(), "9");
-        numbers.insert(NumberOf(install, host->pid()));
-    }
+    std::deque<Host> hosts;
+    for (int i = 0; i < 4; ++i) hosts.emplace_back(install);
+    for (Host& host : hosts) host.Post("noop");
+    std::set<int> numbers;  // a reply other than 9 adds a 0
+    for (Host& host : hosts)
+        numbers.insert(host.Reply() == "9" ? NumberOf(install, host.pid()) : 0);
     EXPECT_EQ(numbers, (std::set<int>{1, 2, 3, 4}));
     const HostInstall editor = InstallHost("editor");  // another executable counts on its own
     Host other(editor);
     other.Send("noop");
     EXPECT_EQ(NumberOf(editor, other.pid()), 1);
-    const std::set<int> freed = {NumberOf(install, hosts[0]->pid()),
-                                 NumberOf(install, hosts[1]->pid())};
-    EXPECT_EQ(hosts[0]->Finish(), 0);
-    hosts[1]->Kill();  // a holder killed outright frees its number at once
+    const std::set<int> freed = {NumberOf(install, hosts[0].pid()),
+                                 NumberOf(install, hosts[1].pid())};
+    EXPECT_EQ(hosts[0].Finish(), 0);
+    hosts[1].Kill();  // a holder killed outright frees its number at once
     Host third(install), fourth(install);
     for (const char* command : {"print|one\\n", "unload", "load", "print|two\\n"})
         EXPECT_EQ(third.Send(command), "1") << command;

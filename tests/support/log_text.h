@@ -22,6 +22,10 @@ inline std::string MaskTimes(const std::string& text) {
     return std::regex_replace(text, logTime, "Log Time: <time>");
 }
 
+inline std::string ImageTag(const std::string& name) {
+    return "<img src=\"img/" + name + "\" border=\"0\" align=\"bottom\" alt=\"" + name + "\">";
+}
+
 inline std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     return text;

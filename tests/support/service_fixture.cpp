@@ -5,8 +5,9 @@
 
 #include <cstdarg>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
+#include "log/log_mode.h"
 #include "platform/process.h"
 #include "support/test_environment.h"
 
@@ -28,19 +29,17 @@ int32_t Picture(CLog& log, const char* imageName, const void* bitmap, const char
     return result;
 }
 
-int32_t InitService(CLogService& service, const std::string& folder, const char* logName,
-                    uint32_t mode, uint16_t atom, uint32_t loadingThreadId) {
+int32_t InitService(CLogService& service, const std::string& folder, const char* logName) {
     platform::ThreadHandle handle = nullptr;
     EXPECT_TRUE(platform::DuplicateThreadHandle(platform::GetCurrentThread(), &handle));
-    return service.Init("/tmp/x/host", 1, atom, platform::GetCurrentProcessId(), handle,
-                        loadingThreadId ? loadingThreadId : platform::GetCurrentThreadId(), mode,
-                        folder.c_str(), logName);
+    return service.Init("/tmp/x/host", 1, 0, platform::GetCurrentProcessId(), handle,
+                        platform::GetCurrentThreadId(), LogModeFromSettings, folder.c_str(),
+                        logName);
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

@@ -1,5 +1,5 @@
-// Values in the settings store (keys below HKEY_CURRENT_USER), through the registry calls the
-// library itself uses: to arrange a test's settings and to read what the library recorded.
+// Values in the settings store (keys below HKEY_CURRENT_USER) through the library's own registry
+// calls: to arrange a test's settings and to read what the library recorded.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +13,9 @@ void PutValue(const std::string& keyPath, const char* name, uint32_t type, const
               uint32_t size);
 void PutLogSetting(const std::string& instancePath, const std::string& logName, const char* name,
                    uint32_t value);
-// Of the defaults key that new logs copy. This process then lets go of the store, so that a
-// host started next opens it without waiting for this process's connection.
+// Of the defaults new logs copy; then lets go of the store, so a host started next need not wait.
 void PutDefaultSetting(const char* name, uint32_t value);
 // The value's bytes, or nothing when the key or the value is missing.
-std::optional<std::string> GetValue(const std::string& keyPath, const char* name,
-                                    uint32_t* type = nullptr);
+std::optional<std::string> GetValue(const std::string& keyPath, const char* name);
 
 }  // namespace vantrel::test
