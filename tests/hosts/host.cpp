@@ -251,71 +251,67 @@ struct Command {
     }
 };
 
+std::string Run(const std::string& line);
+// A command whose reply is a number.
+#define NUMBER(expr) [](const Command& c [[maybe_unused]]) { return std::to_string(expr); }
+
 // clang-format off
-const std::map<std::string, int32_t (*)(const Command&)> kCalls = {
-    {"load", [](const Command&) { return library.Load() ? 1 : 0; }},  // load (again)
-    {"unload", [](const Command&) { return library.Unload(), 1; }},
-    {"print", [](const Command& c) { return CALL(logPrintfMgr_deviceDefault_fnameDefault, "%s", c.Text(1)); }},  // |TEXT
-    {"printf", [](const Command& c) { return Log(c.Name(1), c.text[2]); }},  // |FNAME|TEXT
-    {"printfdev", [](const Command& c) { return CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Text(3)); }},  // |FNAME|DEVICE|TEXT
-    {"begin", [](const Command& c) { return CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Text(2)); }},  // |FNAME|NAME
-    {"end", [](const Command& c) { return CALL(logFuncEndMgr_device_fname, c.Name(1), 0); }},  // |FNAME
-    {"bitmap", [](const Command& c) { return Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)); }},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
-    {"defaults", [](const Command& c) { return Defaults(c.Text(1)); }},  // |TEXT: the four variants not above -> their sum
-    {"noop", [](const Command&) { return NoOps(); }},  // every no-op export -> their sum
-    {"fds", [](const Command&) { return library.CountDescriptors(); }},  // descriptors held (-1 on Windows)
-    {"loop", [](const Command& c) { return Entries(c.Name(2), c.text[3], c.Number(1), false); }},  // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
-    {"progress", [](const Command& c) { return Entries(c.Name(1), c.text[2], -1, true); }},  // |FNAME|PREFIX: the same without end, printing the index of each returned
+const std::map<std::string, std::string (*)(const Command&)> kCalls = {
+    {"load", NUMBER(library.Load() ? 1 : 0)},  // load (again)
+    {"unload", NUMBER((library.Unload(), 1))},
+    {"print", NUMBER(CALL(logPrintfMgr_deviceDefault_fnameDefault, "%s", c.Text(1)))},  // |TEXT
+    {"printf", NUMBER(Log(c.Name(1), c.text[2]))},  // |FNAME|TEXT
+    {"printfdev", NUMBER(CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Text(3)))},  // |FNAME|DEVICE|TEXT
+    {"begin", NUMBER(CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Text(2)))},  // |FNAME|NAME
+    {"end", NUMBER(CALL(logFuncEndMgr_device_fname, c.Name(1), 0))},  // |FNAME
+    {"bitmap", NUMBER(Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)))},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
+    {"defaults", NUMBER(Defaults(c.Text(1)))},  // |TEXT: the four variants not above -> their sum
+    {"noop", NUMBER(NoOps())},  // every no-op export -> their sum
+    {"fds", NUMBER(library.CountDescriptors())},  // descriptors held (-1 on Windows)
+    {"loop", NUMBER(Entries(c.Name(2), c.text[3], c.Number(1), false))},  // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
+    {"progress", NUMBER(Entries(c.Name(1), c.text[2], -1, true))},  // |FNAME|PREFIX: the same without end, printing the index of each returned
     // |T|N|FNAME|OTHERS: T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log, all at once -> failed calls
-    {"threads", [](const Command& c) {
-        return OnThreads(c.Number(1) + c.Number(4), true, [&](int t) {
-            const std::string name = t < c.Number(1) ? c.text[3] : "other" + std::to_string(t - c.Number(1)) + ".log";
-            int failed = 0;
-            for (int i = 0; i < c.Number(2); ++i) failed += !library.print || library.print(name.c_str(), "t%d:%d\n", t, i) != 1;
-            return failed;
-        }); }},
+    {"threads", NUMBER(OnThreads(c.Number(1) + c.Number(4), true, [&](int t) {
+        const std::string name = t < c.Number(1) ? c.text[3] : "other" + std::to_string(t - c.Number(1)) + ".log";
+        int failed = 0;
+        for (int i = 0; i < c.Number(2); ++i) failed += !library.print || library.print(name.c_str(), "t%d:%d\n", t, i) != 1;
+        return failed;
+    }))},
     // |T|FNAME|KIND: T threads in turn log "s<t>\n" (KIND bitmap: with a snapshot) -> failed calls
-    {"serial", [](const Command& c) {
-        return OnThreads(c.Number(1), false, [&](int t) {
-            const std::string entry = "s" + std::to_string(t) + "\n";
-            return (c.text[3] == "bitmap" ? Picture(c.Name(2), nullptr, entry) : Log(c.Name(2), entry)) != 1;
-        }); }},
-    {"exitrace", [](const Command& c) { return ExitRace(c.Number(1), c.Number(2), c.text[3]), 0; }},
+    {"serial", NUMBER(OnThreads(c.Number(1), false, [&](int t) {
+        const std::string entry = "s" + std::to_string(t) + "\n";
+        return (c.text[3] == "bitmap" ? Picture(c.Name(2), nullptr, entry) : Log(c.Name(2), entry)) != 1;
+    }))},
+    {"exitrace", NUMBER((ExitRace(c.Number(1), c.Number(2), c.text[3]), 0))},
+    // |K|FNAME: K times unload, load, log -> "<fds before> <after> <failed>"
+    {"cycles", [](const Command& c) {
+        const std::string before = std::to_string(library.CountDescriptors());
+        int failed = 0;
+        for (int k = 0; k < c.Number(1); ++k)
+            library.Unload(), library.Load(), failed += Log(c.Name(2), "cycle " + std::to_string(k) + "\n") != 1;
+        return before + " " + std::to_string(library.CountDescriptors()) + " " + std::to_string(failed);
+    }},
+    {"thread", [](const Command& c) {  // |CMD~CMD...: on a new thread -> their replies, " "-joined
+        std::string reply;
+        std::thread([&] {
+            const std::string parts = c.line.substr(c.line.find('|') + 1) + "~";
+            for (size_t at = 0, end; (end = parts.find('~', at)) != std::string::npos; at = end + 1)
+                reply += (reply.empty() ? "" : " ") + Run(parts.substr(at, end - at));
+        }).join();
+        return reply;
+    }},
+#ifndef _WIN32
+    // |N|T|FNAME|TEXT: while T threads log to bg.log, N children each log "TEXT<pid>\n" and
+    // print "c <pid> <result>"; the parent prints "child <pid> <exit status>" for each
+    {"forks", [](const Command& c) { return Forks(c.Number(1), c.Number(2), c.text[3], c.text[4]), std::string(); }},
+#endif
 };
 // clang-format on
 
 std::string Run(const std::string& line) {
     const Command c(line);
-    const std::string& verb = c.text[0];
-    if (!library.everLoaded && verb != "load" && verb != "unload") library.Load();
-    if (kCalls.count(verb)) return std::to_string(kCalls.at(verb)(c));
-    std::string reply;
-    // cycles|K|FNAME: K times unload, load, log -> "<fds before> <after> <failed>"
-    if (verb == "cycles") {
-        const int before = library.CountDescriptors();
-        int failed = 0;
-        for (int k = 0; k < c.Number(1); ++k) {
-            library.Unload();
-            if (!library.Load()) return "load failed";
-            failed += Log(c.Name(2), "cycle " + std::to_string(k) + "\n") != 1;
-        }
-        return std::to_string(before) + " " + std::to_string(library.CountDescriptors()) + " " +
-               std::to_string(failed);
-    }
-    if (verb == "thread") {  // |CMD~CMD...: on a new thread -> their replies, " "-joined
-        std::thread([&] {
-            const std::string parts = line.substr(line.find('|') + 1) + "~";
-            for (size_t at = 0, end; (end = parts.find('~', at)) != std::string::npos; at = end + 1)
-                reply += (reply.empty() ? "" : " ") + Run(parts.substr(at, end - at));
-        }).join();
-        return reply;
-    }
-#ifndef _WIN32
-    // |N|T|FNAME|TEXT: while T threads log to bg.log, N children each log "TEXT<pid>\n" and
-    // print "c <pid> <result>"; the parent prints "child <pid> <exit status>" for each
-    if (verb == "forks") return Forks(c.Number(1), c.Number(2), c.text[3], c.text[4]), reply;
-#endif
-    return "unknown command";
+    if (!library.everLoaded && c.text[0] != "load" && c.text[0] != "unload") library.Load();
+    return kCalls.count(c.text[0]) ? kCalls.at(c.text[0])(c) : "unknown command";
 }
 
 }  // namespace

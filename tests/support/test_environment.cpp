@@ -57,11 +57,8 @@ std::string MakeTempDir(const std::string& tag) {
 
 void UseFreshEnvironment() {
 #ifdef _WIN32
-    if (!getenv("VANTREL_TEST_SCRATCH_REGISTRY")) {
-        fprintf(stderr,
-                "These tests delete HKEY_CURRENT_USER\\%s before each test; run them in a "
-                "scratch registry (a fresh Wine prefix) with VANTREL_TEST_SCRATCH_REGISTRY=1.\n",
-                kRootSubKey);
+    if (!getenv("VANTREL_TEST_SCRATCH_REGISTRY")) {  // never a real user's registry
+        fputs("Set VANTREL_TEST_SCRATCH_REGISTRY=1 in a scratch Wine prefix.\n", stderr);
         _exit(2);
     }
     const LSTATUS result = ::RegDeleteTreeA(HKEY_CURRENT_USER, kRootSubKey);
