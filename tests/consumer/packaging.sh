@@ -14,9 +14,8 @@ warnings="-Wall -Wextra -Werror -pedantic"
 case $check in
 headers)  # C99 and C++11/17 with every warning an error; wrong formats caught; VANTREL_DISABLE
   printf '#include <vantrel/vantrel.h>\nint main(void) { return logPrintfMgr_deviceDefault_fnameDefault("%%d\\n", 1) ? 0 : 1; }\n' > "$work/ok.c"
-  cp "$work/ok.c" "$work/ok.cpp"
-  for cc in gcc clang; do $cc -std=c99 $warnings -I"$inc" -c "$work/ok.c" -o "$work/ok.o"; done
-  for cxx in g++ clang++; do $cxx -std=c++11 $warnings -I"$inc" -c "$work/ok.cpp" -o "$work/ok.o"; done
+  for c in "gcc -std=c99" "clang -std=c99" "g++ -x c++ -std=c++11" "clang++ -x c++ -std=c++11"; do
+    $c $warnings -I"$inc" -c "$work/ok.c" -o "$work/ok.o"; done
   printf '#include <vantrel/vantrel.hpp>\nint f() { VANTREL_FUNC("a.log"); VANTREL_TIMER(3); VANTREL_PRINTF("a.log", "%%s\\n", "x"); return 0; }\n' > "$work/hpp.cpp"
   g++ -std=c++17 $warnings -I"$inc" -c "$work/hpp.cpp" -o "$work/on.o"
   g++ -std=c++17 $warnings -DVANTREL_DISABLE -I"$inc" -c "$work/hpp.cpp" -o "$work/off.o"
@@ -44,10 +43,8 @@ consumer)  # the README's examples and a throwing C++ program, built against the
     cc -std=c99 $warnings "$work/example1.c" $(pkg-config --cflags --libs "${package%:*}") \
       -o "$work/pc/${package#*:}"
   done
-  for program in cmake/example_c cmake/example_cpp cmake/consumer_cpp cmake/example_traced \
-      pc/example_c pc/example_traced; do
-    "$work/$program"
-  done
+  for program in cmake/{example_c,example_cpp,consumer_cpp,example_traced} pc/example_{c,traced}; do
+    "$work/$program"; done
   for build in cmake pc; do
     grep -q "12 items in frame intro" "$work/$build"/vantrel/example_c/proc1/app.log
     trace=$(ls "$work/$build"/vantrel/example_traced/proc*/trace.log | head -n 1)

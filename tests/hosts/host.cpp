@@ -1,14 +1,11 @@
-// The host program of the end-to-end tests (Linux and Windows); tests copy it into folders of
-// their own, as the library writes beside its host. It prints "<pid> <loading thread id>", then
-// runs one command per input line (the table below) and prints its reply, the call's result
-// unless said otherwise; at the end of its input it unloads the library and exits 0. Fields
-// split at "|" and take \n, \r, \\, \xHH; FNAME or IMAGE "-" is NULL. The first command loads
-// the library (VANTREL_LIBRARY, else the system's name for it).
+// The end-to-end tests' host, copied into a folder per test. It prints "<pid> <loading thread
+// id>", then runs a command per input line (table below; the first loads VANTREL_LIBRARY or
+// the system's name) and prints its reply; at the end of input it unloads and exits 0. Fields
+// split at "|" and take \n, \r, \\, \xHH; FNAME or IMAGE "-" is NULL.
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
-#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -23,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <string>
@@ -56,13 +54,9 @@ struct Library {
     void Close() { dlclose(handle); }
     unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
     unsigned long ThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
-    int CountDescriptors() {
-        DIR* folder = opendir("/proc/self/fd");
-        int count = -1;  // the listing's own descriptor
-        while (const dirent* entry = folder ? readdir(folder) : nullptr)
-            count += entry->d_name[0] != '.';
-        if (folder) closedir(folder);
-        return count;
+    int CountDescriptors() {  // less the listing's own
+        const std::filesystem::directory_iterator held("/proc/self/fd");
+        return static_cast<int>(std::distance(held, {})) - 1;
     }
 #endif
     PrintfFn print = nullptr;  // looked up at load: a forked child must not need the loader
@@ -79,7 +73,7 @@ struct Library {
     }
 } library;
 
-// Calls an export of the loaded library by name with its declared type; -1 when it is missing.
+// Calls an export by name with its declared type; -1 when it is missing.
 template <typename Fn, typename... Args>
 int32_t Invoke(const char* name, Args... args) {
     const Fn fn = reinterpret_cast<Fn>(library.Find(name));
@@ -120,16 +114,6 @@ int32_t Defaults(const char* t) {
            CALL(logDrawBitmapMgr_deviceDefault_fnameDefault, nullptr, d, "%s", t);
 }
 
-int32_t NoOps() {
-    int32_t sum = 0;
-    for (const char* name :
-         {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level",
-          "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
-          "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
-        sum += Invoke<decltype(&logPrintfMgr)>(name, "x.log", 1, 2, "y");
-    return sum;
-}
-
 // `count` entries "<prefix><i>\n" (count < 0: without end) -> the calls that failed.
 int Entries(const char* fname, const std::string& prefix, long count, bool printReturned) {
     int failed = 0;
@@ -148,8 +132,7 @@ int OnThreads(int count, bool together, const Body& body) {
     std::vector<std::thread> threads;
     for (int t = 0; t < count; ++t) {
         threads.emplace_back([&, t] {
-            waiting.fetch_sub(1);
-            while (together && waiting.load() > 0) std::this_thread::yield();
+            for (--waiting; together && waiting > 0;) std::this_thread::yield();
             failed += body(t);
         });
         if (!together) threads.back().join();
@@ -233,14 +216,12 @@ struct Command {
     explicit Command(const std::string& input) : line(input) {
         for (size_t i = 0; i < line.size(); ++i) {
             const char c = line[i], next = c == '\\' && i + 1 < line.size() ? line[++i] : 0;
-            if (c == '|') {
+            if (c == '|')
                 text.emplace_back();
-            } else if (next == 'x' && i + 2 < line.size()) {
-                text.back() += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
+            else if (next == 'x' && i + 2 < line.size())
+                text.back() += char(std::stoi(line.substr(i + 1, 2), nullptr, 16)), i += 2;
+            else
                 text.back() += !next ? c : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-            }
         }
         text.resize(std::max<size_t>(text.size(), 8));
     }
@@ -252,7 +233,6 @@ struct Command {
 };
 
 std::string Run(const std::string& line);
-// A command whose reply is a number.
 #define NUMBER(expr) [](const Command& c [[maybe_unused]]) { return std::to_string(expr); }
 
 // clang-format off
@@ -266,16 +246,19 @@ const std::map<std::string, std::string (*)(const Command&)> kCalls = {
     {"end", NUMBER(CALL(logFuncEndMgr_device_fname, c.Name(1), 0))},  // |FNAME
     {"bitmap", NUMBER(Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)))},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
     {"defaults", NUMBER(Defaults(c.Text(1)))},  // |TEXT: the four variants not above -> their sum
-    {"noop", NUMBER(NoOps())},  // every no-op export -> their sum
+    {"noop", [](const Command&) {  // every no-op export -> their sum
+        int32_t sum = 0;
+        for (const char* name : {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level", "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default", "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
+            sum += Invoke<decltype(&logPrintfMgr)>(name, "x.log", 1, 2, "y");
+        return std::to_string(sum);
+    }},
     {"fds", NUMBER(library.CountDescriptors())},  // descriptors held (-1 on Windows)
     {"loop", NUMBER(Entries(c.Name(2), c.text[3], c.Number(1), false))},  // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
     {"progress", NUMBER(Entries(c.Name(1), c.text[2], -1, true))},  // |FNAME|PREFIX: the same without end, printing the index of each returned
     // |T|N|FNAME|OTHERS: T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log, all at once -> failed calls
     {"threads", NUMBER(OnThreads(c.Number(1) + c.Number(4), true, [&](int t) {
         const std::string name = t < c.Number(1) ? c.text[3] : "other" + std::to_string(t - c.Number(1)) + ".log";
-        int failed = 0;
-        for (int i = 0; i < c.Number(2); ++i) failed += !library.print || library.print(name.c_str(), "t%d:%d\n", t, i) != 1;
-        return failed;
+        return Entries(name.c_str(), "t" + std::to_string(t) + ":", c.Number(2), false);
     }))},
     // |T|FNAME|KIND: T threads in turn log "s<t>\n" (KIND bitmap: with a snapshot) -> failed calls
     {"serial", NUMBER(OnThreads(c.Number(1), false, [&](int t) {

@@ -1,6 +1,5 @@
-// Windows has one registry per user and a fixed settings root, so there each test deletes the
-// settings tree, which would destroy a real user's settings: the program refuses to run unless
-// the environment says the registry is a scratch one (a fresh Wine prefix).
+// On Windows each test deletes the settings tree of the one per-user registry, so the program
+// runs only where the environment says that registry is a scratch one (a fresh Wine prefix).
 #include "support/test_environment.h"
 
 #include <gtest/gtest.h>
