@@ -104,16 +104,6 @@ int32_t Picture(const char* fname, const char* image, const std::string& text, i
                 "%s", text.c_str());
 }
 
-// The four variants the other commands do not reach, each with device 3 where it takes one.
-int32_t Defaults(const char* t) {
-    std::vector<uint8_t> dib = Dib();
-    void* d = dib.data();
-    return CALL(logPrintfMgr_device_fnameDefault, 3, "%s", t) +
-           CALL(logDrawBitmapMgr_device_fname, "vantrel.log", 3, nullptr, d, "%s", t) +
-           CALL(logDrawBitmapMgr_device_fnameDefault, 3, nullptr, d, "%s", t) +
-           CALL(logDrawBitmapMgr_deviceDefault_fnameDefault, nullptr, d, "%s", t);
-}
-
 // `count` entries "<prefix><i>\n" (count < 0: without end) -> the calls that failed.
 int Entries(const char* fname, const std::string& prefix, long count, bool printReturned) {
     int failed = 0;
@@ -245,7 +235,13 @@ const std::map<std::string, std::string (*)(const Command&)> kCalls = {
     {"begin", NUMBER(CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Text(2)))},  // |FNAME|NAME
     {"end", NUMBER(CALL(logFuncEndMgr_device_fname, c.Name(1), 0))},  // |FNAME
     {"bitmap", NUMBER(Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)))},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
-    {"defaults", NUMBER(Defaults(c.Text(1)))},  // |TEXT: the four variants not above -> their sum
+    {"defaults", [](const Command& c) {  // |TEXT: the four variants not above (device 3) -> their sum
+        std::vector<uint8_t> dib = Dib();
+        void* d = dib.data();
+        const char* t = c.Text(1);
+        return std::to_string(CALL(logPrintfMgr_device_fnameDefault, 3, "%s", t) + CALL(logDrawBitmapMgr_device_fname, "vantrel.log", 3, nullptr, d, "%s", t) +
+                              CALL(logDrawBitmapMgr_device_fnameDefault, 3, nullptr, d, "%s", t) + CALL(logDrawBitmapMgr_deviceDefault_fnameDefault, nullptr, d, "%s", t));
+    }},
     {"noop", [](const Command&) {  // every no-op export -> their sum
         int32_t sum = 0;
         for (const char* name : {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level", "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default", "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
@@ -301,16 +297,13 @@ std::string Run(const std::string& line) {
 
 int main() {
     atexit([] {
-        for (int k = 0; k < raceThreads.load(); ++k)
-            printf("t%d %ld\n", k, raceSucceeded[k].load());
+        for (int k = 0; k < raceThreads; ++k) printf("t%d %ld\n", k, raceSucceeded[k].load());
         fflush(stdout);
     });
     std::cout << library.ProcessId() << " " << library.ThreadId() << std::endl;
     for (std::string line; std::getline(std::cin, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string reply = Run(line);
         if (!reply.empty()) std::cout << reply << std::endl;
     }
     library.Unload();
-    return 0;
 }

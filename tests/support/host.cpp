@@ -53,9 +53,7 @@ HostRun RunHost(const HostInstall& install, const std::vector<std::string>& comm
 }
 
 HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments) {
-    HostOptions options;
-    options.arguments = arguments;
-    return RunHost(install, {}, options);
+    return RunHost(install, {}, HostOptions{-1, {}, {}, arguments});
 }
 
 }  // namespace vantrel::test

@@ -2,7 +2,6 @@
 // held, device names, the counter probe's handler, registry string sizes; a log held elsewhere.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "platform/file.h"
@@ -82,13 +81,12 @@ TEST(Win32Registry, StringsKeepTheirSizeAndSmallBuffersAreLeftAlone) {
     ASSERT_EQ(RegSetValue(key, "LogFolderPath", kRegSz, text.c_str(), 7), kErrorSuccess);
     // rows: a buffer that fits (no terminating zero stored) and one too small (left untouched)
     for (const uint32_t room : {16u, 4u}) {
-        char buffer[16];
-        memset(buffer, 'z', sizeof buffer);
+        std::string buffer(16, 'z');
         uint32_t size = room, type = 0;
-        EXPECT_EQ(RegQueryValue(key, "LogFolderPath", &type, buffer, &size),
+        EXPECT_EQ(RegQueryValue(key, "LogFolderPath", &type, buffer.data(), &size),
                   room > 7 ? kErrorSuccess : kErrorMoreData);
         EXPECT_EQ(size, 7u);
-        EXPECT_EQ(std::string(buffer, 8), room > 7 ? text + "z" : "zzzzzzzz") << room;
+        EXPECT_EQ(buffer.substr(0, 8), room > 7 ? text + "z" : "zzzzzzzz") << room;
         EXPECT_TRUE(room <= 7 || type == kRegSz) << type;
     }
     RegCloseKey(key);

@@ -89,11 +89,9 @@ int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
 
 void ExpectPassesInChild(const std::string& testName) {
     const std::string folder = MakeTempDir("child");
-    const HostInstall copy{folder, folder + "/child"};
-    std::filesystem::copy_file("/proc/self/exe", copy.exePath);
-    HostOptions options;
-    options.arguments = {"--gtest_filter=" + testName, "--gtest_also_run_disabled_tests"};
-    Host child(copy, options);
+    std::filesystem::copy_file("/proc/self/exe", folder + "/child");
+    Host child({folder, folder + "/child"},
+               {-1, {}, {}, {"--gtest_filter=" + testName, "--gtest_also_run_disabled_tests"}});
     std::string output;
     // A child silent for a minute has failed: it is killed rather than hold up the suite.
     for (std::string line; (line = child.Reply()) != "<eof>";) output += line + "\n";

@@ -78,20 +78,17 @@ bool WriteToHost(HostProcess* process, const std::string& text) {
            written == text.size();
 }
 
-bool ReadFromHost(HostProcess* process, std::string* out) {
-    for (const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;; ::Sleep(1)) {
-        DWORD available = 0, got = 0;
-        char buffer[4096];
-        if (!::PeekNamedPipe(process->output, nullptr, 0, nullptr, &available, nullptr))
-            return false;
-        if (available > 0) {
-            const bool read = ::ReadFile(process->output, buffer,
-                                         std::min<DWORD>(available, sizeof buffer), &got, nullptr);
-            out->append(buffer, got);
-            return read && got > 0;
-        }
-        if (::GetTickCount64() > deadline) return false;
-    }
+bool ReadFromHost(HostProcess* process, std::string* out) {  // anonymous pipes cannot time out
+    DWORD available = 0, got = 0, waited = 0;
+    char buffer[4096];
+    for (; ::PeekNamedPipe(process->output, nullptr, 0, nullptr, &available, nullptr) && !available;
+         ::Sleep(1))
+        if (++waited > kPatienceMs) return false;
+    const bool read =
+        available && ::ReadFile(process->output, buffer, std::min<DWORD>(available, sizeof buffer),
+                                &got, nullptr);
+    out->append(buffer, got);
+    return read && got > 0;
 }
 
 int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
