@@ -51,8 +51,8 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
         ::SetEnvironmentVariableA(name.c_str(), value.c_str());
     ::SetEnvironmentVariableA("VANTREL_LIBRARY", nullptr);  // the host finds the DLL beside it
     auto* process = new HostProcess;
-    STARTUPINFOA startup{sizeof startup};
-    startup.dwFlags = STARTF_USESTDHANDLES;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);  // shows up in the test's output
     PROCESS_INFORMATION info{};
     std::string line = "\"" + exePath + "\"";
