@@ -37,7 +37,7 @@ consumer)  # the README's examples and a throwing C++ program, built against the
   export LD_LIBRARY_PATH=$libdir PKG_CONFIG_PATH=$libdir/pkgconfig
   cmake -S "$source_dir/tests/consumer" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
     -DREADME_DIR="$work" >/dev/null
-  cmake --build "$work/cmake" >/dev/null
+  cmake --build "$work/cmake"
   mkdir -p "$work/pc"
   for package in vantrel:example_c vantrel-trace:example_traced; do
     cc -std=c99 $warnings "$work/example1.c" $(pkg-config --cflags --libs "${package%:*}") \
