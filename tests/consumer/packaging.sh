@@ -62,9 +62,8 @@ deb)  # the library, the editor, the headers, and a dependency worked out from t
   (cd "$build_dir" && cpack -G DEB -B "$work" >/dev/null)
   deb=$(ls "$work"/vantrel_*.deb)
   contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-  for path in lib/libvantrel.so.0 bin/vantrel-reg include/vantrel/vantrel.h include/vantrel/vantrel.hpp \
-      lib/pkgconfig/vantrel.pc lib/cmake/vantrel/vantrelConfig.cmake lib/libvantrel_trace.so.0 \
-      lib/pkgconfig/vantrel-trace.pc; do
+  for path in bin/vantrel-reg include/vantrel/vantrel.{h,hpp} lib/cmake/vantrel/vantrelConfig.cmake \
+      lib/{libvantrel.so.0,libvantrel_trace.so.0,pkgconfig/vantrel.pc,pkgconfig/vantrel-trace.pc}; do
     grep -qxF "./usr/$path" <<<"$contents" || fail "missing from the package: $path"
   done
   dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || fail "no dependency on libsqlite3" ;;
