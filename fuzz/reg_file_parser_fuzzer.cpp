@@ -1,6 +1,5 @@
-// The .reg import parser of the settings editor over arbitrary text: it must never crash, hang
-// or read out of bounds, and whatever it returns must be self-consistent, since import applies
-// the operations as given.
+// The settings editor's .reg parser over any text: no crash, hang or overread, and a result
+// that is self-consistent, since import applies the operations as given.
 #include <cstdint>
 #include <string_view>
 

@@ -14,9 +14,8 @@ warnings="-Wall -Wextra -Werror -pedantic"
 case $check in
 headers)  # C99 and C++11/17 with every warning an error; wrong formats caught; VANTREL_DISABLE
   printf '#include <vantrel/vantrel.h>\nint main(void) { return logPrintfMgr_deviceDefault_fnameDefault("%%d\\n", 1) ? 0 : 1; }\n' > "$work/ok.c"
-  cp "$work/ok.c" "$work/ok.cpp"
-  for cc in gcc clang; do $cc -std=c99 $warnings -I"$inc" -c "$work/ok.c" -o "$work/ok.o"; done
-  for cxx in g++ clang++; do $cxx -std=c++11 $warnings -I"$inc" -c "$work/ok.cpp" -o "$work/ok.o"; done
+  for c in "gcc -std=c99" "clang -std=c99" "g++ -x c++ -std=c++11" "clang++ -x c++ -std=c++11"; do
+    $c $warnings -I"$inc" -c "$work/ok.c" -o "$work/ok.o"; done
   printf '#include <vantrel/vantrel.hpp>\nint f() { VANTREL_FUNC("a.log"); VANTREL_TIMER(3); VANTREL_PRINTF("a.log", "%%s\\n", "x"); return 0; }\n' > "$work/hpp.cpp"
   g++ -std=c++17 $warnings -I"$inc" -c "$work/hpp.cpp" -o "$work/on.o"
   g++ -std=c++17 $warnings -DVANTREL_DISABLE -I"$inc" -c "$work/hpp.cpp" -o "$work/off.o"
@@ -38,16 +37,14 @@ consumer)  # the README's examples and a throwing C++ program, built against the
   export LD_LIBRARY_PATH=$libdir PKG_CONFIG_PATH=$libdir/pkgconfig
   cmake -S "$source_dir/tests/consumer" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
     -DREADME_DIR="$work" >/dev/null
-  cmake --build "$work/cmake" >/dev/null
+  cmake --build "$work/cmake"
   mkdir -p "$work/pc"
   for package in vantrel:example_c vantrel-trace:example_traced; do
     cc -std=c99 $warnings "$work/example1.c" $(pkg-config --cflags --libs "${package%:*}") \
       -o "$work/pc/${package#*:}"
   done
-  for program in cmake/example_c cmake/example_cpp cmake/consumer_cpp cmake/example_traced \
-      pc/example_c pc/example_traced; do
-    "$work/$program"
-  done
+  for program in cmake/{example_c,example_cpp,consumer_cpp,example_traced} pc/example_{c,traced}; do
+    "$work/$program"; done
   for build in cmake pc; do
     grep -q "12 items in frame intro" "$work/$build"/vantrel/example_c/proc1/app.log
     trace=$(ls "$work/$build"/vantrel/example_traced/proc*/trace.log | head -n 1)
@@ -65,9 +62,8 @@ deb)  # the library, the editor, the headers, and a dependency worked out from t
   (cd "$build_dir" && cpack -G DEB -B "$work" >/dev/null)
   deb=$(ls "$work"/vantrel_*.deb)
   contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-  for path in lib/libvantrel.so.0 bin/vantrel-reg include/vantrel/vantrel.h include/vantrel/vantrel.hpp \
-      lib/pkgconfig/vantrel.pc lib/cmake/vantrel/vantrelConfig.cmake lib/libvantrel_trace.so.0 \
-      lib/pkgconfig/vantrel-trace.pc; do
+  for path in bin/vantrel-reg include/vantrel/vantrel.{h,hpp} lib/cmake/vantrel/vantrelConfig.cmake \
+      lib/{libvantrel.so.0,libvantrel_trace.so.0,pkgconfig/vantrel.pc,pkgconfig/vantrel-trace.pc}; do
     grep -qxF "./usr/$path" <<<"$contents" || fail "missing from the package: $path"
   done
   dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || fail "no dependency on libsqlite3" ;;

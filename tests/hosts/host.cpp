@@ -1,14 +1,11 @@
-// The host program of the end-to-end tests (Linux and Windows); tests copy it into folders of
-// their own, as the library writes beside its host. It prints "<pid> <loading thread id>", then
-// runs one command per input line (the table below) and prints its reply, the call's result
-// unless said otherwise; at the end of its input it unloads the library and exits 0. Fields
-// split at "|" and take \n, \r, \\, \xHH; FNAME or IMAGE "-" is NULL. The first command loads
-// the library (VANTREL_LIBRARY, else the system's name for it).
+// The end-to-end tests' host, copied into a folder per test. It prints "<pid> <loading thread
+// id>", then runs a command per input line (table below; the first loads VANTREL_LIBRARY or
+// the system's name) and prints its reply; at the end of input it unloads and exits 0. Fields
+// split at "|" and take \n, \r, \\, \xHH; FNAME or IMAGE "-" is NULL.
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
-#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -23,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <string>
@@ -56,13 +54,9 @@ struct Library {
     void Close() { dlclose(handle); }
     unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
     unsigned long ThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
-    int CountDescriptors() {
-        DIR* folder = opendir("/proc/self/fd");
-        int count = -1;  // the listing's own descriptor
-        while (const dirent* entry = folder ? readdir(folder) : nullptr)
-            count += entry->d_name[0] != '.';
-        if (folder) closedir(folder);
-        return count;
+    int CountDescriptors() {  // less the listing's own
+        const std::filesystem::directory_iterator held("/proc/self/fd");
+        return static_cast<int>(std::distance(held, {})) - 1;
     }
 #endif
     PrintfFn print = nullptr;  // looked up at load: a forked child must not need the loader
@@ -79,7 +73,7 @@ struct Library {
     }
 } library;
 
-// Calls an export of the loaded library by name with its declared type; -1 when it is missing.
+// Calls an export by name with its declared type; -1 when it is missing.
 template <typename Fn, typename... Args>
 int32_t Invoke(const char* name, Args... args) {
     const Fn fn = reinterpret_cast<Fn>(library.Find(name));
@@ -110,26 +104,6 @@ int32_t Picture(const char* fname, const char* image, const std::string& text, i
                 "%s", text.c_str());
 }
 
-// The four variants the other commands do not reach, each with device 3 where it takes one.
-int32_t Defaults(const char* t) {
-    std::vector<uint8_t> dib = Dib();
-    void* d = dib.data();
-    return CALL(logPrintfMgr_device_fnameDefault, 3, "%s", t) +
-           CALL(logDrawBitmapMgr_device_fname, "vantrel.log", 3, nullptr, d, "%s", t) +
-           CALL(logDrawBitmapMgr_device_fnameDefault, 3, nullptr, d, "%s", t) +
-           CALL(logDrawBitmapMgr_deviceDefault_fnameDefault, nullptr, d, "%s", t);
-}
-
-int32_t NoOps() {
-    int32_t sum = 0;
-    for (const char* name :
-         {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level",
-          "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default",
-          "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
-        sum += Invoke<decltype(&logPrintfMgr)>(name, "x.log", 1, 2, "y");
-    return sum;
-}
-
 // `count` entries "<prefix><i>\n" (count < 0: without end) -> the calls that failed.
 int Entries(const char* fname, const std::string& prefix, long count, bool printReturned) {
     int failed = 0;
@@ -148,8 +122,7 @@ int OnThreads(int count, bool together, const Body& body) {
     std::vector<std::thread> threads;
     for (int t = 0; t < count; ++t) {
         threads.emplace_back([&, t] {
-            waiting.fetch_sub(1);
-            while (together && waiting.load() > 0) std::this_thread::yield();
+            for (--waiting; together && waiting > 0;) std::this_thread::yield();
             failed += body(t);
         });
         if (!together) threads.back().join();
@@ -233,14 +206,12 @@ struct Command {
     explicit Command(const std::string& input) : line(input) {
         for (size_t i = 0; i < line.size(); ++i) {
             const char c = line[i], next = c == '\\' && i + 1 < line.size() ? line[++i] : 0;
-            if (c == '|') {
+            if (c == '|')
                 text.emplace_back();
-            } else if (next == 'x' && i + 2 < line.size()) {
-                text.back() += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
+            else if (next == 'x' && i + 2 < line.size())
+                text.back() += char(std::stoi(line.substr(i + 1, 2), nullptr, 16)), i += 2;
+            else
                 text.back() += !next ? c : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-            }
         }
         text.resize(std::max<size_t>(text.size(), 8));
     }
@@ -251,87 +222,88 @@ struct Command {
     }
 };
 
+std::string Run(const std::string& line);
+#define NUMBER(expr) [](const Command& c [[maybe_unused]]) { return std::to_string(expr); }
+
 // clang-format off
-const std::map<std::string, int32_t (*)(const Command&)> kCalls = {
-    {"load", [](const Command&) { return library.Load() ? 1 : 0; }},  // load (again)
-    {"unload", [](const Command&) { return library.Unload(), 1; }},
-    {"print", [](const Command& c) { return CALL(logPrintfMgr_deviceDefault_fnameDefault, "%s", c.Text(1)); }},  // |TEXT
-    {"printf", [](const Command& c) { return Log(c.Name(1), c.text[2]); }},  // |FNAME|TEXT
-    {"printfdev", [](const Command& c) { return CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Text(3)); }},  // |FNAME|DEVICE|TEXT
-    {"begin", [](const Command& c) { return CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Text(2)); }},  // |FNAME|NAME
-    {"end", [](const Command& c) { return CALL(logFuncEndMgr_device_fname, c.Name(1), 0); }},  // |FNAME
-    {"bitmap", [](const Command& c) { return Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)); }},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
-    {"defaults", [](const Command& c) { return Defaults(c.Text(1)); }},  // |TEXT: the four variants not above -> their sum
-    {"noop", [](const Command&) { return NoOps(); }},  // every no-op export -> their sum
-    {"fds", [](const Command&) { return library.CountDescriptors(); }},  // descriptors held (-1 on Windows)
-    {"loop", [](const Command& c) { return Entries(c.Name(2), c.text[3], c.Number(1), false); }},  // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
-    {"progress", [](const Command& c) { return Entries(c.Name(1), c.text[2], -1, true); }},  // |FNAME|PREFIX: the same without end, printing the index of each returned
+const std::map<std::string, std::string (*)(const Command&)> kCalls = {
+    {"load", NUMBER(library.Load() ? 1 : 0)},  // load (again)
+    {"unload", NUMBER((library.Unload(), 1))},
+    {"print", NUMBER(CALL(logPrintfMgr_deviceDefault_fnameDefault, "%s", c.Text(1)))},  // |TEXT
+    {"printf", NUMBER(Log(c.Name(1), c.text[2]))},  // |FNAME|TEXT
+    {"printfdev", NUMBER(CALL(logPrintfMgr_device_fname, c.Name(1), c.Number(2), "%s", c.Text(3)))},  // |FNAME|DEVICE|TEXT
+    {"begin", NUMBER(CALL(logFuncBeginMgr_device_fname, c.Name(1), 0, c.Text(2)))},  // |FNAME|NAME
+    {"end", NUMBER(CALL(logFuncEndMgr_device_fname, c.Name(1), 0))},  // |FNAME
+    {"bitmap", NUMBER(Picture(c.Name(1), c.Name(2), c.text[3], c.Number(4, 1), c.Number(5, 1), c.Number(6, 24)))},  // |FNAME|IMAGE|TEXT[|W|H|BITS] (1 x 1, 24 bits)
+    {"defaults", [](const Command& c) {  // |TEXT: the four variants not above (device 3) -> their sum
+        std::vector<uint8_t> dib = Dib();
+        void* d = dib.data();
+        const char* t = c.Text(1);
+        return std::to_string(CALL(logPrintfMgr_device_fnameDefault, 3, "%s", t) + CALL(logDrawBitmapMgr_device_fname, "vantrel.log", 3, nullptr, d, "%s", t) +
+                              CALL(logDrawBitmapMgr_device_fnameDefault, 3, nullptr, d, "%s", t) + CALL(logDrawBitmapMgr_deviceDefault_fnameDefault, nullptr, d, "%s", t));
+    }},
+    {"noop", [](const Command&) {  // every no-op export -> their sum
+        int32_t sum = 0;
+        for (const char* name : {"logPrintfMgr", "logPrintfMgr_Default", "logPrintfMgr_level", "logPrintfMgr_level_Default", "logDrawBitmapMgr", "logDrawBitmapMgr_Default", "logDrawBitmapMgr_level_Default", "logFuncBeginMgr", "logFuncEndMgr"})
+            sum += Invoke<decltype(&logPrintfMgr)>(name, "x.log", 1, 2, "y");
+        return std::to_string(sum);
+    }},
+    {"fds", NUMBER(library.CountDescriptors())},  // descriptors held (-1 on Windows)
+    {"loop", NUMBER(Entries(c.Name(2), c.text[3], c.Number(1), false))},  // |N|FNAME|PREFIX: N entries "PREFIX<i>\n" -> failed calls
+    {"progress", NUMBER(Entries(c.Name(1), c.text[2], -1, true))},  // |FNAME|PREFIX: the same without end, printing the index of each returned
     // |T|N|FNAME|OTHERS: T threads log N "t<t>:<i>\n" to FNAME, OTHERS to other<k>.log, all at once -> failed calls
-    {"threads", [](const Command& c) {
-        return OnThreads(c.Number(1) + c.Number(4), true, [&](int t) {
-            const std::string name = t < c.Number(1) ? c.text[3] : "other" + std::to_string(t - c.Number(1)) + ".log";
-            int failed = 0;
-            for (int i = 0; i < c.Number(2); ++i) failed += !library.print || library.print(name.c_str(), "t%d:%d\n", t, i) != 1;
-            return failed;
-        }); }},
+    {"threads", NUMBER(OnThreads(c.Number(1) + c.Number(4), true, [&](int t) {
+        const std::string name = t < c.Number(1) ? c.text[3] : "other" + std::to_string(t - c.Number(1)) + ".log";
+        return Entries(name.c_str(), "t" + std::to_string(t) + ":", c.Number(2), false);
+    }))},
     // |T|FNAME|KIND: T threads in turn log "s<t>\n" (KIND bitmap: with a snapshot) -> failed calls
-    {"serial", [](const Command& c) {
-        return OnThreads(c.Number(1), false, [&](int t) {
-            const std::string entry = "s" + std::to_string(t) + "\n";
-            return (c.text[3] == "bitmap" ? Picture(c.Name(2), nullptr, entry) : Log(c.Name(2), entry)) != 1;
-        }); }},
-    {"exitrace", [](const Command& c) { return ExitRace(c.Number(1), c.Number(2), c.text[3]), 0; }},
+    {"serial", NUMBER(OnThreads(c.Number(1), false, [&](int t) {
+        const std::string entry = "s" + std::to_string(t) + "\n";
+        return (c.text[3] == "bitmap" ? Picture(c.Name(2), nullptr, entry) : Log(c.Name(2), entry)) != 1;
+    }))},
+    {"exitrace", NUMBER((ExitRace(c.Number(1), c.Number(2), c.text[3]), 0))},
+    // |K|FNAME: K times unload, load, log -> "<fds before> <after> <failed>"
+    {"cycles", [](const Command& c) {
+        const std::string before = std::to_string(library.CountDescriptors());
+        int failed = 0;
+        for (int k = 0; k < c.Number(1); ++k)
+            library.Unload(), library.Load(), failed += Log(c.Name(2), "cycle " + std::to_string(k) + "\n") != 1;
+        return before + " " + std::to_string(library.CountDescriptors()) + " " + std::to_string(failed);
+    }},
+    {"thread", [](const Command& c) {  // |CMD~CMD...: on a new thread -> their replies, " "-joined
+        std::string reply;
+        std::thread([&] {
+            const std::string parts = c.line.substr(c.line.find('|') + 1) + "~";
+            for (size_t at = 0, end; (end = parts.find('~', at)) != std::string::npos; at = end + 1)
+                reply += (reply.empty() ? "" : " ") + Run(parts.substr(at, end - at));
+        }).join();
+        return reply;
+    }},
+#ifndef _WIN32
+    // |N|T|FNAME|TEXT: while T threads log to bg.log, N children each log "TEXT<pid>\n" and
+    // print "c <pid> <result>"; the parent prints "child <pid> <exit status>" for each
+    {"forks", [](const Command& c) { return Forks(c.Number(1), c.Number(2), c.text[3], c.text[4]), std::string(); }},
+#endif
 };
 // clang-format on
 
 std::string Run(const std::string& line) {
     const Command c(line);
-    const std::string& verb = c.text[0];
-    if (!library.everLoaded && verb != "load" && verb != "unload") library.Load();
-    if (kCalls.count(verb)) return std::to_string(kCalls.at(verb)(c));
-    std::string reply;
-    // cycles|K|FNAME: K times unload, load, log -> "<fds before> <after> <failed>"
-    if (verb == "cycles") {
-        const int before = library.CountDescriptors();
-        int failed = 0;
-        for (int k = 0; k < c.Number(1); ++k) {
-            library.Unload();
-            if (!library.Load()) return "load failed";
-            failed += Log(c.Name(2), "cycle " + std::to_string(k) + "\n") != 1;
-        }
-        return std::to_string(before) + " " + std::to_string(library.CountDescriptors()) + " " +
-               std::to_string(failed);
-    }
-    if (verb == "thread") {  // |CMD~CMD...: on a new thread -> their replies, " "-joined
-        std::thread([&] {
-            const std::string parts = line.substr(line.find('|') + 1) + "~";
-            for (size_t at = 0, end; (end = parts.find('~', at)) != std::string::npos; at = end + 1)
-                reply += (reply.empty() ? "" : " ") + Run(parts.substr(at, end - at));
-        }).join();
-        return reply;
-    }
-#ifndef _WIN32
-    // |N|T|FNAME|TEXT: while T threads log to bg.log, N children each log "TEXT<pid>\n" and
-    // print "c <pid> <result>"; the parent prints "child <pid> <exit status>" for each
-    if (verb == "forks") return Forks(c.Number(1), c.Number(2), c.text[3], c.text[4]), reply;
-#endif
-    return "unknown command";
+    if (!library.everLoaded && c.text[0] != "load" && c.text[0] != "unload") library.Load();
+    return kCalls.count(c.text[0]) ? kCalls.at(c.text[0])(c) : "unknown command";
 }
 
 }  // namespace
 
 int main() {
     atexit([] {
-        for (int k = 0; k < raceThreads.load(); ++k)
-            printf("t%d %ld\n", k, raceSucceeded[k].load());
+        for (int k = 0; k < raceThreads; ++k) printf("t%d %ld\n", k, raceSucceeded[k].load());
         fflush(stdout);
     });
     std::cout << library.ProcessId() << " " << library.ThreadId() << std::endl;
     for (std::string line; std::getline(std::cin, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string reply = Run(line);
         if (!reply.empty()) std::cout << reply << std::endl;
     }
     library.Unload();
-    return 0;
 }

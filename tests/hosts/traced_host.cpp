@@ -1,6 +1,5 @@
-// A host built with -finstrument-functions and linked against the tracing add-on, for what the
-// demo does not show: "unnamed" calls a function missing from the dynamic symbol table, and
-// "exit-while-busy" exits while threads still run traced code.
+// A traced host for what the demo does not show: "unnamed" calls a function missing from the
+// dynamic symbol table; "exit-while-busy" exits while threads still run traced code.
 #include <unistd.h>
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "support/host.h"
 
 #include <cctype>
-#include <cstdlib>
+#include <sstream>
 
 #include "platform/platform_config.h"
 
@@ -28,11 +28,7 @@ std::string HostInstall::KeyName() const {
 
 Host::Host(const HostInstall& install, const HostOptions& options)
     : process_(StartHostProcess(install.exePath, options)) {
-    if (!options.arguments.empty()) return;  // another program: no ids
-    char* end = nullptr;
-    const std::string ids = Reply();
-    pid_ = static_cast<uint32_t>(std::strtoul(ids.c_str(), &end, 10));
-    threadId_ = static_cast<uint32_t>(std::strtoul(end, nullptr, 10));
+    if (options.arguments.empty()) std::istringstream(Reply()) >> pid_ >> threadId_;
 }
 
 std::string Host::Reply() {
@@ -57,9 +53,7 @@ HostRun RunHost(const HostInstall& install, const std::vector<std::string>& comm
 }
 
 HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments) {
-    HostOptions options;
-    options.arguments = arguments;
-    return RunHost(install, {}, options);
+    return RunHost(install, {}, HostOptions{-1, {}, {}, arguments});
 }
 
 }  // namespace vantrel::test

@@ -1,6 +1,5 @@
-// The host program (tests/hosts/host.cpp) as a real process in a temporary folder of its own:
-// the test sends it one command at a time and reads its reply line, so it can act on the
-// files, the store or the locks between two logging calls.
+// The host program (tests/hosts/host.cpp) as a process in a folder of its own: the test sends
+// it one command at a time and reads its reply, acting on files, store or locks in between.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +29,8 @@ struct HostOptions {
 
 struct HostProcess;  // one implementation per system
 
-// The per-system half. ReadFromHost appends what arrives, false at the end of the output or
-// after a minute without any. WaitForHost ends the input, kills the host if asked (SIGKILL,
-// TerminateProcess), appends the rest of its output, frees it and gives its exit code.
+// The per-system half. ReadFromHost appends what arrives: false at the end or after a silent
+// minute. WaitForHost ends the input, kills if asked, reads the rest, frees, gives the exit code.
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options);
 bool WriteToHost(HostProcess* process, const std::string& text);
 bool ReadFromHost(HostProcess* process, std::string* out);
@@ -48,15 +46,13 @@ class Host {
     uint32_t pid() const { return pid_; }
     uint32_t loadingThreadId() const { return threadId_; }
     std::string Send(const std::string& command) { return Post(command) ? Reply() : "<eof>"; }
-    // The two halves of Send, for starting one command in several hosts at once.
     bool Post(const std::string& command) {
         return process_ && WriteToHost(process_, command + "\n");
     }
     std::string Reply();  // the next line; "<eof>": the host is gone
-    // Ends the input, so that the host unloads the library and exits; what it printed stays
-    // for Reply. Its exit code, 128 + signal for a signal.
-    int Finish() { return Wait(false); }
-    void Kill() { Wait(true); }  // SIGKILL, TerminateProcess; what it printed stays for Reply
+    // Ends the input (the host unloads and exits) or kills it; its output stays for Reply.
+    int Finish() { return Wait(false); }  // the exit code, 128 + signal for a signal
+    void Kill() { Wait(true); }
 
   private:
     int Wait(bool kill) {

@@ -1,6 +1,5 @@
-// Runs one disabled test of this program in a process of its own: a copy of the program in a
-// temporary folder (the library writes beside its host), for checks that need a fresh load
-// of the library or a process-wide change such as a disabled counter.
+// Runs a disabled test of this program in a copy of it in a folder of its own, for checks that
+// need a fresh load of the library or a process-wide change such as a disabled counter.
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
-// Windows has one registry per user and a fixed settings root, so there each test deletes the
-// settings tree, which would destroy a real user's settings: the program refuses to run unless
-// the environment says the registry is a scratch one (a fresh Wine prefix).
+// On Windows each test deletes the settings tree of the one per-user registry, so the program
+// runs only where the environment says that registry is a scratch one (a fresh Wine prefix).
 #include "support/test_environment.h"
 
 #include <gtest/gtest.h>
@@ -57,11 +56,8 @@ std::string MakeTempDir(const std::string& tag) {
 
 void UseFreshEnvironment() {
 #ifdef _WIN32
-    if (!getenv("VANTREL_TEST_SCRATCH_REGISTRY")) {
-        fprintf(stderr,
-                "These tests delete HKEY_CURRENT_USER\\%s before each test; run them in a "
-                "scratch registry (a fresh Wine prefix) with VANTREL_TEST_SCRATCH_REGISTRY=1.\n",
-                kRootSubKey);
+    if (!getenv("VANTREL_TEST_SCRATCH_REGISTRY")) {  // never a real user's registry
+        fputs("Set VANTREL_TEST_SCRATCH_REGISTRY=1 in a scratch Wine prefix.\n", stderr);
         _exit(2);
     }
     const LSTATUS result = ::RegDeleteTreeA(HKEY_CURRENT_USER, kRootSubKey);

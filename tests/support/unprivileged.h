@@ -1,5 +1,4 @@
-// Running as an unprivileged user, for the tests where file modes must hold (root ignores
-// them).
+// Running as an unprivileged user, where file modes must hold (root ignores them).
 #pragma once
 
 #include <grp.h>

@@ -1,6 +1,5 @@
-// Host processes on POSIX: fork and exec with pipes; the environment is built before the fork,
-// since only async-signal-safe calls may follow it while other threads hold the allocator.
-// A test re-executed in a child process runs through the same runner.
+// Host processes on POSIX: fork and exec (through env, which sets the host's variables: only
+// async-signal-safe calls may follow a fork) with pipes. Re-executed tests use the same runner.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -15,8 +14,6 @@
 #include "support/reexec.h"
 #include "support/test_environment.h"
 #include "support/unprivileged.h"
-
-extern char** environ;
 
 namespace vantrel::test {
 
@@ -34,10 +31,6 @@ HostInstall InstallHost(const std::string& exeName) {
 
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options) {
     signal(SIGPIPE, SIG_IGN);  // a host that died must show up as "<eof>", not end the test
-    std::vector<std::string> words = options.wrapper, lines;
-    words.push_back(exePath);
-    words.insert(words.end(), options.arguments.begin(), options.arguments.end());
-    std::map<std::string, std::string> variables = options.environment;
     std::string library = VANTREL_LIBRARY_PATH;
     if (options.dropToId >= 0) {  // a copy the host's user can reach, wherever the build lies
         library = exePath.substr(0, exePath.rfind('/')) + "/libvantrel.so";
@@ -45,18 +38,14 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
                                    std::filesystem::copy_options::skip_existing);
         chmod(library.c_str(), 0755);
     }
-    variables.emplace("VANTREL_LIBRARY", library);
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        if (text.find('=') != std::string::npos)
-            variables.emplace(text.substr(0, text.find('=')), text.substr(text.find('=') + 1));
-    }
-    for (const auto& [name, value] : variables) lines.push_back(name + "=" + value);
-    std::vector<char*> argv, envp;
+    std::vector<std::string> words{"env", "VANTREL_LIBRARY=" + library};
+    for (const auto& [name, value] : options.environment) words.push_back(name + "=" + value);
+    words.insert(words.end(), options.wrapper.begin(), options.wrapper.end());
+    words.push_back(exePath);
+    words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
-    for (std::string& line : lines) envp.push_back(line.data());
     argv.push_back(nullptr);
-    envp.push_back(nullptr);
 
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     const pid_t pid = pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) ? -1 : fork();
@@ -65,7 +54,7 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
         dup2(out[1], 1);
         if (options.dropToId >= 0 && !DropPrivilegesTo(static_cast<uid_t>(options.dropToId)))
             _exit(126);
-        execvpe(argv[0], argv.data(), envp.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     for (int fd : {in[0], out[1], pid < 0 ? in[1] : -1, pid < 0 ? out[0] : -1})
@@ -73,13 +62,8 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
     return pid < 0 ? nullptr : new HostProcess{pid, in[1], out[0]};
 }
 
-bool WriteToHost(HostProcess* process, const std::string& text) {
-    for (size_t sent = 0; sent < text.size();) {
-        const ssize_t n = write(process->input, text.data() + sent, text.size() - sent);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
+bool WriteToHost(HostProcess* process, const std::string& text) {  // a blocking pipe takes all
+    return write(process->input, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 bool ReadFromHost(HostProcess* process, std::string* out) {
@@ -105,11 +89,9 @@ int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
 
 void ExpectPassesInChild(const std::string& testName) {
     const std::string folder = MakeTempDir("child");
-    const HostInstall copy{folder, folder + "/child"};
-    std::filesystem::copy_file("/proc/self/exe", copy.exePath);
-    HostOptions options;
-    options.arguments = {"--gtest_filter=" + testName, "--gtest_also_run_disabled_tests"};
-    Host child(copy, options);
+    std::filesystem::copy_file("/proc/self/exe", folder + "/child");
+    Host child({folder, folder + "/child"},
+               {-1, {}, {}, {"--gtest_filter=" + testName, "--gtest_also_run_disabled_tests"}});
     std::string output;
     // A child silent for a minute has failed: it is killed rather than hold up the suite.
     for (std::string line; (line = child.Reply()) != "<eof>";) output += line + "\n";

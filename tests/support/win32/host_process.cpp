@@ -17,19 +17,18 @@ struct HostProcess {
 namespace {
 constexpr DWORD kPatienceMs = 60000;
 
-void CloseIfOpen(HANDLE* handle) {
-    if (*handle) ::CloseHandle(*handle);
-    *handle = nullptr;
-}
-
 // A pipe whose child end alone is inherited, so that no other host keeps it open.
 bool MakePipe(HANDLE* childEnd, HANDLE* ourEnd, bool childReads) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE ends[2] = {};
     if (!::CreatePipe(&ends[0], &ends[1], &inherit, 0)) return false;
-    *childEnd = ends[childReads ? 0 : 1];
-    *ourEnd = ends[childReads ? 1 : 0];
+    *childEnd = ends[childReads ? 0 : 1], *ourEnd = ends[childReads ? 1 : 0];
     return ::SetHandleInformation(*ourEnd, HANDLE_FLAG_INHERIT, 0);
+}
+
+void CloseAll(std::initializer_list<HANDLE> handles) {
+    for (HANDLE handle : handles)
+        if (handle) ::CloseHandle(handle);
 }
 
 // A cross build names its files by their Linux paths; Wine shows the Linux root as drive Z:.
@@ -50,30 +49,25 @@ HostInstall InstallHost(const std::string& exeName) {
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options) {
     for (const auto& [name, value] : options.environment)
         ::SetEnvironmentVariableA(name.c_str(), value.c_str());
-    ::SetEnvironmentVariableA("VANTREL_LIBRARY", nullptr);
-    HostProcess process;
+    ::SetEnvironmentVariableA("VANTREL_LIBRARY", nullptr);  // the host finds the DLL beside it
+    auto* process = new HostProcess;
     STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);  // shows up in the test's output
     PROCESS_INFORMATION info{};
     std::string line = "\"" + exePath + "\"";
     for (const std::string& argument : options.arguments) line += " \"" + argument + "\"";
-    const bool started = MakePipe(&startup.hStdInput, &process.input, true) &&
-                         MakePipe(&startup.hStdOutput, &process.output, false) &&
+    const bool started = MakePipe(&startup.hStdInput, &process->input, true) &&
+                         MakePipe(&startup.hStdOutput, &process->output, false) &&
                          ::CreateProcessA(exePath.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                                           nullptr, nullptr, &startup, &info);
-    const DWORD error = started ? 0 : ::GetLastError();
+    EXPECT_TRUE(started) << "cannot start " << exePath << ": error " << ::GetLastError();
     for (const auto& entry : options.environment)
         ::SetEnvironmentVariableA(entry.first.c_str(), nullptr);
-    CloseIfOpen(&startup.hStdInput);
-    CloseIfOpen(&startup.hStdOutput);
-    if (started)
-        return ::CloseHandle(info.hThread),
-               new HostProcess{info.hProcess, process.input, process.output};
-    ADD_FAILURE() << "cannot start " << exePath << ": error " << error;
-    CloseIfOpen(&process.input);
-    CloseIfOpen(&process.output);
+    CloseAll({startup.hStdInput, startup.hStdOutput, info.hThread});
+    if (started) return process->process = info.hProcess, process;
+    CloseAll({process->input, process->output});
+    delete process;
     return nullptr;
 }
 
@@ -84,25 +78,22 @@ bool WriteToHost(HostProcess* process, const std::string& text) {
            written == text.size();
 }
 
-bool ReadFromHost(HostProcess* process, std::string* out) {
-    for (const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;; ::Sleep(1)) {
-        DWORD available = 0, got = 0;
-        char buffer[4096];
-        if (!::PeekNamedPipe(process->output, nullptr, 0, nullptr, &available, nullptr))
-            return false;
-        if (available > 0) {
-            const bool read = ::ReadFile(process->output, buffer,
-                                         std::min<DWORD>(available, sizeof buffer), &got, nullptr);
-            out->append(buffer, got);
-            return read && got > 0;
-        }
-        if (::GetTickCount64() > deadline) return false;
-    }
+bool ReadFromHost(HostProcess* process, std::string* out) {  // anonymous pipes cannot time out
+    DWORD available = 0, got = 0, waited = 0;
+    char buffer[4096];
+    for (; ::PeekNamedPipe(process->output, nullptr, 0, nullptr, &available, nullptr) && !available;
+         ::Sleep(1))
+        if (++waited > kPatienceMs) return false;
+    const bool read =
+        available && ::ReadFile(process->output, buffer, std::min<DWORD>(available, sizeof buffer),
+                                &got, nullptr);
+    out->append(buffer, got);
+    return read && got > 0;
 }
 
 int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
     if (kill) ::TerminateProcess(process->process, 9);
-    CloseIfOpen(&process->input);
+    CloseAll({process->input});
     // Read to the end first: a host blocked on a full pipe would never exit.
     while (ReadFromHost(process, rest)) continue;
     if (::WaitForSingleObject(process->process, kPatienceMs) != WAIT_OBJECT_0) {
@@ -112,7 +103,7 @@ int WaitForHost(HostProcess* process, bool kill, std::string* rest) {
     }
     DWORD code = 0;
     ::GetExitCodeProcess(process->process, &code);
-    for (HANDLE handle : {process->process, process->output}) ::CloseHandle(handle);
+    CloseAll({process->process, process->output});
     delete process;
     return static_cast<int>(code);
 }
