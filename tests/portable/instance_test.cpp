@@ -1,30 +1,20 @@
 // The library in a process: its logs' settings, its number's claim, and real hosts via the exports.
-#include <gtest/gtest.h>
 
 #include <deque>
 #include <set>
-#include <tuple>
 
-#include "log/html_document.h"
 #include "manager/log_service_mgr.h"
 #include "platform/named_mutex.h"
-#include "platform/platform_config.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "platform/test_seam.h"
 #include "settings/process_identity.h"
 #include "settings/settings_store.h"
 #include "support/host.h"
-#include "support/log_text.h"
 #include "support/service_fixture.h"
-#include "support/settings_values.h"
-#include "support/test_environment.h"
 
 namespace vantrel::test {
 namespace {
 
-using platform::testing::FailAfter;
-using platform::testing::Fault;
 using Lines = std::vector<std::string>;
 
 // Each setting in the bytes after one entry (none: nothing yet); the folder recorded; other types.

@@ -1,35 +1,18 @@
 // A log's files: end blocks, folders, far positions, faults losing nothing, part files, merges.
-#include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <filesystem>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <random>
-#include <thread>
-#include <tuple>
-#include <vector>
 
-#include "log/html_document.h"
-#include "log/log_mode.h"
-#include "platform/platform_config.h"
-#include "platform/test_seam.h"
-#include "support/log_text.h"
 #include "support/service_fixture.h"
-#include "support/settings_values.h"
-#include "support/test_environment.h"
 
 namespace vantrel::test {
 namespace {
 
-using platform::testing::ClearFaults;
-using platform::testing::FailAfter;
-using platform::testing::Fault;
 using Text = std::optional<std::string>;
 
 constexpr char kSummary[] = "<summary>\r\n";
-const std::string kSep(1, platform::kPathSeparator);
 
 // A log whose text goes into its cache directly and whose summary is a fixed text.
 class WriterLog : public CLog {

@@ -1,28 +1,17 @@
 // What a log writes and measures: entry text byte for byte and its summary block; conversions and
 // time texts against printf; bitmap snapshots, their files and names; the stopwatch timers.
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdarg>
-#include <filesystem>
-#include <memory>
 #include <sstream>
-#include <thread>
-#include <tuple>
 #include <utility>
-#include <vector>
 
 #include "log/common_conversions.h"
-#include "log/html_document.h"
-#include "log/log_mode.h"
+#include "log/entry_text.h"
 #include "log/time_text.h"
-#include "platform/platform_config.h"
-#include "platform/test_seam.h"
-#include "support/log_text.h"
 #include "support/service_fixture.h"
-#include "support/test_environment.h"
 #include "timer/clock_calibration.h"
 #include "timer/tick_scale.h"
 #include "timer/timer_table.h"
@@ -30,10 +19,6 @@
 namespace vantrel::test {
 namespace {
 
-using platform::testing::FailAfter;
-using platform::testing::Fault;
-
-const std::string kSep(1, platform::kPathSeparator);
 const platform::SystemTime kTime{2026, 12, 5, 4, 16, 5, 21, 31};
 constexpr uint32_t kTid = LogModeThreadId, kStamp = LogModeTimeStamp;
 
@@ -137,16 +122,23 @@ TEST(Entries, ScriptsGiveTheirBytes) {
 }
 
 // Ours with `size` bytes of room against the C runtime's; "-" where ours leaves it to the runtime.
+// Either way the entry's text (ours, else the runtime's on the same arguments) is the runtime's.
 std::string Compared(size_t size, const char* format, ...) {
     char ours[256], runtime[256];
-    va_list args, copy;
+    va_list args, copy, entry;
     va_start(args, format);
     va_copy(copy, args);
+    va_copy(entry, args);
     const int result = FormatCommonConversions(ours, size, format, args);
     const int length = std::vsnprintf(runtime, sizeof runtime, format, copy);
+    EntryText text;
+    const bool formatted = text.Format(false, format, entry);
+    va_end(entry);
     va_end(copy);
     va_end(args);
     const std::string theirs = length < 0 ? "<fails>" : std::string(runtime, size_t(length));
+    const std::string whole = formatted ? std::string(text.data(), text.length()) : "<fails>";
+    if (whole != theirs) return "entry " + whole + " != " + theirs;
     const std::string mine = result < 0 ? "-" : std::string(ours, size_t(result));
     return result < 0 ? mine : mine == theirs ? "same" : mine + " != " + theirs;
 }
@@ -169,6 +161,13 @@ TEST(Printf, CommonConversionsAndTimeTextsGiveWhatPrintfGives) {
         {Compared(256, "trailing %"), "-"},                                  // unfinished
         {Compared(11, "%s", "exactly 11c"), "-"},                            // no room for the NUL
         {Compared(4, "%d", 12345), "-"},                                     // digits that do not fit
+        {Compared(256, "%d %hhd %hd", 7, 300, 70000), "-"},                        // narrower than int
+        {Compared(256, "%s %zu %jd %td", "x", SIZE_MAX, INTMAX_MIN, ptrdiff_t{-1}), "-"},
+        {Compared(256, "%x %e %F %g %a %Lf", 7u, 1e300, -0.0, 1e-5, 1.0, 1.5L), "-"},  // floating point
+        {Compared(256, "%f %f %f", 1.0 / 0.0, -1.0 / 0.0, 0.0 / 0.0), "-"},     // not numbers
+        {Compared(256, "%-*.*s|%+08.3f|%#x|% d|%'d|%o", 12, 3, "abcdef", 3.14159, 255u, 5, 1234567, 8u), "-"},
+        {Compared(256, "%3$s %2$s %1$s", "a", "b", "c"), "-"},                    // positions
+        {Compared(256, "%ls|%p|%c", L"wide", static_cast<const void*>("p"), 0xff), "-"},
     };
     // Wider than the widths: printf widens, so must the fast path; values never from a clock.
     const platform::SystemTime times[] = {

@@ -185,25 +185,6 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
     }
 }
 
-// Links planted at the paths of a log, its back-up and a snapshot are never followed.
-TEST(Tampering, PlantedLinksAreNeverFollowed) {
-    const std::string bait = MakeTempDir("bait") + "/precious";
-    WriteFile(bait, "precious\n");
-    const HostInstall host = InstallHost("linked");
-    const std::string folder = host.InstanceFolder(1);
-    Host session(host);
-    ASSERT_EQ("1", session.Send("printf|setup.log|makes the folder\\n"));
-    WriteFile(folder + "/second.log", "earlier run\r\n");
-    for (const char* link : {"/first.log", "/second.log.bak", "/img/shot.bmp"})
-        ASSERT_EQ(0, symlink(bait.c_str(), (folder + link).c_str()));
-    EXPECT_EQ("0", session.Send("printf|first.log|x\\n"));
-    EXPECT_EQ("0", session.Send("printf|second.log|x\\n"));
-    EXPECT_EQ("earlier run\r\n", ReadFile(folder + "/second.log"));
-    EXPECT_EQ("1", session.Send("bitmap|pictures.log|shot.bmp|frame\\n"));
-    EXPECT_EQ(0, session.Finish());
-    EXPECT_EQ("precious\n", ReadFile(bait));
-}
-
 // A real full disk: a 64 KiB tmpfs in the host's mount namespace, via /proc/<pid>/root.
 TEST(Tampering, FullDiskFailsCallsAndLosesNothingAccepted) {
     const HostInstall host = InstallHost("fulldisk");

@@ -25,13 +25,13 @@ void PutDefaultSetting(const char* name, uint32_t value) {
     platform::ReleaseRegistryStore();
 }
 
-std::optional<std::string> GetValue(const std::string& keyPath, const char* name, uint32_t* type) {
+std::optional<std::string> GetValue(const std::string& keyPath, const char* name) {
     platform::RegKey key = nullptr;
     if (platform::RegOpenKey(keyPath, platform::kKeyRead, &key) != platform::kErrorSuccess)
         return std::nullopt;
     char data[1024];
     uint32_t size = sizeof data;
-    const long status = platform::RegQueryValue(key, name, type, data, &size);
+    const long status = platform::RegQueryValue(key, name, nullptr, data, &size);
     platform::RegCloseKey(key);
     if (status != platform::kErrorSuccess) return std::nullopt;
     return std::string(data, size);

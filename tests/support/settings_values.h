@@ -15,8 +15,7 @@ void PutLogSetting(const std::string& instancePath, const std::string& logName, 
                    uint32_t value);
 // Of the defaults new logs copy; then lets go of the store, so a host started next need not wait.
 void PutDefaultSetting(const char* name, uint32_t value);
-// The value's bytes (and type), or nothing when the key or the value is missing.
-std::optional<std::string> GetValue(const std::string& keyPath, const char* name,
-                                    uint32_t* type = nullptr);
+// The value's bytes, or nothing when the key or the value is missing.
+std::optional<std::string> GetValue(const std::string& keyPath, const char* name);
 
 }  // namespace vantrel::test
