@@ -84,7 +84,7 @@ TEST(NamedMutex, RuntimeFolderIsPrivateAndPlantedLinksAreNeverFollowed) {
     // clang-format off
     const struct { const char* fault; std::function<void()> act; } rows[] = {
         {"another user's folder used", [&] { ASSERT_EQ(0, chown(ours.c_str(), 65534, 65534)); }},
-        {"a folder open to others used", [&] { ASSERT_EQ(0, chmod(ours.c_str(), 0777)); }},
+        {"a folder open to others used", [&] { ASSERT_EQ(0, chmod(ours.c_str(), 0707)); }},
         {"a link to a private folder followed", [&] { std::filesystem::remove_all(ours); ASSERT_EQ(0, symlink(elsewhere.c_str(), ours.c_str())); }},
         {"a missing parent folder not given up", [&] { setenv("XDG_RUNTIME_DIR", (runtime + "/a/b").c_str(), 1); }},
         {"a file taken for the folder", [&] { WriteFile(runtime + "/file", ""); setenv("XDG_RUNTIME_DIR", (runtime + "/file").c_str(), 1); }},
