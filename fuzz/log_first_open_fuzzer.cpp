@@ -2,7 +2,6 @@
 // splits): the earlier text is never lost or overwritten and the new text lands whole.
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -12,11 +11,13 @@
 #include "log/clog.h"
 #include "log/html_document.h"
 #include "log/log_mode.h"
+#include "support/log_text.h"
 
 namespace {
 
 using fuzz::Require;
 using namespace vantrel;
+using test::Lower;
 
 const std::string kNewText = "new entry\r\n", kSummary = "<summary>\r\n";
 
@@ -30,11 +31,6 @@ class FuzzLog : public CLog {
         return 1;
     }
 };
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::string Read(const std::string& path) {
     std::ostringstream text;

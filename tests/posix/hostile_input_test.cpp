@@ -55,19 +55,11 @@ TEST(HostileInput, EveryBitmapHeaderIsWrittenWithinItsBufferOrRefused) {
     const uint16_t bitCounts[] = {0, 1, 2, 4, 8, 15, 16, 24, 32, 48, 64, 0xFFFF};
     const uint32_t compressions[] = {0, 1, 2, 3, 4, 5, 6, 0xFFFFFFFF}, sizes[] = {0, 6, 0xFFFFFFFF}, colorCounts[] = {0, 0x4000, 0xFFFFFFFF};
     const int32_t widths[] = {INT32_MIN, -1, 0, 3, 1000, INT32_MAX}, heights[] = {INT32_MIN, -2, 0, 2, INT32_MAX};
-    // clang-format on
     std::map<std::string, int> outcomes;
     for (int i = 0; i < 12 * 8 * 6 * 5 * 3 * 3; ++i) {
-        const uint32_t fields[10] = {40,
-                                     uint32_t(widths[i / 96 % 6]),
-                                     uint32_t(heights[i / 576 % 5]),
-                                     1u | uint32_t{bitCounts[i % 12]} << 16,
-                                     compressions[i / 12 % 8],
-                                     sizes[i / 2880 % 3],
-                                     0,
-                                     0,
-                                     colorCounts[i / 8640],
-                                     0};
+        const uint32_t fields[10] = {40, uint32_t(widths[i / 96 % 6]), uint32_t(heights[i / 576 % 5]), 1u | uint32_t{bitCounts[i % 12]} << 16,
+                                     compressions[i / 12 % 8], sizes[i / 2880 % 3], 0, 0, colorCounts[i / 8640], 0};
+        // clang-format on
         const std::string outcome = snapshot_check::Check(reinterpret_cast<const uint8_t*>(fields),
                                                           sizeof fields, path, 1u << 20);
         ++outcomes[outcome == "written" || outcome == "refused" || outcome == "untried"

@@ -1,6 +1,5 @@
 // The settings editor vantrel-reg: its .reg parser, and the program with reg.exe's grammar
 // and output on the test's store (it inherits XDG_CONFIG_HOME).
-#if __has_include("reg_file_parser.h")
 #include "arguments.h"
 #include "posix/posix_fixture.h"
 #include "reg_file_parser.h"
@@ -282,4 +281,3 @@ TEST_F(RegTool, ImportAppliesWindowsFilesWholeOrNotAtAll) {
 
 }  // namespace
 }  // namespace vantrel::reg
-#endif

@@ -40,6 +40,26 @@ TEST(Win32File, HeldFilesFoldersAndDeviceNamesAreRefusedAndAHeldFileIsNeverEmpti
     ASSERT_TRUE(other.Open(dir + "\\console.log", FileOpenMode::CreateOrEmptyReadWrite));
 }
 
+// What only a refused system call reaches.
+TEST(Win32File, RefusedCallsThrowAndChangeNothing) {
+    const std::string path = MakeTempDir("refused") + "\\f.log";
+    WriteFile(path, "12345");
+    File reader, writer;
+    uint64_t length = 0;
+    const WritePiece piece{"x", 1};
+    ASSERT_TRUE(reader.Open(path, FileOpenMode::ExistingRead));
+    EXPECT_TRUE(reader.IsStillAtPath(&length) && length == 5);
+    EXPECT_THROW(reader.Write("x", 1), FileError);
+    EXPECT_THROW(reader.WriteAt(0, &piece, 1), FileError);
+    EXPECT_THROW(reader.Seek(uint64_t{1} << 63), FileError);
+    EXPECT_THROW(reader.SetLength(uint64_t{1} << 63), FileError);
+    reader.Close();
+    ASSERT_TRUE(writer.Open(path, FileOpenMode::ExistingWrite));
+    EXPECT_THROW(writer.Read(&length, 1), FileError);
+    writer.Close();
+    EXPECT_EQ(ReadFile(path), "12345");
+}
+
 TEST(Win32CounterProbe, AFaultAtTheProbeIsSteppedOverAndMarkedOthersAreLeftAlone) {
     const char* site = static_cast<const char*>(win32::CounterProbeAddress());
     // clang-format off
