@@ -110,7 +110,12 @@ uint32_t File::Read(void* buffer, uint32_t count) {
 }
 
 void File::Write(const void* data, uint32_t count) {
-    Check(IsOpen(), "write", path_, Fault::FileWrite);
+    if (!IsOpen()) Fail("write", path_, "the file is not open");
+    if (ShouldFail(Fault::FileWrite)) {
+        // As a full disk fails a write: what fitted is in the file.
+        backend::Write(handle_, path_, data, count / 2);
+        Fail("write", path_, "failure injected by a test");
+    }
     backend::Write(handle_, path_, data, count);
 }
 
