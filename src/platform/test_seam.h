@@ -12,7 +12,7 @@ namespace vantrel::platform::testing {
 
 enum class Fault {
     FileOpen,
-    FileWrite,
+    FileWrite,  // a failed plain write leaves its first half in the file, as a full disk does
     FileRead,
     FileSeek,
     FileLength,

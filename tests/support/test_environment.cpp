@@ -28,8 +28,8 @@ class FreshEnvironmentListener : public ::testing::EmptyTestEventListener {
     // Here rather than at exit: forked children exit too, and must not take the folders.
     void OnTestProgramEnd(const ::testing::UnitTest&) override {
         std::error_code ignored;
-        for (const std::string& dir : tempDirs)
-            if (!getenv("VANTREL_KEEP_TEST_FILES")) std::filesystem::remove_all(dir, ignored);
+        if (!getenv("VANTREL_KEEP_TEST_FILES"))
+            for (const std::string& dir : tempDirs) std::filesystem::remove_all(dir, ignored);
     }
 };
 
