@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "log/part_files.h"
+#include "log/text_cache.h"
 #include "platform/critical_section.h"
 #include "platform/file.h"
 #include "platform/handles.h"
@@ -46,7 +48,7 @@ class CLog {
     virtual int32_t SeekToWritePosition();
 
     // Read-only views for the service and for tests.
-    const std::string& GetCache() const { return cache; }
+    std::string_view GetCache() const { return cache.view(); }
     uint32_t GetThreadId() const { return threadId; }
     platform::ThreadHandle GetThreadHandle() const { return threadHandle; }
     uint64_t GetWritePosition() const { return writePosition; }
@@ -63,6 +65,12 @@ class CLog {
     // Formatting (the helpers expect lock to be held).
     int32_t GetIndent(int32_t level) const;
     int32_t AppendText(const char* text, int32_t length, bool bIndent);
+    // AppendText for count characters known to hold no NUL.
+    int32_t AppendCharacters(const char* text, size_t count, bool bIndent);
+    // Ends an append whose text the cache holds from textAt on, behind an indentation from
+    // before on: a final LF becomes CR LF, and an append that would take the cache past a
+    // signed 32-bit length, or for which memory runs out, is taken back.
+    int32_t EndAppend(size_t before, size_t textAt);
     int32_t AppendImageTag(const char* imageName, const char* text, int32_t length, bool bIndent);
     // The end-of-append fill check; isImage selects the image-tag variant.
     int32_t FillCheck(bool isImage);
@@ -95,7 +103,7 @@ class CLog {
     // Fields, in their order in the object.
     std::string folder;  // ends in the path separator after Open
     std::string fileName;
-    std::string cache;
+    TextCache cache;
     uint32_t processId = 0;
     platform::ThreadHandle threadHandle = nullptr;
     uint32_t threadId = 0;
@@ -109,7 +117,9 @@ class CLog {
     char lastChar = 0;
     int32_t indentSize = 0;
     int32_t bitmapCount = 0;
-    std::unique_ptr<platform::CriticalSection> lock;  // created by Open, deleted by Close
+    // Created by Open unless given before it (a thread log whose entries all run under its
+    // service's lock shares that lock), released by Close.
+    std::shared_ptr<platform::CriticalSection> lock;
     // The part file this log created in this run (a log deleted on close): the only file
     // it ever writes or deletes.
     part_files::Ticket partFile;

@@ -52,33 +52,48 @@ int32_t CLog::GetIndent(int32_t level) const {
 }
 
 int32_t CLog::AppendText(const char* text, int32_t length, bool bIndent) {
-    const int32_t width = GetIndent(indentLevel);
     // The text ends at its NUL or after length characters, whichever comes first, so the
     // line-end tracking never looks past what is appended.
     const size_t count =
         (text != nullptr && length > 0) ? strnlen(text, static_cast<size_t>(length)) : 0;
-    const bool addCr = NeedsCarriageReturn(text, count, lastChar);
+    return AppendCharacters(text, count, bIndent);
+}
 
-    // The inserted CR counts too: the cache length must stay a signed 32-bit number.
-    if (static_cast<int64_t>(cache.size()) + Positive(length) + Positive(width) + (addCr ? 1 : 0) >
+int32_t CLog::AppendCharacters(const char* text, size_t count, bool bIndent) {
+    const int32_t width = GetIndent(indentLevel);
+    // Refused before anything is allocated for it; the inserted CR counts too.
+    const int addCr = NeedsCarriageReturn(text, count, lastChar) ? 1 : 0;
+    if (static_cast<int64_t>(cache.size()) + static_cast<int64_t>(count) + Positive(width) + addCr >
         kMaxCacheLength) {
         return 0;
     }
-
     const size_t before = cache.size();
-    try {
-        if (bIndent && width > 0) cache.append(static_cast<size_t>(width), ' ');
-        if (addCr) {
-            cache.append(text, count - 1);
-            cache.append("\r\n", 2);
-        } else if (count > 0) {
-            cache.append(text, count);
-        }
-    } catch (const std::bad_alloc&) {
-        cache.resize(before);
+    if (bIndent && width > 0 && !cache.AppendFill(static_cast<size_t>(width), ' ')) return 0;
+    const size_t textAt = cache.size();
+    if (!cache.Append(text, count)) {
+        cache.Truncate(before);
         return 0;
     }
-    TrackLineEnd(text, count, &prevLastChar, &lastChar);
+    return EndAppend(before, textAt);
+}
+
+int32_t CLog::EndAppend(size_t before, size_t textAt) {
+    const char* text = cache.data() + textAt;
+    const size_t count = cache.size() - textAt;
+    const bool addCr = NeedsCarriageReturn(text, count, lastChar);
+    // The line state follows the text as given, before its LF becomes CR LF.
+    char prev = prevLastChar;
+    char last = lastChar;
+    TrackLineEnd(text, count, &prev, &last);
+    // The inserted CR counts too: the cache length must stay a signed 32-bit number.
+    if (static_cast<int64_t>(cache.size()) + (addCr ? 1 : 0) > kMaxCacheLength ||
+        (addCr && !cache.Append("\n", 1))) {
+        cache.Truncate(before);
+        return 0;
+    }
+    if (addCr) cache.end()[-2] = '\r';
+    prevLastChar = prev;
+    lastChar = last;
     return FillCheck(false);
 }
 
@@ -110,11 +125,9 @@ int32_t CLog::AppendImageTag(const char* imageName, const char* text, int32_t le
     }
 
     const size_t before = cache.size();
-    try {
-        if (bIndent && width > 0) cache.append(static_cast<size_t>(width), ' ');
-        cache.append(tag);
-    } catch (const std::bad_alloc&) {
-        cache.resize(before);
+    if ((bIndent && width > 0 && !cache.AppendFill(static_cast<size_t>(width), ' ')) ||
+        !cache.Append(tag.data(), tag.size())) {
+        cache.Truncate(before);
         return 0;
     }
     // Only the caption moves the line state; a tag without one leaves it as it was.
@@ -125,9 +138,17 @@ int32_t CLog::AppendImageTag(const char* imageName, const char* text, int32_t le
 int32_t CLog::Printf(int32_t /*device*/, const char* format, va_list args) {
     if (!lock || format == nullptr) return 0;
     platform::CriticalSectionGuard guard(*lock);
-    EntryText entry;
-    if (!entry.Format((mode & LogModeTimeStamp) != 0, format, args)) return 0;
-    return AppendText(entry.data(), entry.length(), true);
+    // Formatted straight into the cache, behind its indentation.
+    const int32_t width = GetIndent(indentLevel);
+    if (static_cast<int64_t>(cache.size()) + Positive(width) > kMaxCacheLength) return 0;
+    const size_t before = cache.size();
+    if (width > 0 && !cache.AppendFill(static_cast<size_t>(width), ' ')) return 0;
+    const size_t textAt = cache.size();
+    if (!AppendEntryText(cache, (mode & LogModeTimeStamp) != 0, format, args)) {
+        cache.Truncate(before);
+        return 0;
+    }
+    return EndAppend(before, textAt);
 }
 
 int32_t CLog::FuncBegin(int32_t /*device*/, const char* funcName) {

@@ -38,8 +38,7 @@ CLogService::~CLogService() {
 template <typename Operation>
 int32_t CLogService::Forward(Operation operation) {
     if (!lock) return 0;  // not opened by Init, or already closed
-    const bool merges = (mode & (LogModeMergeFromMemory | LogModeMergeFromFiles)) != 0;
-    if (!((mode & LogModeWriteImmediately) && merges)) {
+    if (!EntriesUnderServiceLock()) {
         // Nothing of the service is touched after the look-up: the entry goes into the
         // thread's own log under that log's lock, so threads do not wait for each other.
         CLog* log = CallingThreadLog();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/clog.h"
+#include "log/log_mode.h"
 #include "platform/clock.h"
 
 namespace vantrel {
@@ -70,6 +71,11 @@ class CLogService : public CLog {
     uint64_t mergedLength = 0;
 
   private:
+    // Whether each entry is made under the service's lock: a merge follows it.
+    bool EntriesUnderServiceLock() const {
+        return (mode & LogModeWriteImmediately) &&
+               (mode & (LogModeMergeFromMemory | LogModeMergeFromFiles));
+    }
     // Calls one entry operation on the calling thread's log, then brings the file up to
     // date in write-immediately mode.
     template <typename Operation>
@@ -103,8 +109,12 @@ class CLogService : public CLog {
     std::vector<MergedText> mergedTexts;
     uint64_t mergedAt = 0;  // writePosition of the last merge
     uint64_t fileLengthAfterMerge = 0;
-    bool mergedTextsValid = false;                  // false: the next merge rewrites everything
+    bool mergedTextsValid = false;  // false: the next merge rewrites everything
+    // What a merge writes: the first bytes gathered in mergeBlock, then, when they did not
+    // fit there, mergePieces (which start with the block); mergeBytes in all.
+    char mergeBlock[4096];
     std::vector<platform::WritePiece> mergePieces;  // kept to spare an allocation per merge
+    uint64_t mergeBytes = 0;
 
     std::string summaryText;
     size_t summaryTimeAt = 0;     // where the time line starts in summaryText

@@ -1,5 +1,7 @@
 #include "log/common_conversions.h"
 
+#include <cstring>
+
 namespace vantrel {
 
 namespace {
@@ -52,18 +54,18 @@ static int FormatThrough(char* out, size_t size, const char* format, va_list* ar
     if (size == 0) return -1;
     char* at = out;
     char* const last = out + size - 1;  // room for the terminator
-    // Entries are short: byte loops beat calls to strlen and memcpy here.
-    auto put = [&](const char* from, const char* to) {
-        if (to - from > last - at) return false;
-        while (from != to) *at++ = *from++;
+    auto put = [&](const char* from, size_t count) {
+        if (count > static_cast<size_t>(last - at)) return false;
+        std::memcpy(at, from, count);
+        at += count;
         return true;
     };
     const char* f = format;
     for (;;) {
-        while (*f != '%' && *f != '\0') {
-            if (at == last) return -1;
-            *at++ = *f++;
-        }
+        // The literal text up to the next conversion, in one copy.
+        const char* literal = f;
+        while (*f != '%' && *f != '\0') ++f;
+        if (!put(literal, static_cast<size_t>(f - literal))) return -1;
         if (*f == '\0') break;
         ++f;
         Length length = Length::Int;
@@ -99,15 +101,13 @@ static int FormatThrough(char* out, size_t size, const char* format, va_list* ar
                 if (length != Length::Int) return -1;  // %lc converts a wide character
                 digits = numberEnd - 1;
                 *digits = static_cast<char>(static_cast<unsigned char>(va_arg(*args, int)));
+                // The text this returns holds no NUL, so its length is the entry's length.
+                if (*digits == '\0') return -1;
                 break;
             case 's': {
                 if (length != Length::Int) return -1;  // %ls takes a wide string
                 const char* text = va_arg(*args, const char*);
-                if (text == nullptr) return -1;
-                for (; *text != '\0'; ++text) {
-                    if (at == last) return -1;
-                    *at++ = *text;
-                }
+                if (text == nullptr || !put(text, std::strlen(text))) return -1;
                 ++f;
                 continue;
             }
@@ -119,7 +119,7 @@ static int FormatThrough(char* out, size_t size, const char* format, va_list* ar
             default:
                 return -1;
         }
-        if (!put(digits, numberEnd)) return -1;
+        if (!put(digits, static_cast<size_t>(numberEnd - digits))) return -1;
         ++f;
     }
     *at = '\0';

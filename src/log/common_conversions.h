@@ -9,10 +9,10 @@
 
 namespace vantrel {
 
-// Formats into out[0..size) and NUL-terminates. Returns the number of characters written, or
-// -1 when the format holds anything else (including a null %s argument, whose text differs
-// between C runtimes) or the result does not fit; args is then partly consumed and the caller
-// formats again from a copy.
+// Formats into out[0..size) and NUL-terminates. Returns the number of characters written, none
+// of them a NUL, or -1 when the format holds anything else (including a null %s argument, whose
+// text differs between C runtimes, and a %c of NUL) or the result does not fit; args is then
+// partly consumed and the caller formats again from a copy.
 int FormatCommonConversions(char* out, size_t size, const char* format, va_list args);
 
 }  // namespace vantrel

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <new>
 
 #include "log/common_conversions.h"
 #include "log/time_text.h"
@@ -40,49 +39,55 @@ size_t FormatTimeStampSuffix(char* out, size_t size) {
     return FormatStamp(out, size, ", (", ")");
 }
 
-bool EntryText::Format(bool withTimeStamp, const char* format, va_list args) {
-    data_ = inline_;
-    length_ = 0;
-    inline_[0] = '\0';
+bool AppendEntryText(TextCache& out, bool withTimeStamp, const char* format, va_list args) {
     if (format == nullptr) return false;
-
-    const size_t prefix = withTimeStamp ? FormatTimeStampPrefix(inline_, sizeof inline_) : 0;
+    const size_t before = out.size();
+    // Ordinary entries fit in this much room and are formatted in one pass.
+    if (!out.Reserve(1024)) return false;
+    const size_t prefix = withTimeStamp ? FormatTimeStampPrefix(out.end(), out.room()) : 0;
+    out.Extend(prefix);
+    auto fail = [&] {
+        out.Truncate(before);
+        return false;
+    };
 
     // The common conversions first, then the C runtime; each attempt consumes a copy, so
     // args stays usable for the next.
     va_list attempt;
     va_copy(attempt, args);
-    const int common =
-        FormatCommonConversions(inline_ + prefix, sizeof inline_ - prefix, format, attempt);
+    const int common = FormatCommonConversions(out.end(), out.room(), format, attempt);
     va_end(attempt);
     if (common >= 0) {
-        length_ = static_cast<int32_t>(prefix + strnlen(inline_ + prefix, common));
+        out.Extend(static_cast<size_t>(common));
         return true;
     }
     va_copy(attempt, args);
-    const int needed = std::vsnprintf(inline_ + prefix, sizeof inline_ - prefix, format, attempt);
+    const int needed = std::vsnprintf(out.end(), out.room(), format, attempt);
     va_end(attempt);
-    if (needed < 0) return false;
-
-    const size_t total = prefix + static_cast<size_t>(needed);
-    if (total > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return false;
-    if (total < sizeof inline_) {
-        length_ = static_cast<int32_t>(prefix + strnlen(inline_ + prefix, needed));
+    if (needed < 0) return fail();
+    if (prefix + static_cast<size_t>(needed) >
+        static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+        return fail();
+    }
+    if (static_cast<size_t>(needed) < out.room()) {
+        out.Extend(strnlen(out.end(), static_cast<size_t>(needed)));
         return true;
     }
 
-    heap_.reset(new (std::nothrow) char[total + 1]);
-    if (!heap_) return false;
-    std::memcpy(heap_.get(), inline_, prefix);
-    const int written = std::vsnprintf(heap_.get() + prefix, needed + 1, format, args);
-    if (written < 0) return false;
+    if (!out.Reserve(static_cast<size_t>(needed) + 1)) return fail();
+    const int written = std::vsnprintf(out.end(), static_cast<size_t>(needed) + 1, format, args);
+    if (written < 0) return fail();
     // Arguments that changed between the passes must not take us past the measured size.
     const size_t kept = static_cast<size_t>(written) < static_cast<size_t>(needed)
                             ? static_cast<size_t>(written)
                             : static_cast<size_t>(needed);
-    data_ = heap_.get();
-    length_ = static_cast<int32_t>(prefix + strnlen(heap_.get() + prefix, kept));
+    out.Extend(strnlen(out.end(), kept));
     return true;
+}
+
+bool EntryText::Format(bool withTimeStamp, const char* format, va_list args) {
+    text_.clear();
+    return AppendEntryText(text_, withTimeStamp, format, args);
 }
 
 }  // namespace vantrel

@@ -5,7 +5,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+
+#include "log/text_cache.h"
 
 namespace vantrel {
 
@@ -16,27 +17,23 @@ size_t FormatTimeStampPrefix(char* out, size_t size);
 // ", (hh:mm:ss:mmm)" from the local time, as function-begin lines end with it.
 size_t FormatTimeStampSuffix(char* out, size_t size);
 
+// Appends the text of one entry to out: the time-stamp prefix when asked for, then the message
+// as printf formats it, up to its first NUL. False, with out as it was, when there is no
+// format, when the C runtime rejects it, or when the text cannot be held (over 2 GiB, out of
+// memory). args is consumed.
+bool AppendEntryText(TextCache& out, bool withTimeStamp, const char* format, va_list args);
+
+// The text of one entry on its own.
 class EntryText {
   public:
-    EntryText() = default;
-    EntryText(const EntryText&) = delete;
-    EntryText& operator=(const EntryText&) = delete;
-
-    // Formats the message behind the prefix. False when there is no format, when the C
-    // runtime rejects it, or when the result cannot be held (over 2 GiB, out of memory).
-    // args is consumed.
+    // False as AppendEntryText is, leaving no text.
     bool Format(bool withTimeStamp, const char* format, va_list args);
 
-    const char* data() const { return data_; }
-    // Characters up to the first NUL: a message that contains a NUL ends there.
-    int32_t length() const { return length_; }
+    const char* data() const { return text_.data(); }
+    int32_t length() const { return static_cast<int32_t>(text_.size()); }
 
   private:
-    // Large enough that ordinary entries never touch the heap.
-    char inline_[1024];
-    std::unique_ptr<char[]> heap_;
-    const char* data_ = inline_;
-    int32_t length_ = 0;
+    TextCache text_;
 };
 
 }  // namespace vantrel

@@ -123,6 +123,9 @@ CLog* CLogService::CreateThreadLog(platform::ThreadHandle hThread, uint32_t id) 
     const std::string name = base + "_" + std::to_string(index) + ".log";
     CLog* created = log.release();
     threadLogs[index] = created;
+    // Entering a lock this thread holds already is a plain count, not an atomic operation:
+    // where the service's lock is held around every entry, the thread log takes that one.
+    if (EntriesUnderServiceLock()) created->lock = lock;
     // A log whose Open failed still stays registered; its writes then fail inside it.
     created->Open(processId, hThread, id, ThreadLogMode(mode), folder.c_str(), name.c_str(),
                   cacheSize, indentSize);

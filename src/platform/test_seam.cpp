@@ -63,8 +63,7 @@ void SetFakeLocalTime(const SystemTime* time) {
     detail::anyArmed.store(true, std::memory_order_relaxed);
 }
 
-bool FakeLocalTime(SystemTime* time) {
-    if (!detail::anyArmed.load(std::memory_order_relaxed)) return false;
+bool detail::FakeLocalTimeSlow(SystemTime* time) {
     std::lock_guard<std::mutex> guard(planLock);
     if (!haveFakeTime) return false;
     *time = fakeTime;

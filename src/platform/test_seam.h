@@ -48,7 +48,12 @@ inline bool ShouldFail(Fault fault) {
 
 // Replaces GetLocalTime's answer while set (nullptr restores the real clock).
 void SetFakeLocalTime(const SystemTime* time);
-bool FakeLocalTime(SystemTime* time);
+namespace detail {
+bool FakeLocalTimeSlow(SystemTime* time);
+}  // namespace detail
+inline bool FakeLocalTime(SystemTime* time) {
+    return detail::anyArmed.load(std::memory_order_relaxed) && detail::FakeLocalTimeSlow(time);
+}
 
 // Replaces the timers' clock reading, in microseconds, while set (nullptr restores the real
 // clocks; calibration still happens on the first reading). ClearFaults also restores them.

@@ -21,7 +21,7 @@ class WriterLog : public CLog {
     using CLog::FindEndBlock;
     using CLog::positioned;
     using CLog::writePosition;
-    void Append(const std::string& text) { cache += text; }
+    void Append(const std::string& text) { cache.Append(text.data(), text.size()); }
     int32_t WriteSummary() override { return WriteRaw(kSummary, sizeof kSummary - 1), 1; }
 };
 

@@ -224,18 +224,6 @@ void WriteAt(Handle handle, const std::string& path, uint64_t offset, const Writ
             bytes += pieces[next].size;
             ++filled;
         }
-        // An entry and its summary are small: copied into one block they go in one pwrite,
-        // which spares the kernel reading a vector.
-        char gathered[4096];
-        if (filled > 1 && bytes <= sizeof gathered) {
-            size_t used = 0;
-            for (size_t i = 0; i < filled; ++i) {
-                std::memcpy(gathered + used, vectors[i].iov_base, vectors[i].iov_len);
-                used += vectors[i].iov_len;
-            }
-            vectors[0] = iovec{gathered, used};
-            filled = 1;
-        }
         iovec* pending = vectors;
         while (bytes > 0) {
             if (at > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
