@@ -15,8 +15,8 @@ import sys
 PAIRS = [
     ("default mode: entry vs spdlog \"%v\" flush each", "BM_DefaultEntry_Vantrel",
      "BM_DefaultEntry_SpdlogFlushEach", "cpu", 1.0),
-    ("default mode: entry vs bare pwritev", "BM_DefaultEntry_Vantrel",
-     "BM_DefaultEntry_BarePwritev", "cpu", None),
+    ("default mode: entry vs bare pwrite of entry and summary", "BM_DefaultEntry_Vantrel",
+     "BM_DefaultEntry_BarePwrite", "cpu", None),
     ("default mode: after 200,000 vs after 1,000", "BM_DefaultAfter200k_Vantrel/iterations:2000",
      "BM_DefaultAfter1k_Vantrel/iterations:2000", "cpu", 1.2),
     ("memory mode: entry vs spdlog \"%v\" no flush", "BM_MemoryEntry_Vantrel",

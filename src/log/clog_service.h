@@ -112,7 +112,6 @@ class CLogService : public CLog {
     bool mergedTextsValid = false;  // false: the next merge rewrites everything
     // What a merge writes: the first bytes gathered in mergeBlock, then, when they did not
     // fit there, mergePieces (which start with the block); mergeBytes in all.
-    char mergeBlock[4096];
     std::vector<platform::WritePiece> mergePieces;  // kept to spare an allocation per merge
     uint64_t mergeBytes = 0;
 
@@ -127,6 +126,8 @@ class CLogService : public CLog {
     std::atomic<int64_t> lastUsedAt{0};
     bool keptOpen = false;  // counted among the open log files
     bool fullRewrite = false;
+    // Last, so that the fields a merge reads lie together.
+    char mergeBlock[4096];
 };
 
 }  // namespace vantrel
