@@ -91,6 +91,8 @@ class CLogService : public CLog {
     // mergePieces; returns their bytes.
     uint64_t AddThreadTextPieces(size_t first, uint64_t skipBytes);
     void AddPiece(const char* data, size_t count);
+    // Writes the bytes [begin, end) of what AddPiece gathered at offset.
+    void WriteMergeBytes(uint64_t begin, uint64_t end, uint64_t offset);
     // writePosition as the offset a merge writes at; false when it cannot be reached.
     bool WritePositionOffset(uint64_t* offset) const;
     // The summary block with the local time now; the lines before the time are formatted

@@ -66,15 +66,23 @@ int32_t CLogService::MergeFromMemory() {
             for (std::string_view part : kHtmlDocumentEnd) AddPiece(part.data(), part.size());
         }
         const uint64_t bytes = mergeBytes;
-        if (mergePieces.empty()) {
-            const platform::WritePiece block{mergeBlock, static_cast<uint32_t>(bytes)};
-            file.WriteAt(from, &block, 1);
+        const uint64_t end = from + bytes;
+        // Text of later threads moved behind an earlier thread's entry is written over its
+        // old place. Should the disk fill up where the file grows, that would cut it short
+        // until the next merge; so the growth goes first, and a failure there leaves the old
+        // text where it was.
+        const uint64_t ownBytes = first < threadLogs.size() && threadLogs[first]
+                                      ? threadLogs[first]->cache.size() - skipBytes
+                                      : 0;
+        const bool movesText = !incremental || textBytes > ownBytes;
+        if (movesText && from < lengthBefore && end > lengthBefore) {
+            WriteMergeBytes(lengthBefore - from, bytes, lengthBefore);
+            WriteMergeBytes(0, lengthBefore - from, from);
         } else {
-            file.WriteAt(from, mergePieces.data(), mergePieces.size());
+            WriteMergeBytes(0, bytes, from);
         }
         mergedLength = offset + skipBytes + textBytes;
 
-        const uint64_t end = from + bytes;
         uint64_t lengthAfter = lengthBefore > end ? lengthBefore : end;
         if (!incremental && lengthAfter > end) {
             file.SetLength(end);
@@ -151,6 +159,19 @@ void CLogService::AddPiece(const char* data, size_t count) {
         mergePieces.push_back(platform::WritePiece{data, static_cast<uint32_t>(piece)});
         data += piece;
         count -= piece;
+    }
+}
+
+void CLogService::WriteMergeBytes(uint64_t begin, uint64_t end, uint64_t offset) {
+    if (mergePieces.empty()) {
+        const platform::WritePiece block{mergeBlock + begin, static_cast<uint32_t>(end - begin)};
+        file.WriteAt(offset, &block, 1);
+    } else if (begin == 0 && end == mergeBytes) {
+        file.WriteAt(offset, mergePieces.data(), mergePieces.size());
+    } else {
+        const std::vector<platform::WritePiece> slice =
+            platform::SliceOfPieces(mergePieces.data(), mergePieces.size(), begin, end);
+        file.WriteAt(offset, slice.data(), slice.size());
     }
 }
 

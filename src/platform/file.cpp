@@ -122,16 +122,29 @@ void File::Write(const void* data, uint32_t count) {
 void File::WriteAt(uint64_t offset, const WritePiece* pieces, size_t count) {
     // Positioning is part of the write, so a test that fails seeks fails it too.
     Check(IsOpen(), "write", path_, Fault::FileSeek);
-    // A test may fail any piece: those before it are written, as separate writes would be.
-    size_t usable = count;
-    for (size_t i = 0; i < count; ++i) {
-        if (pieces[i].size > 0 && ShouldFail(Fault::FileWrite)) {
-            usable = i;
-            break;
+    if (ShouldFail(Fault::FileWrite)) {
+        const uint64_t length = backend::GetLength(handle_, path_);
+        if (length > offset) {
+            const std::vector<WritePiece> inside = SliceOfPieces(pieces, count, 0, length - offset);
+            backend::WriteAt(handle_, path_, offset, inside.data(), inside.size());
         }
+        Fail("write", path_, "failure injected by a test");
     }
-    backend::WriteAt(handle_, path_, offset, pieces, usable);
-    if (usable < count) Fail("write", path_, "failure injected by a test");
+    backend::WriteAt(handle_, path_, offset, pieces, count);
+}
+
+std::vector<WritePiece> SliceOfPieces(const WritePiece* pieces, size_t count, uint64_t begin,
+                                      uint64_t end) {
+    std::vector<WritePiece> slice;
+    uint64_t at = 0;  // where the current piece starts
+    for (size_t i = 0; i < count && at < end; at += pieces[i].size, ++i) {
+        const uint64_t from = begin > at ? begin - at : 0;
+        const uint64_t to = end - at < pieces[i].size ? end - at : pieces[i].size;
+        if (from >= to) continue;
+        slice.push_back(WritePiece{static_cast<const char*>(pieces[i].data) + from,
+                                   static_cast<uint32_t>(to - from)});
+    }
+    return slice;
 }
 
 void File::SetLength(uint64_t length) {

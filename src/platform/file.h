@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace vantrel::platform {
 
@@ -30,6 +31,10 @@ struct WritePiece {
     const void* data;
     uint32_t size;
 };
+
+// The bytes [begin, end) of the pieces taken one after the other, as pieces.
+std::vector<WritePiece> SliceOfPieces(const WritePiece* pieces, size_t count, uint64_t begin,
+                                      uint64_t end);
 
 PathKind GetPathKind(const std::string& path);
 // CreateDirectoryA: one directory; false when it cannot be made (also when it exists).
@@ -77,8 +82,8 @@ class File {
     // Writes all count bytes at the current position.
     void Write(const void* data, uint32_t count);
     // Writes the pieces one after the other from offset, in one positioned vector write where
-    // the system has one; the file position is left undefined. On failure the pieces before
-    // the failing one are in the file.
+    // the system has one; the file position is left undefined. A test's write fault fails it
+    // as a full disk does: the bytes inside the file's length are written, the rest is not.
     void WriteAt(uint64_t offset, const WritePiece* pieces, size_t count);
     // Cuts the file (or extends it) to length bytes.
     void SetLength(uint64_t length);
