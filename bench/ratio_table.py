@@ -2,7 +2,7 @@
 """Prints the table of a vantrel_bench run: each case beside its comparison from the same run,
 as medians of the repetitions, and their ratio.
 
-usage: ratio_table.py results.json
+usage: ratio_table.py results.json [more-results.json ...]
 """
 import json
 import sys
@@ -100,8 +100,10 @@ def show(number, what):
 
 
 def main():
-    with open(sys.argv[1]) as source:
-        runs = medians(json.load(source))
+    runs = {}
+    for path in sys.argv[1:]:
+        with open(path) as source:
+            runs.update(medians(json.load(source)))
     rows = [("case", "vantrel", "comparison", "ratio", "target")]
     for case, ours, theirs, what, target in PAIRS:
         if ours not in runs or theirs not in runs:

@@ -17,9 +17,16 @@ fi
 cmake --preset bench
 cmake --build --preset bench -- -j2
 results=build/bench/bench-results.json
-build/bench/bench/vantrel_bench --benchmark_filter=-BM_Growth \
-  --benchmark_repetitions="${REPETITIONS:-5}" --benchmark_enable_random_interleaving=true \
-  --benchmark_report_aggregates_only=true \
-  --benchmark_out="$results" --benchmark_out_format=json > /dev/null
-echo "medians of ${REPETITIONS:-5} repetitions ($results):"
-python3 bench/ratio_table.py "$results"
+threads=build/bench/bench-results-threads.json
+run() {
+  "$@" --benchmark_repetitions="${REPETITIONS:-5}" --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true --benchmark_out_format=json > /dev/null
+}
+# One thread's cases on one processor, so that moving between processors (and their caches)
+# does not blur them; the cases of several threads on all.
+last=$(($(nproc) - 1))
+run taskset -c "$last" build/bench/bench/vantrel_bench --benchmark_filter='-BM_(Growth|Threads)' \
+  --benchmark_out="$results"
+run build/bench/bench/vantrel_bench --benchmark_filter='BM_Threads' --benchmark_out="$threads"
+echo "medians of ${REPETITIONS:-5} repetitions ($results, $threads):"
+python3 bench/ratio_table.py "$results" "$threads"
