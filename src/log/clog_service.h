@@ -87,9 +87,10 @@ class CLogService : public CLog {
     int32_t MergeFromMemory();
     int32_t MergeFromFiles();
     int32_t FlushEachThreadLog(bool bFinal);
-    // Adds the thread texts from entry `first` on (skipping `skipBytes` of its text) to
-    // mergePieces; returns their bytes.
+    // Adds the thread texts from entry `first` on (skipping `skipBytes` of its text) to what
+    // the merge writes; returns their bytes.
     uint64_t AddThreadTextPieces(size_t first, uint64_t skipBytes);
+    // Adds count bytes to what the merge writes (mergeBlock, then mergePieces).
     void AddPiece(const char* data, size_t count);
     // Writes the bytes [begin, end) of what AddPiece gathered at offset.
     void WriteMergeBytes(uint64_t begin, uint64_t end, uint64_t offset);

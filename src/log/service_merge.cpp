@@ -55,8 +55,8 @@ int32_t CLogService::MergeFromMemory() {
         // or a failed merge left more); bytes after the summary would pass for log text.
         const uint64_t lengthBefore = fileLengthKnown ? knownFileLength : file.GetLength();
 
-        // The changed texts, the summary and, for HTML, the end of the document: one
-        // positioned write.
+        // The changed texts, the summary and, for HTML, the end of the document, in one
+        // positioned write (two where text moves and the file grows, below).
         mergePieces.clear();
         mergeBytes = 0;
         const uint64_t textBytes = AddThreadTextPieces(first, skipBytes);
