@@ -23,7 +23,7 @@ const std::string kNewText = "new entry\r\n", kSummary = "<summary>\r\n";
 
 class FuzzLog : public CLog {
   public:
-    void Append(const std::string& text) { cache += text; }
+    void Append(const std::string& text) { cache.Append(text.data(), text.size()); }
     int32_t WriteSummary() override {
         const std::string end =
             kSummary + (mode & LogModeHtml ? std::string(kHtmlEndBlock) + kHtmlClosingLine : "");
