@@ -166,8 +166,6 @@ void CLogService::WriteMergeBytes(uint64_t begin, uint64_t end, uint64_t offset)
     if (mergePieces.empty()) {
         const platform::WritePiece block{mergeBlock + begin, static_cast<uint32_t>(end - begin)};
         file.WriteAt(offset, &block, 1);
-    } else if (begin == 0 && end == mergeBytes) {
-        file.WriteAt(offset, mergePieces.data(), mergePieces.size());
     } else {
         const std::vector<platform::WritePiece> slice =
             platform::SliceOfPieces(mergePieces.data(), mergePieces.size(), begin, end);

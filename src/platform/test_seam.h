@@ -12,7 +12,9 @@ namespace vantrel::platform::testing {
 
 enum class Fault {
     FileOpen,
-    FileWrite,  // a failed plain write leaves its first half in the file, as a full disk does
+    // A failed write leaves what a full disk would: a plain write its first half, a positioned
+    // write the bytes that fall inside the file's length.
+    FileWrite,
     FileRead,
     FileSeek,
     FileLength,

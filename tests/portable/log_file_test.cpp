@@ -292,8 +292,11 @@ TEST_P(MergeDifferentialTest, IncrementalMergeMatchesFullRewriteAfterEveryCall) 
         const Fault fault = std::vector<Fault>{Fault::FileOpen, Fault::FileWrite, Fault::FileSeek,
                                                Fault::FileClose}[random() % 4];
         int32_t results[2] = {};
-        const std::string kept[2] = {ReadFile(paths[0]), ReadFile(paths[1])};
-        for (int i = 0; i < 2 && injected; ++i) services[i].log.ReleaseKeptFile();  // opened anew
+        std::string kept[2];  // what the files held before a call that fails
+        for (int i = 0; i < 2 && injected; ++i) {
+            kept[i] = ReadFile(paths[i]);
+            services[i].log.ReleaseKeptFile();  // opened anew
+        }
         auto both = [&] {
             for (int i = 0; i < 2; ++i) {
                 if (injected) FailAfter(fault, 0);

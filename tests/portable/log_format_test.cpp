@@ -75,7 +75,7 @@ TEST(Entries, ScriptsGiveTheirBytes) {
         {"ImageTag", 0, 3, {"I1", "Ta.bmp|Frame\n"}, "   " + kTag + "Frame\r\n"},
         {"BareImageTag", 0, 3, {"P\n", "Ta.bmp|", "BF"}, "\r\n" + kTag + "F\r\n{\r\n"},  // the line state stays
         {"Sizes", 0, 3, {"Q1023", "Q1021", "Q1022", "Q1024"}, Qs(1023) + Qs(1021) + Qs(1022) + Qs(1024)},  // the first fills a new cache's room exactly
-        {"StampedSizes", kStamp, 3, {"Q1006", "Q1007", "Q1008", "Q1009"}, Qs(1006, kP) + Qs(1007, kP) + Qs(1008, kP) + Qs(1009, kP)},
+        {"StampedSizes", kStamp, 3, {"Q1008", "Q1006", "Q1007", "Q1009"}, Qs(1008, kP) + Qs(1006, kP) + Qs(1007, kP) + Qs(1009, kP)},
         {"ThreeMebibytes", 0, 3, {"P" + kBig + "\n", "Pz"}, kBig + "\r\nz"},
         {"WidthSaturates", 0, 0x40000000, {"G2", "G-3", "I2", "!BF", "!Px\n", "!E"}, "2147483647;-2147483648;"},  // an impossible width refuses every append
         {"CacheToItsLimit", 0, kNearMax, {"I1", "Cx", "Aabcd"}, "xabcd"},  // the cache stops at INT_MAX, CR and width included
