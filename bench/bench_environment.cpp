@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/registry.h"
 #include "settings/process_identity.h"
@@ -38,6 +40,12 @@ bool SetDword(const std::string& key, const char* name, uint32_t value) {
     return set;
 }
 
+std::string InstanceFolder() {
+    std::string folder, name;
+    if (!ExecutableParts(&folder, &name)) return {};
+    return makeInstanceFolder(folder, name, 1, '/');
+}
+
 }  // namespace
 
 std::string MakeTempFolder(const char* tag) {
@@ -52,6 +60,16 @@ bool environmentPrepared = false;
 
 void PrepareEnvironment() {
     if (environmentPrepared) return;
+    // Every run starts on an empty log folder. Left in place, each run's logs would be
+    // appended to the back-ups of the last, which grow without end until their size stops the
+    // library from opening the logs at all (and the first entry of a case would pay for
+    // copying gigabytes).
+    const std::string logFolder = InstanceFolder();
+    std::error_code ignored;
+    if (!logFolder.empty()) {
+        std::filesystem::remove_all(logFolder, ignored);
+        std::filesystem::create_directories(logFolder, ignored);
+    }
     setenv("XDG_CONFIG_HOME", MakeTempFolder("config").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", MakeTempFolder("run").c_str(), 1);
     environmentPrepared = true;
@@ -104,9 +122,8 @@ const LoggingExports* Library() {
 }
 
 std::string LogFolder() {
-    std::string folder, name;
-    if (!ExecutableParts(&folder, &name)) return {};
-    return makeInstanceFolder(folder, name, 1, '/');
+    PrepareEnvironment();
+    return InstanceFolder();
 }
 
 uint64_t ResidentBytes() {

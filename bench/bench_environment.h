@@ -58,7 +58,8 @@ constexpr char kFourThreadsMemoryLog[] = "threads4_memory.log";
 // (nullptr when either fails).
 const LoggingExports* Library();
 
-// The folder the loaded library writes its logs into (the instance folder of proc1).
+// The folder the loaded library writes its logs into (the instance folder of proc1), emptied
+// once per run before anything writes there.
 std::string LogFolder();
 
 // The timed loop of the entry cases: one printf entry of the shared message per iteration to
