@@ -58,6 +58,7 @@ TEST(Entries, ScriptsGiveTheirBytes) {
     const std::string kBig = std::string(1234567, 'z') + "y" + std::string(2 << 20, 'z');
     const std::string kSummary = "\r\nProcess ID: 0x1f4\r\nThe thread ID is 0x00000a1c\r\nLog Time: 2026/12/04 16:05:21:031\r\n" + std::string(72, '/') + "\r\n\r\n";
     constexpr int32_t kNearMax = INT_MAX - 5;
+    const std::vector<std::string> k300Entries(300, "Q999");
     const struct { const char* name; uint32_t mode; int32_t indent; std::vector<std::string> script; std::string bytes; } rows[] = {
         {"NestedWithThreadIdAndStamp", kTid | kStamp, 3, {"BCScene::Render", "P12 items\n", "BCScene::DrawItem\r\n", "E", "E"},
             "\r\nCScene::Render // tid:0x00000a1c, (16:05:21:031)\r\n{\r\n   (16:05:21:031) 12 items\r\n"
@@ -77,6 +78,7 @@ TEST(Entries, ScriptsGiveTheirBytes) {
         {"Sizes", 0, 3, {"Q1023", "Q1021", "Q1022", "Q1024"}, Qs(1023) + Qs(1021) + Qs(1022) + Qs(1024)},  // the first fills a new cache's room exactly
         {"StampedSizes", kStamp, 3, {"Q1008", "Q1006", "Q1007", "Q1009"}, Qs(1008, kP) + Qs(1006, kP) + Qs(1007, kP) + Qs(1009, kP)},
         {"ThreeMebibytes", 0, 3, {"P" + kBig + "\n", "Pz"}, kBig + "\r\nz"},
+        {"PastTheResidentStretches", 0, 3, k300Entries, [&] { std::string all; for (int i = 0; i < 300; ++i) all += Qs(999); return all; }()},  // a large text's room is made resident ahead, a stretch at a time
         {"WidthSaturates", 0, 0x40000000, {"G2", "G-3", "I2", "!BF", "!Px\n", "!E"}, "2147483647;-2147483648;"},  // an impossible width refuses every append
         {"CacheToItsLimit", 0, kNearMax, {"I1", "Cx", "Aabcd"}, "xabcd"},  // the cache stops at INT_MAX, CR and width included
         {"CachePastItsLimit", 0, kNearMax, {"I1", "Cxy", "!Aabcd"}, "xy"},
@@ -149,6 +151,7 @@ TEST(Printf, CommonConversionsAndTimeTextsGiveWhatPrintfGives) {
         {Compared(256, "%d %i", INT_MIN, INT_MAX), "same"},                  // most negative exact
         {Compared(256, "%ld %lu %lx", LONG_MIN, ULONG_MAX, 0x7FL), "same"},  // the platform's long
         {Compared(256, "%d|%u|%x", 0, 0u, 0u), "same"},                      // zero keeps its digit
+        {Compared(256, "%d %d %d %u", 9, 10, 99, 100u), "same"},             // digit pairs' edges
         {Compared(256, "%d %ld %i", -1, -1L, -9), "same"},                   // small negatives signed
         {Compared(256, "%u %x %X", UINT_MAX, 0xBEEFu, 0xBEEFu), "same"},     // both hex cases
         {Compared(256, "100%% [%c%c]", 'o', 'k'), "same"},                   // percent and chars
