@@ -20,6 +20,11 @@ struct SystemTime {
 
 SystemTime GetLocalTime();
 
+// The local time from the system's tick clock: its milliseconds move in steps of the tick (4 ms
+// or less on Linux; Windows' GetLocalTime is such a clock already), read in a third of the time
+// of the precise clock. For times that say when something happened rather than measure it.
+SystemTime GetCoarseLocalTime();
+
 // Milliseconds since an arbitrary start, wrapping at 2^32 (timeGetTime).
 uint32_t TimeGetTime();
 

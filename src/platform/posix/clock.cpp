@@ -1,6 +1,6 @@
-// Clocks on POSIX: local time from CLOCK_REALTIME, the millisecond tick from CLOCK_MONOTONIC,
-// the processor's time-stamp counter where the kernel lets the process read it, and
-// CLOCK_MONOTONIC_RAW as the reference for calibrating that counter.
+// Clocks on POSIX: local time from CLOCK_REALTIME (or its coarse variant), the millisecond tick
+// from CLOCK_MONOTONIC, the processor's time-stamp counter where the kernel lets the process read
+// it, and CLOCK_MONOTONIC_RAW as the reference for calibrating that counter.
 #include "platform/clock.h"
 
 #include <errno.h>
@@ -80,14 +80,13 @@ void LoadTimeZoneOnce() {
     (void)loaded;
 }
 
-}  // namespace
-
-SystemTime GetLocalTime() {
+// The local time of the realtime clock `clock` (precise or coarse).
+SystemTime LocalTimeOf(clockid_t clock) {
     SystemTime result;
     if (testing::FakeLocalTime(&result)) return result;
     LoadTimeZoneOnce();
     timespec now{};
-    ReadClock(CLOCK_REALTIME, &now);
+    ReadClock(clock, &now);
     // The zone conversion is the dearest part of a time-stamped entry; within one second its
     // answer cannot change (zone offsets change on whole seconds), so each thread keeps the
     // last one, as long as the zone that tzset last set is the same.
@@ -99,6 +98,7 @@ SystemTime GetLocalTime() {
         tm local{};
         bool valid = false;
     };
+    // Both clocks share it: they show the same second but for a tick at its edge.
     static thread_local LastConversion last;
     if (!last.valid || last.second != now.tv_sec || last.zoneNames[0] != tzname[0] ||
         last.zoneNames[1] != tzname[1] || last.zoneOffset != timezone ||
@@ -122,6 +122,16 @@ SystemTime GetLocalTime() {
     result.second = local.tm_sec > 59 ? 59 : local.tm_sec;
     result.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
     return result;
+}
+
+}  // namespace
+
+SystemTime GetLocalTime() {
+    return LocalTimeOf(CLOCK_REALTIME);
+}
+
+SystemTime GetCoarseLocalTime() {
+    return LocalTimeOf(CLOCK_REALTIME_COARSE);
 }
 
 uint32_t TimeGetTime() {

@@ -210,6 +210,12 @@ void Write(Handle handle, const std::string& path, const void* data, uint32_t co
 
 void WriteAt(Handle handle, const std::string& path, uint64_t offset, const WritePiece* pieces,
              size_t count) {
+    // One piece that lands whole, the usual merge of one entry: no vector to gather.
+    if (count == 1 && offset <= static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+        const ssize_t put =
+            pwrite(Descriptor(handle), pieces->data, pieces->size, static_cast<off_t>(offset));
+        if (put >= 0 && static_cast<size_t>(put) == pieces->size) return;
+    }
     constexpr size_t kMostPieces = 64;  // well below IOV_MAX; more go in further calls
     iovec vectors[kMostPieces];
     size_t next = 0;

@@ -26,6 +26,10 @@ SystemTime GetLocalTime() {
     return result;
 }
 
+SystemTime GetCoarseLocalTime() {
+    return GetLocalTime();  // Windows' local time is the tick clock's
+}
+
 uint32_t TimeGetTime() {
     return ::timeGetTime();
 }
