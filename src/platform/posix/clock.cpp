@@ -95,7 +95,7 @@ SystemTime LocalTimeOf(clockid_t clock) {
         const char* zoneNames[2] = {nullptr, nullptr};
         long zoneOffset = 0;
         int zoneHasDst = 0;
-        tm local{};
+        SystemTime local;  // milliseconds aside
         bool valid = false;
     };
     // Both clocks share it: they show the same second but for a tick at its edge.
@@ -103,23 +103,24 @@ SystemTime LocalTimeOf(clockid_t clock) {
     if (!last.valid || last.second != now.tv_sec || last.zoneNames[0] != tzname[0] ||
         last.zoneNames[1] != tzname[1] || last.zoneOffset != timezone ||
         last.zoneHasDst != daylight) {
-        last.valid = localtime_r(&now.tv_sec, &last.local) != nullptr;
+        tm local{};
+        last.valid = localtime_r(&now.tv_sec, &local) != nullptr;
         last.second = now.tv_sec;
         last.zoneNames[0] = tzname[0];
         last.zoneNames[1] = tzname[1];
         last.zoneOffset = timezone;
         last.zoneHasDst = daylight;
         if (!last.valid) return result;
+        last.local.year = local.tm_year + 1900;
+        last.local.month = local.tm_mon + 1;
+        last.local.dayOfWeek = local.tm_wday;
+        last.local.day = local.tm_mday;
+        last.local.hour = local.tm_hour;
+        last.local.minute = local.tm_min;
+        // A leap second shows as 60 in tm; SYSTEMTIME has no such second.
+        last.local.second = local.tm_sec > 59 ? 59 : local.tm_sec;
     }
-    const tm& local = last.local;
-    result.year = local.tm_year + 1900;
-    result.month = local.tm_mon + 1;
-    result.dayOfWeek = local.tm_wday;
-    result.day = local.tm_mday;
-    result.hour = local.tm_hour;
-    result.minute = local.tm_min;
-    // A leap second shows as 60 in tm; SYSTEMTIME has no such second.
-    result.second = local.tm_sec > 59 ? 59 : local.tm_sec;
+    result = last.local;
     result.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
     return result;
 }
