@@ -141,14 +141,7 @@ bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* 
     return true;
 }
 
-void CLogService::AddPiece(const char* data, size_t count) {
-    // A merge that fits in mergeBlock (an entry and the summary after it) is copied there and
-    // goes in a write of one buffer, which costs the system less than a vector of pieces.
-    if (mergePieces.empty() && mergeBytes + count <= sizeof mergeBlock) {
-        std::memcpy(mergeBlock + mergeBytes, data, count);
-        mergeBytes += count;
-        return;
-    }
+void CLogService::AddPieceToVector(const char* data, size_t count) {
     if (mergePieces.empty() && mergeBytes > 0) {
         mergePieces.push_back(platform::WritePiece{mergeBlock, static_cast<uint32_t>(mergeBytes)});
     }

@@ -49,14 +49,6 @@ bool TextCache::Prepare(size_t count) {
     return Prepare(count);
 }
 
-bool TextCache::Append(const char* text, size_t count) {
-    if (count == 0) return true;
-    if (!Reserve(count)) return false;
-    std::memcpy(data_ + size_, text, count);
-    size_ += count;
-    return true;
-}
-
 bool TextCache::AppendFill(size_t count, char c) {
     if (count == 0) return true;
     if (!Reserve(count)) return false;

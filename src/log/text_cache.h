@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace vantrel {
@@ -38,7 +39,12 @@ class TextCache {
     }
 
     // False, with the text unchanged, when memory runs out.
-    bool Append(const char* text, size_t count);
+    bool Append(const char* text, size_t count) {
+        if (!Reserve(count)) return false;
+        if (count != 0) std::memcpy(data_ + size_, text, count);
+        size_ += count;
+        return true;
+    }
     bool AppendFill(size_t count, char c);
 
   private:
