@@ -98,13 +98,13 @@ int32_t CLogService::MergeFromMemory() {
     return 1;
 }
 
-bool CLogService::WritePositionOffset(uint64_t* offset) const {
+inline bool CLogService::WritePositionOffset(uint64_t* offset) const {
     if (!positioned) return false;
     *offset = writePosition;
     return true;
 }
 
-bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* offset) {
+inline bool CLogService::FindFirstChange(size_t* first, uint64_t* skipBytes, uint64_t* offset) {
     if (!mergedTextsValid || fileReset || mergedAt != writePosition) return false;
     try {
         // Someone else cut or extended the file since the last merge. The reopening measured
@@ -155,7 +155,7 @@ void CLogService::AddPieceToVector(const char* data, size_t count) {
     }
 }
 
-void CLogService::WriteMergeBytes(uint64_t begin, uint64_t end, uint64_t offset) {
+inline void CLogService::WriteMergeBytes(uint64_t begin, uint64_t end, uint64_t offset) {
     if (mergePieces.empty()) {
         const platform::WritePiece block{mergeBlock + begin, static_cast<uint32_t>(end - begin)};
         file.WriteAt(offset, &block, 1);
@@ -166,7 +166,7 @@ void CLogService::WriteMergeBytes(uint64_t begin, uint64_t end, uint64_t offset)
     }
 }
 
-uint64_t CLogService::AddThreadTextPieces(size_t first, uint64_t skipBytes) {
+inline uint64_t CLogService::AddThreadTextPieces(size_t first, uint64_t skipBytes) {
     uint64_t added = 0;
     for (size_t i = first; i < threadLogs.size(); ++i) {
         CLog* log = threadLogs[i];
@@ -179,7 +179,7 @@ uint64_t CLogService::AddThreadTextPieces(size_t first, uint64_t skipBytes) {
     return added;
 }
 
-void CLogService::RememberMerge() {
+inline void CLogService::RememberMerge() {
     mergedTexts.resize(threadLogs.size());
     for (size_t i = 0; i < threadLogs.size(); ++i) {
         CLog* log = threadLogs[i];
