@@ -3,10 +3,14 @@
 #include <dlfcn.h>
 #include <sys/prctl.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <fstream>
+#include <thread>
 
 #include "platform/clock.h"
+#include "platform/critical_section.h"
 #include "platform/file.h"
 #include "platform/named_mutex.h"
 #include "platform/posix/runtime_dir.h"
@@ -53,6 +57,40 @@ TEST(PlatformFile, OpeningsAreExclusiveAndRefuseWhatIsNoRegularFile) {
     EXPECT_THROW(holder.Write("x", 1), FileError);
     EXPECT_TRUE(File().Open(path, FileOpenMode::CreateOrEmptyReadWrite));
     EXPECT_EQ("", ReadFile(path));
+}
+
+// The owner enters again at any depth; other threads stay out until its last Leave.
+TEST(CriticalSection, OwnerReentersAndOthersGetInAfterItsLastLeave) {
+    CriticalSection section;
+    auto otherGetsIn = [&] {
+        bool entered = false;
+        std::thread([&] {
+            entered = section.TryEnter();
+            if (entered) section.Leave();
+        }).join();
+        return entered;
+    };
+    section.Enter();
+    EXPECT_TRUE(section.TryEnter());
+    section.Enter();
+    for (int depth = 3; depth > 0; --depth) {
+        EXPECT_FALSE(otherGetsIn()) << depth;
+        section.Leave();
+    }
+    EXPECT_TRUE(otherGetsIn());
+
+    section.Enter();
+    std::atomic<bool> inside{false};
+    std::thread waiter([&] {
+        section.Enter();
+        inside = true;
+        section.Leave();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(inside);
+    section.Leave();
+    waiter.join();
+    EXPECT_TRUE(inside);
 }
 
 // The runtime folder is ours, private and no link, links planted in it are never followed;
