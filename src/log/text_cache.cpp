@@ -27,8 +27,8 @@ bool TextCache::Prepare(size_t count) {
         size_t ready = capacity_;
         if (size_ >= kPopulateFrom) {
             const size_t stretch = size_ / 16 < kLargestStretch ? size_ / 16 : kLargestStretch;
-            const size_t wanted = size_ + count + stretch;
-            ready = wanted < capacity_ ? wanted : capacity_;
+            const size_t needed = size_ + count;  // within the capacity
+            ready = capacity_ - needed > stretch ? needed + stretch : capacity_;
             platform::PopulateWritablePages(data_ + ready_, ready - ready_);
         }
         ready_ = ready;
