@@ -98,6 +98,8 @@ int32_t CLogService::MergeFromMemory() {
     return 1;
 }
 
+// The helpers below serve MergeFromMemory alone, which runs after every entry in the default
+// mode: inline, so that the compiler folds them into it.
 inline bool CLogService::WritePositionOffset(uint64_t* offset) const {
     if (!positioned) return false;
     *offset = writePosition;

@@ -48,7 +48,8 @@ inline bool ShouldFail(Fault fault) {
     return detail::anyArmed.load(std::memory_order_relaxed) && detail::ShouldFailSlow(fault);
 }
 
-// Replaces GetLocalTime's answer while set (nullptr restores the real clock).
+// Replaces the answer of GetLocalTime and GetCoarseLocalTime while set (nullptr restores the
+// real clocks).
 void SetFakeLocalTime(const SystemTime* time);
 namespace detail {
 bool FakeLocalTimeSlow(SystemTime* time);

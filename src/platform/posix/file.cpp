@@ -208,13 +208,48 @@ void Write(Handle handle, const std::string& path, const void* data, uint32_t co
     }
 }
 
+namespace {
+
+// Writes the bytes of the vectors at offset at and on; after a short write it goes on with
+// the rest, advancing the vectors past what landed.
+inline void WriteVectorsAt(Handle handle, const std::string& path, uint64_t at, iovec* pending,
+                           size_t filled, uint64_t bytes) {
+    while (bytes > 0) {
+        if (at > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
+            ThrowFileError("write", path, EOVERFLOW);
+        const int fd = Descriptor(handle);
+        const ssize_t put =
+            filled == 1 ? pwrite(fd, pending->iov_base, pending->iov_len, static_cast<off_t>(at))
+                        : pwritev(fd, pending, static_cast<int>(filled), static_cast<off_t>(at));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            ThrowFileError("write", path, errno);
+        }
+        if (put == 0) ThrowFileError("write", path, EIO);
+        at += static_cast<uint64_t>(put);
+        bytes -= static_cast<uint64_t>(put);
+        size_t left = static_cast<size_t>(put);
+        while (filled > 0 && left >= pending->iov_len) {
+            left -= pending->iov_len;
+            ++pending;
+            --filled;
+        }
+        if (filled > 0) {
+            pending->iov_base = static_cast<char*>(pending->iov_base) + left;
+            pending->iov_len -= left;
+        }
+    }
+}
+
+}  // namespace
+
 void WriteAt(Handle handle, const std::string& path, uint64_t offset, const WritePiece* pieces,
              size_t count) {
-    // One piece that lands whole, the usual merge of one entry: no vector to gather.
-    if (count == 1 && offset <= static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
-        const ssize_t put =
-            pwrite(Descriptor(handle), pieces->data, pieces->size, static_cast<off_t>(offset));
-        if (put >= 0 && static_cast<size_t>(put) == pieces->size) return;
+    // One piece, the usual merge of one entry, needs no gathering.
+    if (count == 1) {
+        iovec one{const_cast<void*>(pieces->data), pieces->size};
+        WriteVectorsAt(handle, path, offset, &one, 1, pieces->size);
+        return;
     }
     constexpr size_t kMostPieces = 64;  // well below IOV_MAX; more go in further calls
     iovec vectors[kMostPieces];
@@ -230,34 +265,8 @@ void WriteAt(Handle handle, const std::string& path, uint64_t offset, const Writ
             bytes += pieces[next].size;
             ++filled;
         }
-        iovec* pending = vectors;
-        while (bytes > 0) {
-            if (at > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
-                ThrowFileError("write", path, EOVERFLOW);
-            const int fd = Descriptor(handle);
-            const ssize_t put =
-                filled == 1
-                    ? pwrite(fd, pending->iov_base, pending->iov_len, static_cast<off_t>(at))
-                    : pwritev(fd, pending, static_cast<int>(filled), static_cast<off_t>(at));
-            if (put < 0) {
-                if (errno == EINTR) continue;
-                ThrowFileError("write", path, errno);
-            }
-            if (put == 0) ThrowFileError("write", path, EIO);
-            // A short write: go on after what landed.
-            at += static_cast<uint64_t>(put);
-            bytes -= static_cast<uint64_t>(put);
-            size_t left = static_cast<size_t>(put);
-            while (filled > 0 && left >= pending->iov_len) {
-                left -= pending->iov_len;
-                ++pending;
-                --filled;
-            }
-            if (filled > 0) {
-                pending->iov_base = static_cast<char*>(pending->iov_base) + left;
-                pending->iov_len -= left;
-            }
-        }
+        WriteVectorsAt(handle, path, at, vectors, filled, bytes);
+        at += bytes;
     }
 }
 
