@@ -61,7 +61,8 @@ TEST(ManyProcesses, EightHostsGetTheirOwnInstanceAndCompleteLogs) {
     sqlite3* db = nullptr;
     char** result = nullptr;
     int rows = 0, columns = 0;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(StorePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
+    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(platform::RegistryStore::DefaultPath().c_str(), &db,
+                                         SQLITE_OPEN_READONLY, nullptr));
     ASSERT_EQ(SQLITE_OK,
               sqlite3_get_table(db, "PRAGMA integrity_check", &result, &rows, &columns, nullptr));
     EXPECT_STREQ("ok", rows == 1 ? result[1] : "no single answer");

@@ -153,7 +153,7 @@ TEST(Tampering, ChangesBetweenCallsAreNoticedAndNothingReturnedAsLoggedIsLost) {
         {"folder and file read-only", [&](const std::string& log) { modes(log, 0444, 0555); }, "1", [&](const std::string& log) { modes(log, 0644, 0755); }},
         {"locked by another program", [&](const std::string& log) { replace(log, ""); lockFd = open(log.c_str(), O_RDONLY | O_CLOEXEC); EXPECT_EQ(0, flock(lockFd, LOCK_EX | LOCK_NB)); }, "0", [&](const std::string&) { close(lockFd); }},
         {"store locked by another program", [&](const std::string&) { release = HoldStore(); }, "1", [&](const std::string&) { release(); }},
-        {"store damaged", [](const std::string&) { WriteFile(StorePath(), std::string(8192, 'Z')); }, "1", nullptr},
+        {"store damaged", [](const std::string&) { WriteFile(platform::RegistryStore::DefaultPath(), std::string(8192, 'Z')); }, "1", nullptr},
     };
     // clang-format on
     for (const auto& row : rows) {

@@ -48,14 +48,10 @@ inline std::string InChild(const std::function<std::string()>& work) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : report + " (child died)";
 }
 
-inline std::string StorePath() {
-    return platform::RegistryStore::DefaultPath();
-}
-
 // Another connection holds the store in an exclusive transaction until the result is called.
 inline std::function<void()> HoldStore() {
     sqlite3* db = nullptr;
-    EXPECT_EQ(SQLITE_OK, sqlite3_open(StorePath().c_str(), &db));
+    EXPECT_EQ(SQLITE_OK, sqlite3_open(platform::RegistryStore::DefaultPath().c_str(), &db));
     EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
     return [db] { sqlite3_close(db); };
 }

@@ -15,9 +15,7 @@ using platform::RegistryStore;
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 const std::string kSection = kHeader + "[HKCU\\K]\n";
 
-std::string Wide(const std::string& ascii) {
-    return StoreToUtf16Le(ascii);
-}
+constexpr auto Wide = StoreToUtf16Le;
 
 // A UTF-16LE file as reg.exe writes it: the value "v" of key K; data already in UTF-16LE.
 std::string Utf16File(const std::string& data) {
