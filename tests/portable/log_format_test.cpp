@@ -283,7 +283,6 @@ std::atomic<int64_t> fakeNow{0};
 // returns <t>, or 0 after "=0". Render timers 1-18 need timer 0 counted; a reset keeps the begin.
 TEST(TimerTable, StepsOnAnExactClock) {
     const std::tuple<const char*, const char*, int32_t, int64_t, int32_t, int64_t, bool> rows[] = {
-        {"Fresh", "", 19, 0, 0, 0, false},
         {"CountFlagZero", "b19,0@100 e19@150", 19, 50, 0, 0, false},
         {"TwoCounted", "b31,1@5000 e31@5010 b31,1@7000 e31@7030", 31, 40, 2, 20, false},
         {"AverageTruncates", "b20,1@100 e20@141 b20,1@100 e20@100", 20, 41, 2, 20, false},

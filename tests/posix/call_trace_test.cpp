@@ -122,7 +122,7 @@ TEST(CallTrace, ProgramsLeaveBalancedTreesAndNamedCallsInACompleteLog) {
             test::PutLogSetting(test::Lower(host.exePath) + "\\proc1", row.log, "WriteImmediately",
                                 row.writeImmediately);
         if (row.logEnvironment) setenv("VANTREL_TRACE_LOG", row.logEnvironment, 1);
-        const test::HostRun run = test::RunProgram(host, row.arguments);
+        const test::HostRun run = test::RunHost(host, {}, {-1, {}, row.arguments});
         unsetenv("VANTREL_TRACE_LOG");
         ASSERT_EQ(0, run.exitCode);
         EXPECT_EQ(std::string(row.log) == "trace.log", test::PathExists(host.LogPath("trace.log")));

@@ -52,8 +52,4 @@ HostRun RunHost(const HostInstall& install, const std::vector<std::string>& comm
     return run;
 }
 
-HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments) {
-    return RunHost(install, {}, HostOptions{-1, {}, {}, arguments});
-}
-
 }  // namespace vantrel::test

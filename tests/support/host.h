@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,6 @@ HostInstall InstallHost(const std::string& exeName = "viewer");
 
 struct HostOptions {
     int dropToId = -1;  // POSIX: this user and group, no supplementary groups (< 0: as is)
-    std::map<std::string, std::string> environment;  // for the host only
     std::vector<std::string> wrapper;    // POSIX: runs the host, given last; it must exec it
     std::vector<std::string> arguments;  // another program, run with these
 };
@@ -74,7 +72,5 @@ struct HostRun {
 // Sends the commands one by one, then ends the host and reads what it printed after.
 HostRun RunHost(const HostInstall& install, const std::vector<std::string>& commands,
                 const HostOptions& options = {});
-// Runs another program of the suite with arguments until it ends; lines: its whole output.
-HostRun RunProgram(const HostInstall& install, const std::vector<std::string>& arguments);
 
 }  // namespace vantrel::test

@@ -39,7 +39,6 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
         chmod(library.c_str(), 0755);
     }
     std::vector<std::string> words{"env", "VANTREL_LIBRARY=" + library};
-    for (const auto& [name, value] : options.environment) words.push_back(name + "=" + value);
     words.insert(words.end(), options.wrapper.begin(), options.wrapper.end());
     words.push_back(exePath);
     words.insert(words.end(), options.arguments.begin(), options.arguments.end());
@@ -91,7 +90,7 @@ void ExpectPassesInChild(const std::string& testName) {
     const std::string folder = MakeTempDir("child");
     std::filesystem::copy_file("/proc/self/exe", folder + "/child");
     Host child({folder, folder + "/child"},
-               {-1, {}, {}, {"--gtest_filter=" + testName, "--gtest_also_run_disabled_tests"}});
+               {-1, {}, {"--gtest_filter=" + testName, "--gtest_also_run_disabled_tests"}});
     std::string output;
     // A child silent for a minute has failed: it is killed rather than hold up the suite.
     for (std::string line; (line = child.Reply()) != "<eof>";) output += line + "\n";

@@ -47,8 +47,6 @@ HostInstall InstallHost(const std::string& exeName) {
 }
 
 HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& options) {
-    for (const auto& [name, value] : options.environment)
-        ::SetEnvironmentVariableA(name.c_str(), value.c_str());
     ::SetEnvironmentVariableA("VANTREL_LIBRARY", nullptr);  // the host finds the DLL beside it
     auto* process = new HostProcess;
     STARTUPINFOA startup{};
@@ -62,8 +60,6 @@ HostProcess* StartHostProcess(const std::string& exePath, const HostOptions& opt
                          ::CreateProcessA(exePath.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                                           nullptr, nullptr, &startup, &info);
     EXPECT_TRUE(started) << "cannot start " << exePath << ": error " << ::GetLastError();
-    for (const auto& entry : options.environment)
-        ::SetEnvironmentVariableA(entry.first.c_str(), nullptr);
     CloseAll({startup.hStdInput, startup.hStdOutput, info.hThread});
     if (started) return process->process = info.hProcess, process;
     CloseAll({process->input, process->output});
