@@ -1,7 +1,6 @@
 // Hostile input from the host: log names of every byte and length, and bitmap headers of every
 // size, bit count and compression.
 #include <climits>
-#include <cstring>
 #include <map>
 
 #include "posix/posix_fixture.h"
